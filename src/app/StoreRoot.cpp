@@ -1,0 +1,12 @@
+#include "app/StoreRoot.h"
+
+#include "kvplugin/BuildInfo.h"
+#include "platform/desktop/DataDirectories.h"
+
+namespace kv {
+
+std::filesystem::path storeRoot() {
+    return xdgDataHome() / build::kBundleId;
+}
+
+}  // namespace kv

@@ -1,0 +1,31 @@
+#include "app/AllFlows.h"
+#include "app/Log.h"
+#include "app/StoreRoot.h"
+#include "core/RequestDispatcher.h"
+#include "core/SocketService.h"
+#include "platform/dispatch/MainLoop.h"
+
+#include <boost/asio/signal_set.hpp>
+
+#include <csignal>
+
+int main() {
+    using namespace kv;
+    auto& mainLoop = MainLoop::shared();
+
+    logText(kLogAppState, "=============START KEYVORA============");
+    logText(kLogInfo, storeRoot().string());
+    const FlowTable flows = makeAllFlows();
+    RequestDispatcher dispatcher(flows);
+    const auto socketService = std::make_shared<SocketService>(mainLoop.context(), dispatcher);
+    socketService->createServer();
+
+    boost::asio::signal_set stopSignals(mainLoop.context(), SIGINT, SIGTERM);
+    stopSignals.async_wait([&mainLoop](const boost::system::error_code& error, int) {
+        if (error) return;
+        logText(kLogAppState, "=============STOP KEYVORA=============\n");
+        mainLoop.stop();
+    });
+    mainLoop.run();
+    return 0;
+}

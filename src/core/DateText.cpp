@@ -1,0 +1,69 @@
+#include "core/DateText.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace kv {
+
+namespace {
+
+std::string formatLocalNow(const char* pattern) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    const std::size_t length = std::strftime(text, sizeof text, pattern, &local);
+    return std::string(text, length);
+}
+
+// Exactly `count` ASCII digits.
+bool readDigits(std::string_view text, std::size_t at, std::size_t count, int& value) {
+    if (at + count > text.size()) return false;
+    value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string currentDate() {
+    return formatLocalNow("%Y-%m-%dT%H:%M:%S");
+}
+
+std::string toString() {
+    return formatLocalNow("%Y-%m-%d %H:%M:%S");
+}
+
+std::optional<Date> toDate(std::string_view text) {
+    const bool withMillis = text.size() == 23;
+    if (text.size() != (withMillis ? 23u : 19u)) return std::nullopt;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millis = 0;
+    const bool fieldsRead = readDigits(text, 0, 4, year) && text[4] == '-' &&
+                            readDigits(text, 5, 2, month) && text[7] == '-' &&
+                            readDigits(text, 8, 2, day) && text[10] == 'T' &&
+                            readDigits(text, 11, 2, hour) && text[13] == ':' &&
+                            readDigits(text, 14, 2, minute) && text[16] == ':' &&
+                            readDigits(text, 17, 2, second) &&
+                            (!withMillis || (text[19] == '.' && readDigits(text, 20, 3, millis)));
+    if (!fieldsRead || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+    using namespace std::chrono;
+    const year_month_day date{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+                              std::chrono::day(static_cast<unsigned>(day))};
+    if (!date.ok()) return std::nullopt;
+    return sys_days(date) + hours(hour) + minutes(minute) + seconds(second) + milliseconds(millis);
+}
+
+std::uint64_t currentTimeSeconds(Date date) {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(duration_cast<seconds>(date.time_since_epoch()).count());
+}
+
+std::uint64_t currentTimeMillis(Date date) {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(duration_cast<milliseconds>(date.time_since_epoch()).count());
+}
+
+}  // namespace kv

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+using Date = std::chrono::system_clock::time_point;
+
+// Now, local time, "yyyy-MM-dd'T'HH:mm:ss".
+std::string currentDate();
+// Now, local time, "yyyy-MM-dd HH:mm:ss".
+std::string toString();
+// A UTC timestamp: 23 characters read as "yyyy-MM-dd'T'HH:mm:ss.SSS", any other length as
+// "yyyy-MM-dd'T'HH:mm:ss". Nothing when the text does not match.
+std::optional<Date> toDate(std::string_view text);
+std::uint64_t currentTimeSeconds(Date date);
+std::uint64_t currentTimeMillis(Date date);
+
+}  // namespace kv

@@ -1,0 +1,10 @@
+#include "core/KeyvoraFlow.h"
+
+namespace kv {
+
+KeyvoraFlow& KeyvoraFlow::shared() {
+    static KeyvoraFlow session;
+    return session;
+}
+
+}  // namespace kv

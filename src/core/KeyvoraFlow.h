@@ -1,0 +1,50 @@
+#pragma once
+
+#include "core/AtomicDate.h"
+#include "core/Synchronized.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kv {
+
+class WebSocketConnection;
+
+// The session state shared by every flow and by the MIDI, playback, metronome and LED threads.
+// Every field is read and written whole, atomically or under its own lock.
+class KeyvoraFlow {
+public:
+    static KeyvoraFlow& shared();
+
+    enum AppState : std::int32_t {
+        kIdle = 0,
+        kCountOff = 1,
+        kSongPlaying = 2,
+        kDeviceSetting = 3,
+        kWaitMode = 4,
+        kDeviceSettingSingleConnection = 5,
+        kPreparing = 6,
+    };
+
+    std::atomic<bool> isPlayMidiMessage{false};
+    std::atomic<bool> isStopMusic{true};
+    std::atomic<bool> isStopPrepare{false};
+    std::atomic<std::int32_t> APP_STATE{kIdle};
+    std::atomic<float> timeGetNoteEarly{0.0F};  // ms
+    std::atomic<float> valueVolume{0.0F};       // 0 to 100
+    std::atomic<std::int32_t> maxVolumeInMidiFile{0};
+    Synchronized<std::string> token;
+    Synchronized<std::string> keepAliveSessionID;
+    AtomicDate baseTime;
+    // Pushes go here; a closed connection stays until the next request replaces it.
+    Synchronized<std::weak_ptr<WebSocketConnection>> currentConnection;
+    AtomicDate lastPlayMidi{std::chrono::system_clock::now()};
+    Synchronized<std::string> webVersion;
+
+private:
+    KeyvoraFlow() = default;
+};
+
+}  // namespace kv

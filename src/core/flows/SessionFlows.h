@@ -1,0 +1,10 @@
+#pragma once
+
+#include "core/FlowTable.h"
+
+namespace kv {
+
+// Ping, keep-alive, the client token and the encryption-key flows.
+void addSessionFlows(FlowTable& table);
+
+}  // namespace kv

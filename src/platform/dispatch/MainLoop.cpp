@@ -1,0 +1,34 @@
+#include "platform/dispatch/MainLoop.h"
+
+#include "platform/dispatch/DelayedWork.h"
+
+#include <boost/asio/post.hpp>
+
+namespace kv {
+
+MainLoop& MainLoop::shared() {
+    static MainLoop loop;
+    return loop;
+}
+
+MainLoop::MainLoop() : keepAlive_(boost::asio::make_work_guard(context_)) {}
+
+void MainLoop::post(std::function<void()> work) {
+    boost::asio::post(context_, std::move(work));
+}
+
+void MainLoop::postAfter(std::chrono::milliseconds delay, std::function<void()> work) {
+    postDelayed(context_.get_executor(), delay, std::move(work));
+}
+
+void MainLoop::run() {
+    mainThread_ = std::this_thread::get_id();
+    context_.restart();
+    context_.run();
+}
+
+void MainLoop::stop() {
+    context_.stop();
+}
+
+}  // namespace kv

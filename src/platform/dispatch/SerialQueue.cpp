@@ -1,0 +1,33 @@
+#include "platform/dispatch/SerialQueue.h"
+
+#include "platform/dispatch/DelayedWork.h"
+
+#include <boost/asio/post.hpp>
+
+#include <pthread.h>
+
+namespace kv {
+
+SerialQueue::SerialQueue(std::string name)
+    : keepAlive_(boost::asio::make_work_guard(context_)),
+      thread_([this, name = std::move(name)] {
+          // Linux limits thread names to 15 characters.
+          pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+          context_.run();
+      }) {}
+
+SerialQueue::~SerialQueue() {
+    keepAlive_.reset();
+    context_.stop();
+    thread_.join();
+}
+
+void SerialQueue::async(std::function<void()> work) {
+    boost::asio::post(context_, std::move(work));
+}
+
+void SerialQueue::asyncAfter(std::chrono::milliseconds delay, std::function<void()> work) {
+    postDelayed(context_.get_executor(), delay, std::move(work));
+}
+
+}  // namespace kv

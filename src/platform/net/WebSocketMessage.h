@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace kv {
+
+struct WebSocketMessage {
+    std::string payload;
+    bool isText = true;
+};
+
+}  // namespace kv

@@ -1,0 +1,142 @@
+#include "platform/net/WebSocketSession.h"
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/websocket/error.hpp>
+
+#include <chrono>
+#include <sstream>
+
+namespace kv {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+
+namespace {
+constexpr auto kHandshakeTimeout = std::chrono::seconds(30);
+constexpr std::uint32_t kMaxRequestHeaderBytes = 16 * 1024;
+}  // namespace
+
+WebSocketSession::WebSocketSession(boost::asio::ip::tcp::socket socket, std::uint16_t port,
+                                   std::weak_ptr<WebSocketServerDelegate> delegate)
+    : ws_(std::move(socket)), port_(port), delegate_(std::move(delegate)) {}
+
+void WebSocketSession::run() {
+    boost::asio::dispatch(ws_.get_executor(), [self = shared_from_this()] {
+        self->parser_.emplace();
+        self->parser_->header_limit(kMaxRequestHeaderBytes);
+        self->parser_->body_limit(0);
+        beast::get_lowest_layer(self->ws_).expires_after(kHandshakeTimeout);
+        http::async_read(beast::get_lowest_layer(self->ws_), self->buffer_, *self->parser_,
+                         [self](const boost::system::error_code& error, std::size_t) {
+                             self->onRequest(error);
+                         });
+    });
+}
+
+void WebSocketSession::onRequest(const boost::system::error_code& error) {
+    auto observer = delegate();
+    if (error || !observer) {
+        if (observer) observer->connectionDidFail(shared_from_this(), error);
+        return;
+    }
+    std::ostringstream text;
+    text << parser_->get().base();
+    if (!observer->shouldAcceptRequest(text.str())) return;
+
+    beast::get_lowest_layer(ws_).expires_never();
+    ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
+    ws_.read_message_max(kMaxMessageBytes);
+    ws_.async_accept(parser_->release(),
+                     [self = shared_from_this()](const boost::system::error_code& acceptError) {
+                         self->onAccept(acceptError);
+                     });
+}
+
+void WebSocketSession::onAccept(const boost::system::error_code& error) {
+    auto observer = delegate();
+    if (!observer) return;
+    if (error) {
+        observer->connectionDidFail(shared_from_this(), error);
+        return;
+    }
+    open_ = true;
+    observer->connectionDidOpen(shared_from_this());
+    readNext();
+}
+
+void WebSocketSession::readNext() {
+    ws_.async_read(buffer_, [self = shared_from_this()](const boost::system::error_code& error,
+                                                        std::size_t) { self->onRead(error); });
+}
+
+void WebSocketSession::onRead(const boost::system::error_code& error) {
+    if (error) {
+        finish(error);
+        return;
+    }
+    WebSocketMessage message{beast::buffers_to_string(buffer_.data()), ws_.got_text()};
+    buffer_.consume(buffer_.size());
+    if (auto observer = delegate()) observer->connectionDidReceive(shared_from_this(), message);
+    readNext();
+}
+
+void WebSocketSession::finish(const boost::system::error_code& error) {
+    const bool wasClean = error == websocket::error::closed;
+    open_ = false;
+    outgoing_.clear();
+    queuedBytes_ = 0;
+    auto observer = delegate();
+    if (!observer) return;
+    auto self = shared_from_this();
+    if (!wasClean) observer->connectionDidFail(self, error);
+    const auto& reason = ws_.reason();
+    observer->connectionDidClose(self, static_cast<int>(reason.code),
+                                 std::string(reason.reason.data(), reason.reason.size()), wasClean);
+}
+
+void WebSocketSession::send(std::string text) {
+    boost::asio::post(ws_.get_executor(), [self = shared_from_this(), text = std::move(text)]() mutable {
+        if (!self->open_ || self->closing_) return;
+        if (self->queuedBytes_ + text.size() > kMaxQueuedBytes) {
+            self->close();
+            return;
+        }
+        self->queuedBytes_ += text.size();
+        self->outgoing_.push_back(std::move(text));
+        if (self->outgoing_.size() == 1) self->writeNext();
+    });
+}
+
+void WebSocketSession::writeNext() {
+    ws_.text(true);
+    ws_.async_write(boost::asio::buffer(outgoing_.front()),
+                    [self = shared_from_this()](const boost::system::error_code& error,
+                                                std::size_t) { self->onWrite(error); });
+}
+
+void WebSocketSession::onWrite(const boost::system::error_code& error) {
+    // A failed write also fails the pending read, which reports the connection's end.
+    if (error || outgoing_.empty()) return;
+    queuedBytes_ -= outgoing_.front().size();
+    outgoing_.pop_front();
+    if (!outgoing_.empty()) writeNext();
+}
+
+void WebSocketSession::close() {
+    boost::asio::post(ws_.get_executor(), [self = shared_from_this()] {
+        if (self->closing_) return;
+        self->closing_ = true;
+        if (!self->open_) {
+            beast::get_lowest_layer(self->ws_).close();
+            return;
+        }
+        self->ws_.async_close(websocket::close_code::going_away,
+                              [self](const boost::system::error_code&) {});
+    });
+}
+
+}  // namespace kv

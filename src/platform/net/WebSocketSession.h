@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/net/WebSocketConnection.h"
+#include "platform/net/WebSocketServerDelegate.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/websocket/stream.hpp>
+
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace kv {
+
+// One accepted connection: reads the upgrade request, accepts it, then reads messages one at a
+// time and hands each to the delegate before reading the next. Outgoing frames queue on the
+// connection's strand, so send() is safe from any thread.
+class WebSocketSession : public WebSocketConnection,
+                         public std::enable_shared_from_this<WebSocketSession> {
+public:
+    static constexpr std::size_t kMaxMessageBytes = 16 * 1024 * 1024;
+    // A peer that stops reading is dropped rather than allowed to grow the queue without end.
+    static constexpr std::size_t kMaxQueuedBytes = 64 * 1024 * 1024;
+
+    WebSocketSession(boost::asio::ip::tcp::socket socket, std::uint16_t port,
+                     std::weak_ptr<WebSocketServerDelegate> delegate);
+
+    void run();
+    void send(std::string text) override;
+    void close() override;
+    std::uint16_t localPort() const override { return port_; }
+
+private:
+    void onRequest(const boost::system::error_code& error);
+    void onAccept(const boost::system::error_code& error);
+    void readNext();
+    void onRead(const boost::system::error_code& error);
+    void writeNext();
+    void onWrite(const boost::system::error_code& error);
+    void finish(const boost::system::error_code& error);
+    std::shared_ptr<WebSocketServerDelegate> delegate() const { return delegate_.lock(); }
+
+    boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
+    boost::beast::flat_buffer buffer_;
+    std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
+    std::uint16_t port_;
+    std::weak_ptr<WebSocketServerDelegate> delegate_;
+
+    std::deque<std::string> outgoing_;
+    std::size_t queuedBytes_ = 0;
+    bool open_ = false;
+    bool closing_ = false;
+};
+
+}  // namespace kv

@@ -1,0 +1,123 @@
+#include "support/TempDirectory.h"
+#include "support/WsClient.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace kv {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The kvplugin executable with its store root in a temporary folder.
+class ServiceProcess {
+public:
+    explicit ServiceProcess(const std::filesystem::path& dataHome) {
+        std::vector<std::string> environment;
+        for (char** entry = environ; *entry; ++entry) {
+            if (!std::string_view(*entry).starts_with("XDG_DATA_HOME=")) environment.emplace_back(*entry);
+        }
+        environment.push_back("XDG_DATA_HOME=" + dataHome.string());
+        std::vector<char*> envp;
+        for (auto& entry : environment) envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        std::string binary = KVPLUGIN_BINARY;
+        char* argv[] = {binary.data(), nullptr};
+        if (posix_spawn(&pid_, binary.c_str(), nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    }
+
+    ~ServiceProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    // The exit status after SIGTERM, or -1.
+    int terminate() {
+        int status = 0;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    bool started() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+bool waitForPort(std::uint16_t port) {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        if (test::portAcceptsConnections(port)) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+nlohmann::json ping(std::uint16_t port) {
+    test::WsClient client(port);
+    client.sendText(R"({"methodName":1,"functionId":"f1"})");
+    return nlohmann::json::parse(client.receive().value_or("null"));
+}
+
+std::string fileText(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST(ServiceProcess, ServesPingOnTheFirstPortAndLogsItsBanners) {
+    ASSERT_FALSE(test::portAcceptsConnections(19420)) << "another service holds 19420";
+    test::TempDirectory dataHome;
+    ServiceProcess service(dataHome.path());
+    ASSERT_TRUE(service.started());
+    ASSERT_TRUE(waitForPort(19420));
+    const auto answer = ping(19420);
+    EXPECT_EQ(answer["functionId"], "f1");
+    EXPECT_TRUE(answer["data"]["pluginVersion"].is_string());
+    EXPECT_EQ(service.terminate(), 0);
+
+    const std::string log = fileText(dataHome.path() / "com.keyvora.kvplugin" / "Logger" / "logfile-0.log");
+    EXPECT_NE(log.find("=============START KEYVORA============"), std::string::npos) << log;
+    EXPECT_NE(log.find("=============STOP KEYVORA============="), std::string::npos) << log;
+}
+
+TEST(ServiceProcess, MovesToTheSecondPortWhenTheFirstIsTaken) {
+    boost::asio::io_context context;
+    boost::asio::ip::tcp::acceptor holder(
+        context, {boost::asio::ip::make_address("127.0.0.1"), 19420});
+    test::TempDirectory dataHome;
+    ServiceProcess service(dataHome.path());
+    ASSERT_TRUE(waitForPort(19421));
+    EXPECT_EQ(ping(19421)["functionId"], "f1");
+}
+
+TEST(ServiceProcess, ListensOnLoopbackOnly) {
+    test::TempDirectory dataHome;
+    ServiceProcess service(dataHome.path());
+    ASSERT_TRUE(waitForPort(19420));
+    boost::asio::io_context context;
+    boost::asio::ip::tcp::acceptor other(context);
+    boost::system::error_code error;
+    other.open(boost::asio::ip::tcp::v4());
+    // Another address on the same port is still free: the service bound 127.0.0.1 alone.
+    other.bind({boost::asio::ip::make_address("127.0.0.2"), 19420}, error);
+    EXPECT_FALSE(error) << error.message();
+}
+
+}  // namespace
+}  // namespace kv
