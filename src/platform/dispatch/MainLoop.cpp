@@ -11,7 +11,8 @@ MainLoop& MainLoop::shared() {
     return loop;
 }
 
-MainLoop::MainLoop() : keepAlive_(boost::asio::make_work_guard(context_)) {}
+// One thread runs the loop: tell Asio, which then skips the locking that several would need.
+MainLoop::MainLoop() : context_(1), keepAlive_(boost::asio::make_work_guard(context_)) {}
 
 void MainLoop::post(std::function<void()> work) {
     boost::asio::post(context_, std::move(work));

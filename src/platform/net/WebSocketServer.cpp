@@ -3,7 +3,6 @@
 #include "platform/net/WebSocketSession.h"
 
 #include <boost/asio/post.hpp>
-#include <boost/asio/strand.hpp>
 
 #include <algorithm>
 
@@ -69,7 +68,7 @@ void WebSocketServer::stop() {
 }
 
 void WebSocketServer::acceptNext() {
-    acceptor_.async_accept(asio::make_strand(context_),
+    acceptor_.async_accept(context_,
                            [self = shared_from_this()](const boost::system::error_code& error,
                                                        tcp::socket socket) {
                                self->onAccept(error, std::move(socket));
@@ -79,6 +78,9 @@ void WebSocketServer::acceptNext() {
 void WebSocketServer::onAccept(const boost::system::error_code& error, tcp::socket socket) {
     if (!running_ || error == asio::error::operation_aborted) return;
     if (!error) {
+        // Answers and note pushes are small and must leave at once, not wait for Nagle.
+        boost::system::error_code ignored;
+        socket.set_option(tcp::no_delay(true), ignored);
         std::erase_if(sessions_, [](const auto& weak) { return weak.expired(); });
         auto session = std::make_shared<WebSocketSession>(std::move(socket), port_, delegate_);
         sessions_.push_back(session);

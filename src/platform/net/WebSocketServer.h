@@ -17,6 +17,7 @@ class WebSocketSession;
 
 // Listens on one loopback port and turns every accepted socket into a WebSocketSession.
 // Start and failure are reported to the delegate asynchronously, like every other event.
+// The io_context must be run by a single thread.
 class WebSocketServer : public std::enable_shared_from_this<WebSocketServer> {
 public:
     WebSocketServer(boost::asio::io_context& context, std::string address, std::uint16_t port,

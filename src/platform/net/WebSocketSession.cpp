@@ -48,7 +48,13 @@ void WebSocketSession::onRequest(const boost::system::error_code& error) {
     if (!observer->shouldAcceptRequest(text.str())) return;
 
     beast::get_lowest_layer(ws_).expires_never();
-    ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
+    // No idle timeout: re-arming it costs a system call on every read, and the web application
+    // keeps the connection alive itself.
+    websocket::stream_base::timeout timeouts{};
+    timeouts.handshake_timeout = kHandshakeTimeout;
+    timeouts.idle_timeout = websocket::stream_base::none();
+    timeouts.keep_alive_pings = false;
+    ws_.set_option(timeouts);
     ws_.read_message_max(kMaxMessageBytes);
     ws_.async_accept(parser_->release(),
                      [self = shared_from_this()](const boost::system::error_code& acceptError) {

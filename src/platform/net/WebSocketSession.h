@@ -19,8 +19,9 @@
 namespace kv {
 
 // One accepted connection: reads the upgrade request, accepts it, then reads messages one at a
-// time and hands each to the delegate before reading the next. Outgoing frames queue on the
-// connection's strand, so send() is safe from any thread.
+// time and hands each to the delegate before reading the next. The io_context is run by one
+// thread (the main loop), which serializes every step; send() and close() post to it, so they
+// are safe from any thread.
 class WebSocketSession : public WebSocketConnection,
                          public std::enable_shared_from_this<WebSocketSession> {
 public:

@@ -1,0 +1,39 @@
+#include "app/AllFlows.h"
+#include "core/RequestDispatcher.h"
+#include "platform/net/WebSocketConnection.h"
+
+#include <benchmark/benchmark.h>
+
+namespace kv {
+namespace {
+
+class CapturingConnection : public WebSocketConnection {
+public:
+    void send(std::string text) override { last = std::move(text); }
+    void close() override {}
+    std::uint16_t localPort() const override { return 0; }
+    std::string last;
+};
+
+// Parse, dispatch, run the flow, compose and serialize: the whole receive path but the socket.
+void BM_ReceivePath(benchmark::State& state, const char* message) {
+    const FlowTable flows = makeAllFlows();
+    RequestDispatcher dispatcher(flows);
+    auto connection = std::make_shared<CapturingConnection>();
+    const WebSocketMessage request{message, true};
+    for (auto _ : state) {
+        dispatcher.receive(connection, request);
+        benchmark::DoNotOptimize(connection->last.data());
+    }
+}
+
+BENCHMARK_CAPTURE(BM_ReceivePath, ping,
+                  R"({"methodName":1,"functionId":"f1","clientID":"1234","clientSecret":"s",)"
+                  R"("token":"abcdef0123456789","requestDate":"2026-12-06T10:00:00",)"
+                  R"("localRequestDate":"2026-12-06T17:00:00","timezoneOffset":-420,)"
+                  R"("version":"nextgen/web","data":{}})");
+BENCHMARK_CAPTURE(BM_ReceivePath, save_token,
+                  R"({"methodName":45,"functionId":"f2","clientID":"1234","data":{"token":"abc"}})");
+
+}  // namespace
+}  // namespace kv
