@@ -1,18 +1,9 @@
-#include "app/AllFlows.h"
-#include "core/KeyvoraFlow.h"
-#include "core/RequestDispatcher.h"
-#include "core/SocketService.h"
 #include "core/Version.h"
 
-#include "support/WsClient.h"
+#include "support/InProcessService.h"
 
-#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/post.hpp>
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
-#include <future>
 #include <thread>
 
 namespace kv {
@@ -22,62 +13,11 @@ using nlohmann::json;
 using namespace std::chrono_literals;
 namespace asio = boost::asio;
 
-std::uint16_t freePort() {
-    asio::io_context context;
-    asio::ip::tcp::acceptor acceptor(context, {asio::ip::make_address("127.0.0.1"), 0});
-    return acceptor.local_endpoint().port();
-}
+using test::answer;
+using test::freePort;
+using test::request;
 
-// The service in this process, on ports of its own, its main loop on a thread of the test.
-class SocketServiceTest : public ::testing::Test {
-protected:
-    void SetUp() override { KeyvoraFlow::shared().token.set(""); }
-
-    void TearDown() override {
-        if (loop_.joinable()) {
-            asio::post(context_, [this] { service_.reset(); });
-            keepAlive_.reset();
-            context_.stop();
-            loop_.join();
-        }
-    }
-
-    std::uint16_t startService(std::vector<std::uint16_t> ports) {
-        service_ = std::make_shared<SocketService>(context_, dispatcher_, std::move(ports),
-                                                   std::vector<std::uint16_t>{0, 0});
-        asio::post(context_, [this] { service_->createServer(); });
-        loop_ = std::thread([this] { context_.run(); });
-        for (int attempt = 0; attempt < 200; ++attempt) {
-            std::promise<std::optional<std::uint16_t>> port;
-            asio::post(context_, [&] { port.set_value(service_->plainPort()); });
-            if (auto served = port.get_future().get()) return *served;
-            std::this_thread::sleep_for(10ms);
-        }
-        ADD_FAILURE() << "the service did not start";
-        return 0;
-    }
-
-    std::uint16_t startService() { return startService({freePort(), freePort()}); }
-
-    asio::io_context context_;
-    asio::executor_work_guard<asio::io_context::executor_type> keepAlive_{context_.get_executor()};
-    FlowTable flows_ = makeAllFlows();
-    RequestDispatcher dispatcher_{flows_};
-    std::shared_ptr<SocketService> service_;
-    std::thread loop_;
-};
-
-json request(int methodName, const std::string& functionId, json data = nullptr) {
-    json text = {{"methodName", methodName}, {"functionId", functionId}};
-    if (!data.is_null()) text["data"] = std::move(data);
-    return text;
-}
-
-json answer(test::WsClient& client) {
-    auto text = client.receive();
-    if (!text) return nullptr;
-    return json::parse(*text, nullptr, false);
-}
+using SocketServiceTest = test::InProcessService;
 
 TEST_F(SocketServiceTest, PingKeepAliveAndKeyFlowsAnswerInTheirEnvelope) {
     test::WsClient client(startService());

@@ -4,6 +4,8 @@
 #include "core/RequestDispatcher.h"
 #include "core/SocketService.h"
 #include "platform/dispatch/MainLoop.h"
+#include "store/Database.h"
+#include "store/File.h"
 
 #include <boost/asio/signal_set.hpp>
 
@@ -13,6 +15,7 @@ int main() {
     using namespace kv;
     auto& mainLoop = MainLoop::shared();
 
+    Database::shared().open(File::getRootPath() / Database::kFileName);
     logText(kLogAppState, "=============START KEYVORA============");
     logText(kLogInfo, storeRoot().string());
     const FlowTable flows = makeAllFlows();

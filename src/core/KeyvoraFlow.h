@@ -2,11 +2,16 @@
 
 #include "core/AtomicDate.h"
 #include "core/Synchronized.h"
+#include "midi/model/MidiDevice.h"
+#include "midi/model/MidiEventList.h"
+#include "store/User.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace kv {
 
@@ -37,6 +42,11 @@ public:
     std::atomic<std::int32_t> maxVolumeInMidiFile{0};
     Synchronized<std::string> token;
     Synchronized<std::string> keepAliveSessionID;
+    Synchronized<std::optional<User>> currentUser;
+    // Never absent: before any choice, an empty device that matches no port.
+    Synchronized<MidiDevice> currentMidiDevice;
+    Synchronized<std::vector<MidiDevice>> listDevices;
+    MidiEventList listMidiEvents;
     AtomicDate baseTime;
     // Pushes go here; a closed connection stays until the next request replaces it.
     Synchronized<std::weak_ptr<WebSocketConnection>> currentConnection;
@@ -44,7 +54,7 @@ public:
     Synchronized<std::string> webVersion;
 
 private:
-    KeyvoraFlow() = default;
+    KeyvoraFlow();
 };
 
 }  // namespace kv

@@ -4,7 +4,8 @@
 
 namespace kv {
 
-// Ping, keep-alive, the client token and the encryption-key flows.
+// Ping, user session, plugin information, keep-alive, the client token and the
+// encryption-key flows.
 void addSessionFlows(FlowTable& table);
 
 }  // namespace kv

@@ -1,0 +1,75 @@
+#include "core/flows/StartUserSessionFlow.h"
+
+#include "app/Log.h"
+#include "core/DateText.h"
+#include "core/JsonReading.h"
+#include "core/KeyvoraFlow.h"
+#include "midi/model/WhiteNoteConverter.h"
+#include "store/UserHelper.h"
+
+#include <regex>
+
+namespace kv {
+
+namespace {
+
+nlohmann::json keyObject(std::int32_t noteNumber) {
+    const WhiteNote note = WhiteNoteConverter::shared().getWhiteNote(noteNumber);
+    return {{"pitch", note.pitch}, {"octave", note.octave}};
+}
+
+// A user id that the store cannot look up must not become the integer of another user's
+// record, whose settings the new record would overwrite.
+bool isUserId(const std::string& clientID) {
+    static const std::regex number(R"([+-]?[0-9]+)");
+    return std::regex_match(clientID, number);
+}
+
+std::optional<User> findOrCreateUser(const BaseRequestJSONObject& request) {
+    const std::string clientID = request.clientID.value_or("");
+    if (auto user = UserHelper::getUserByID(clientID)) return user;
+    if (!isUserId(clientID)) return std::nullopt;
+    User user;
+    user.Id = json_reading::toInt32(clientID);
+    user.token = request.token.value_or("");
+    user.createdDate = toString();
+    user.modifiedDate = user.createdDate;
+    user.lastAccess = user.createdDate;
+    if (!UserHelper::insertUser(user)) return std::nullopt;
+    return user;
+}
+
+}  // namespace
+
+nlohmann::json StartUserSessionFlow::processData(const nlohmann::json&, const std::string&,
+                                                 const BaseRequestJSONObject& request) {
+    try {
+        const auto user = findOrCreateUser(request);
+        if (!user) {
+            logText(kLogDebug, "insert User is fail");
+            return {{"message", "insert User is fail"}, {"code", -1}};
+        }
+        auto& session = KeyvoraFlow::shared();
+        session.currentUser.set(user);
+
+        nlohmann::json result = {{"Device", nlohmann::json::object()},
+                                 {"speakerPc", user->speakerPc},
+                                 {"virtualPianoSoundVolume", user->speakerPcVelocity},
+                                 {"message", "SUCCESS"},
+                                 {"code", 0}};
+        const MidiDevice device = session.currentMidiDevice.get();
+        if (!device.name.empty()) {
+            result["Device"] = {{"id", device.deviceId},
+                                {"deviceName", device.name},
+                                {"deviceCount", session.listDevices.get().size()}};
+            result["PianoLowestNote"] = keyObject(device.lowestNote);
+            result["PianoHighestNote"] = keyObject(device.highestNote);
+        }
+        return result;
+    } catch (const std::exception& error) {
+        logText(kLogDebug, "Error happen!");
+        return {{"message", error.what()}, {"code", -1}};
+    }
+}
+
+}  // namespace kv

@@ -1,0 +1,36 @@
+#include "store/DeviceHelper.h"
+
+#include "app/Log.h"
+#include "store/RecordTable.h"
+
+namespace kv {
+
+std::optional<Device> DeviceHelper::getDeviceByName(const std::string& name) {
+    return RecordTable<Device>::first(Database::shared(), Condition().text("deviceName", name));
+}
+
+std::vector<Device> DeviceHelper::getAllDevices() {
+    return RecordTable<Device>::fetch(Database::shared()).value_or(std::vector<Device>{});
+}
+
+bool DeviceHelper::insertDevice(Device& device) {
+    const bool saved = RecordTable<Device>::commit(Database::shared(), device);
+    logText(saved ? kLogDebug : kLogError, saved ? "insert device success" : "insert device fail");
+    return saved;
+}
+
+bool DeviceHelper::updateDevice(Device& device) {
+    const bool saved = RecordTable<Device>::commit(Database::shared(), device);
+    logText(saved ? kLogDebug : kLogError, saved ? "update device success" : "update device fail");
+    return saved;
+}
+
+bool DeviceHelper::resetIsLatest() {
+    for (auto& device : getAllDevices()) {
+        device.isLatest = false;
+        RecordTable<Device>::commit(Database::shared(), device);
+    }
+    return true;
+}
+
+}  // namespace kv

@@ -1,0 +1,16 @@
+#include "store/PathComponent.h"
+
+namespace kv {
+
+bool isSafePathComponent(std::string_view component) {
+    constexpr std::size_t kMaxBytes = 128;
+    if (component.empty() || component.size() > kMaxBytes) return false;
+    if (component == "." || component == "..") return false;
+    for (const char c : component) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || byte < 0x20 || byte == 0x7f) return false;
+    }
+    return true;
+}
+
+}  // namespace kv

@@ -1,0 +1,24 @@
+#include "store/SongHelper.h"
+
+#include "app/Log.h"
+#include "store/RecordTable.h"
+
+namespace kv {
+
+std::optional<Song> SongHelper::getSongByID(std::string_view id) {
+    return RecordTable<Song>::first(Database::shared(), Condition().number("Id", "=", id));
+}
+
+bool SongHelper::insertSong(Song& song) {
+    const bool saved = RecordTable<Song>::commit(Database::shared(), song);
+    if (!saved) logText(kLogError, "insert song fail");
+    return saved;
+}
+
+bool SongHelper::updateSong(Song& song) {
+    const bool saved = RecordTable<Song>::commit(Database::shared(), song);
+    logText(saved ? kLogDebug : kLogError, saved ? "update song success" : "update song fail");
+    return saved;
+}
+
+}  // namespace kv

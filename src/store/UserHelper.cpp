@@ -1,0 +1,24 @@
+#include "store/UserHelper.h"
+
+#include "app/Log.h"
+#include "store/RecordTable.h"
+
+namespace kv {
+
+std::optional<User> UserHelper::getUserByID(std::string_view id) {
+    return RecordTable<User>::first(Database::shared(), Condition().number("Id", "=", id));
+}
+
+bool UserHelper::insertUser(User& user) {
+    const bool saved = RecordTable<User>::commit(Database::shared(), user);
+    if (!saved) logText(kLogError, "insert user fail");
+    return saved;
+}
+
+bool UserHelper::updateUser(User& user) {
+    const bool saved = RecordTable<User>::commit(Database::shared(), user);
+    if (!saved) logText(kLogError, "update user fail");
+    return saved;
+}
+
+}  // namespace kv

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "support/TempDirectory.h"
+
+#include <filesystem>
+#include <string>
+
+namespace kv::test {
+
+// The service's database opened on a fresh file for one test, closed at the end.
+class TempDatabase {
+public:
+    TempDatabase();
+    ~TempDatabase();
+    TempDatabase(const TempDatabase&) = delete;
+    TempDatabase& operator=(const TempDatabase&) = delete;
+
+    std::filesystem::path file() const { return folder_.path() / "keyvora.sqlite"; }
+    const std::filesystem::path& folder() const { return folder_.path(); }
+
+private:
+    TempDirectory folder_;
+};
+
+// Lines of the shared log that contain every one of the texts.
+int countLogLines(const std::string& first, const std::string& second = "");
+
+}  // namespace kv::test
