@@ -1,6 +1,7 @@
 #include "app/AllFlows.h"
 #include "app/Log.h"
 #include "app/StoreRoot.h"
+#include "core/CertManager.h"
 #include "core/RequestDispatcher.h"
 #include "core/SocketService.h"
 #include "platform/dispatch/MainLoop.h"
@@ -20,7 +21,8 @@ int main() {
     logText(kLogInfo, storeRoot().string());
     const FlowTable flows = makeAllFlows();
     RequestDispatcher dispatcher(flows);
-    const auto socketService = std::make_shared<SocketService>(mainLoop.context(), dispatcher);
+    const auto socketService = std::make_shared<SocketService>(mainLoop.context(), dispatcher,
+                                                               CertManager::shared());
     socketService->createServer();
 
     boost::asio::signal_set stopSignals(mainLoop.context(), SIGINT, SIGTERM);

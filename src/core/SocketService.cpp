@@ -2,17 +2,36 @@
 
 #include "app/Console.h"
 #include "app/Log.h"
+#include "core/CertManager.h"
 #include "core/KeyvoraFlow.h"
 #include "core/RequestDispatcher.h"
+#include "platform/crypto/Pkcs12Identity.h"
+#include "platform/dispatch/DelayedWork.h"
 #include "platform/net/WebSocketServer.h"
+#include "store/File.h"
+
+#include <openssl/ssl.h>
 
 namespace kv {
 
+namespace {
+
+constexpr auto kRotateRetryDelay = std::chrono::milliseconds(700);
+constexpr std::int32_t kMaxRotateRetries = 5;
+
+bool pastEnd(std::int32_t index, const std::vector<std::uint16_t>& list) {
+    return index >= static_cast<std::int32_t>(list.size());
+}
+
+}  // namespace
+
 SocketService::SocketService(boost::asio::io_context& context, RequestDispatcher& dispatcher,
-                             std::vector<std::uint16_t> portList,
+                             CertManager& certManager, std::vector<std::uint16_t> portList,
                              std::vector<std::uint16_t> portListSSL)
     : context_(context),
       dispatcher_(dispatcher),
+      certManager_(certManager),
+      certDidUpdate_(certManager.didUpdateNotification().subscribe([this] { reloadSSLCertificate(); })),
       portList_(std::move(portList)),
       portListSSL_(std::move(portListSSL)) {}
 
@@ -20,10 +39,12 @@ SocketService::~SocketService() = default;
 
 void SocketService::createServer() {
     startServer();
+    startServerSSL();
+    certManager_.start();
 }
 
 void SocketService::startServer() {
-    if (indexPort_ >= static_cast<std::int32_t>(portList_.size())) {
+    if (pastEnd(indexPort_, portList_)) {
         logText(kLogError, "Error: server cannot create with all port in list");
         return;
     }
@@ -35,21 +56,101 @@ void SocketService::startServer() {
     server_->start();
 }
 
+void SocketService::startServerSSL() {
+    if (pastEnd(indexPortSSL_, portListSSL_)) {
+        logText(kLogError, "Error: server cannot create with all port in list");
+        return;
+    }
+    if (serverSSL_) serverSSL_->stop();
+    serverSSL_.reset();
+    serverSSLStarted_ = false;
+
+    const auto downloaded = certManager_.activePfxPath();
+    auto tls = loadSSLCertificatesFromPath(downloaded.value_or(certManager_.bundledPfxPath()),
+                                           CertManager::kPfxPassword);
+    if (downloaded && !tls) {
+        consoleLine("[SocketService] PFX tải về lỗi, fallback bundle lumen.pfx");
+        tls = loadSSLCertificatesFromPath(certManager_.bundledPfxPath(), CertManager::kPfxPassword);
+    }
+    if (!tls) {
+        logText(kLogError, "Error: khong nap duoc SSL certificate");
+        return;
+    }
+    serverSSL_ = std::make_shared<WebSocketServer>(
+        context_, kListenAddress, portListSSL_[static_cast<std::size_t>(indexPortSSL_)],
+        weak_from_this(), std::move(tls));
+    serverSSL_->start();
+}
+
+std::shared_ptr<boost::asio::ssl::context> SocketService::loadSSLCertificatesFromPath(
+    const std::filesystem::path& path, const std::string& password) {
+    const auto data = File::readFromFileToDataWithURL(path);
+    if (!data || data->empty()) return nullptr;
+    auto imported = Pkcs12Identity::import(*data, password);
+    if (const int* status = std::get_if<int>(&imported)) {
+        consoleLine("Error while importing pkcs12 [" + std::to_string(*status) + "]");
+        return nullptr;
+    }
+    const auto& identity = std::get<Pkcs12Identity>(imported);
+    auto tls = std::make_shared<boost::asio::ssl::context>(boost::asio::ssl::context::tls_server);
+    tls->set_options(boost::asio::ssl::context::default_workarounds |
+                     boost::asio::ssl::context::no_sslv2 | boost::asio::ssl::context::no_sslv3 |
+                     boost::asio::ssl::context::no_tlsv1 | boost::asio::ssl::context::no_tlsv1_1);
+    SSL_CTX* handle = tls->native_handle();
+    bool loaded = SSL_CTX_use_certificate(handle, identity.certificate()) == 1 &&
+                  SSL_CTX_use_PrivateKey(handle, identity.key()) == 1 &&
+                  SSL_CTX_check_private_key(handle) == 1;
+    for (int i = 0; loaded && identity.chain() && i < sk_X509_num(identity.chain()); ++i) {
+        loaded = SSL_CTX_add1_chain_cert(handle, sk_X509_value(identity.chain(), i)) == 1;
+    }
+    if (!loaded) {
+        consoleLine("[SocketService] the PKCS#12 identity cannot serve TLS");
+        return nullptr;
+    }
+    return tls;
+}
+
+void SocketService::reloadSSLCertificate() {
+    consoleLine("[SocketService] reload SSL cert (rotate)");
+    rotateRetry_ = 0;
+    if (!serverSSL_) {
+        startServerSSL();
+        return;
+    }
+    rotatingSSL_ = true;
+    serverSSL_->stop();
+    serverSSL_.reset();
+    serverSSLStarted_ = false;
+    postDelayed(context_.get_executor(), kRotateRetryDelay, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->startServerSSL();
+    });
+}
+
 std::optional<std::uint16_t> SocketService::plainPort() const {
     if (!server_ || !serverStarted_) return std::nullopt;
     return server_->port();
 }
 
+std::optional<std::uint16_t> SocketService::tlsPort() const {
+    if (!serverSSL_ || !serverSSLStarted_) return std::nullopt;
+    return serverSSL_->port();
+}
+
 std::string SocketService::failurePortText() const {
-    if (indexPortSSL_ >= static_cast<std::int32_t>(portListSSL_.size())) return "none";
+    if (pastEnd(indexPortSSL_, portListSSL_)) return "none";
     return std::to_string(portListSSL_[static_cast<std::size_t>(indexPortSSL_)]);
 }
 
 void SocketService::serverDidStart(WebSocketServer& server) {
-    if (&server != server_.get()) return;
-    serverStarted_ = true;
-    consoleLine("[SocketService] listening on ws://" + std::string(kListenAddress) + ":" +
-                std::to_string(server.port()));
+    const bool tls = &server == serverSSL_.get();
+    if (!tls && &server != server_.get()) return;
+    (tls ? serverSSLStarted_ : serverStarted_) = true;
+    if (tls) {
+        rotatingSSL_ = false;
+        rotateRetry_ = 0;
+    }
+    consoleLine("[SocketService] listening on " + std::string(tls ? "wss" : "ws") + "://" +
+                kListenAddress + ":" + std::to_string(server.port()));
 }
 
 void SocketService::serverDidStop(WebSocketServer&) {
@@ -57,9 +158,22 @@ void SocketService::serverDidStop(WebSocketServer&) {
 }
 
 void SocketService::serverDidFail(WebSocketServer& server, const boost::system::error_code& error) {
-    if (&server != server_.get()) return;
+    if (&server != server_.get() && &server != serverSSL_.get()) return;  // replaced meanwhile
     consoleLine("Server websocket did fail on port: " + failurePortText() +
                 " with error: " + error.message());
+    if (rotatingSSL_ && rotateRetry_ < kMaxRotateRetries) {
+        ++rotateRetry_;
+        consoleLine("[SocketService] rotate bind fail → retry " + std::to_string(rotateRetry_) +
+                    " cùng cổng");
+        postDelayed(context_.get_executor(), kRotateRetryDelay, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) self->startServerSSL();
+        });
+        return;
+    }
+    if (rotatingSSL_) {
+        consoleLine("[SocketService] rotate retry quá nhiều → fallback đổi cổng");
+        rotatingSSL_ = false;
+    }
     ++indexPort_;
     ++indexPortSSL_;
     createServer();
@@ -79,10 +193,12 @@ void SocketService::connectionDidReceive(const std::shared_ptr<WebSocketConnecti
     dispatcher_.receive(connection, message);
 }
 
+// A failing TLS handshake may mean that the browser no longer trusts the certificate served.
 void SocketService::connectionDidFail(const std::shared_ptr<WebSocketConnection>&,
                                       const boost::system::error_code& error) {
     consoleLine("Server websocket did fail on port: " + failurePortText() +
                 " with error: " + error.message());
+    certManager_.triggerImmediateCheck();
 }
 
 void SocketService::connectionDidClose(const std::shared_ptr<WebSocketConnection>&, int code,

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "core/Notification.h"
 #include "platform/net/WebSocketServerDelegate.h"
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ssl/context.hpp>
+
+#include <filesystem>
+#include <string>
 
 #include <cstdint>
 #include <memory>
@@ -11,25 +16,35 @@
 
 namespace kv {
 
+class CertManager;
 class RequestDispatcher;
 class WebSocketServer;
 
-// The service's listeners for the browser. Only the loopback interface is served: the service
-// is for the browser on this computer, not for anyone on its network.
+// The service's listeners for the browser, plain and TLS. Only the loopback interface is served:
+// the service is for the browser on this computer, not for anyone on its network. A failure to
+// bind moves both to their next ports; a new certificate restarts the TLS listener alone.
 class SocketService : public WebSocketServerDelegate,
                       public std::enable_shared_from_this<SocketService> {
 public:
     static constexpr const char* kListenAddress = "127.0.0.1";
 
     SocketService(boost::asio::io_context& context, RequestDispatcher& dispatcher,
-                  std::vector<std::uint16_t> portList = {19420, 19421},
+                  CertManager& certManager, std::vector<std::uint16_t> portList = {19420, 19421},
                   std::vector<std::uint16_t> portListSSL = {19520, 19521});
     ~SocketService() override;
 
     void createServer();
     void startServer();
-    // The plain port being served, once its server has started.
+    void startServerSSL();
+    // On KVCertDidUpdateNotification: the TLS listener again, with the new certificate.
+    void reloadSSLCertificate();
+    // The TLS context of the PKCS#12 file's identity, or nothing (with its console line).
+    static std::shared_ptr<boost::asio::ssl::context> loadSSLCertificatesFromPath(
+        const std::filesystem::path& path, const std::string& password);
+
+    // The ports being served, once their servers have started.
     std::optional<std::uint16_t> plainPort() const;
+    std::optional<std::uint16_t> tlsPort() const;
 
     void serverDidStart(WebSocketServer& server) override;
     void serverDidStop(WebSocketServer& server) override;
@@ -48,8 +63,12 @@ private:
 
     boost::asio::io_context& context_;
     RequestDispatcher& dispatcher_;
+    CertManager& certManager_;
+    Notification::Subscription certDidUpdate_;
     std::shared_ptr<WebSocketServer> server_;
+    std::shared_ptr<WebSocketServer> serverSSL_;
     bool serverStarted_ = false;
+    bool serverSSLStarted_ = false;
     std::vector<std::uint16_t> portList_;
     std::int32_t indexPort_ = 0;
     std::vector<std::uint16_t> portListSSL_;

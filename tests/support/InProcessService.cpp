@@ -1,11 +1,11 @@
 #include "support/InProcessService.h"
 
 #include "core/KeyvoraFlow.h"
+#include "platform/desktop/Resources.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 
-#include <future>
 
 namespace kv::test {
 
@@ -24,21 +24,32 @@ void InProcessService::SetUp() {
 
 void InProcessService::TearDown() {
     if (!loop_.joinable()) return;
-    asio::post(context_, [this] { service_.reset(); });
+    onMainLoop([this] { service_.reset(); });
+    certManager_.reset();
     keepAlive_.reset();
     context_.stop();
     loop_.join();
 }
 
-std::uint16_t InProcessService::startService(std::vector<std::uint16_t> ports) {
-    service_ = std::make_shared<SocketService>(context_, dispatcher_, std::move(ports),
-                                               std::vector<std::uint16_t>{0, 0});
-    asio::post(context_, [this] { service_->createServer(); });
+CertManager::Settings InProcessService::certSettings() {
+    CertManager::Settings settings;
+    settings.manifestUrl = "https://127.0.0.1:9/kv-cert/130717/manifest.json";
+    settings.certDir = certFolder_.path();
+    settings.bundledPfx = resourcePath("lumen.pfx");
+    settings.mainExecutor = context_.get_executor();
+    return settings;
+}
+
+std::uint16_t InProcessService::startService(std::vector<std::uint16_t> ports,
+                                             std::vector<std::uint16_t> portsSSL) {
+    if (!certManager_) certManager_ = std::make_unique<CertManager>(certSettings());
+    service_ = std::make_shared<SocketService>(context_, dispatcher_, *certManager_, std::move(ports),
+                                               std::move(portsSSL));
     loop_ = std::thread([this] { context_.run(); });
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        std::promise<std::optional<std::uint16_t>> port;
-        asio::post(context_, [&] { port.set_value(service_->plainPort()); });
-        if (auto served = port.get_future().get()) return *served;
+    onMainLoop([this] { service_->createServer(); });
+    for (int attempt = 0; attempt < 300; ++attempt) {
+        const auto served = onMainLoop([this] { return std::pair(service_->plainPort(), service_->tlsPort()); });
+        if (served.first && served.second) return *served.first;
         std::this_thread::sleep_for(10ms);
     }
     ADD_FAILURE() << "the service did not start";

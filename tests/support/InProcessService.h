@@ -1,9 +1,11 @@
 #pragma once
 
 #include "app/AllFlows.h"
+#include "core/CertManager.h"
 #include "core/RequestDispatcher.h"
 #include "core/SocketService.h"
 
+#include "support/TempDirectory.h"
 #include "support/WsClient.h"
 
 #include <boost/asio/executor_work_guard.hpp>
@@ -11,7 +13,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <boost/asio/post.hpp>
+
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -28,18 +33,34 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Starts the service; answers the port it serves, or 0 after a failure.
-    std::uint16_t startService(std::vector<std::uint16_t> ports);
+    // Certificates of a folder of the test's own; no manifest server answers.
+    CertManager::Settings certSettings();
+    // Starts the service; answers the plain port it serves, or 0 after a failure.
+    std::uint16_t startService(std::vector<std::uint16_t> ports,
+                               std::vector<std::uint16_t> portsSSL = {freePort(), freePort()});
     std::uint16_t startService() { return startService({freePort(), freePort()}); }
+    // Runs work on the service's main loop and waits for its result.
+    template <class Work>
+    auto onMainLoop(Work work) -> decltype(work());
 
     boost::asio::io_context context_;
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> keepAlive_{
         context_.get_executor()};
     FlowTable flows_ = makeAllFlows();
     RequestDispatcher dispatcher_{flows_};
+    TempDirectory certFolder_;
+    std::unique_ptr<CertManager> certManager_;
     std::shared_ptr<SocketService> service_;
     std::thread loop_;
 };
+
+template <class Work>
+auto InProcessService::onMainLoop(Work work) -> decltype(work()) {
+    std::packaged_task<decltype(work())()> task(std::move(work));
+    auto result = task.get_future();
+    boost::asio::post(context_, [&task] { task(); });
+    return result.get();
+}
 
 // {"methodName": n, "functionId": id, "data": data (when not null)}
 nlohmann::json request(int methodName, const std::string& functionId, nlohmann::json data = nullptr);

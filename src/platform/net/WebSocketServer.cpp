@@ -13,13 +13,15 @@ using tcp = asio::ip::tcp;
 
 WebSocketServer::WebSocketServer(asio::io_context& context, std::string address,
                                  std::uint16_t port,
-                                 std::weak_ptr<WebSocketServerDelegate> delegate)
+                                 std::weak_ptr<WebSocketServerDelegate> delegate,
+                                 std::shared_ptr<asio::ssl::context> tls)
     : context_(context),
       acceptor_(context),
       retryTimer_(context),
       address_(std::move(address)),
       port_(port),
-      delegate_(std::move(delegate)) {}
+      delegate_(std::move(delegate)),
+      tls_(std::move(tls)) {}
 
 WebSocketServer::~WebSocketServer() {
     boost::system::error_code ignored;
@@ -67,6 +69,14 @@ void WebSocketServer::stop() {
     report([](WebSocketServerDelegate& d, WebSocketServer& s) { d.serverDidStop(s); });
 }
 
+template <class Stream, class... StreamArguments>
+void WebSocketServer::startSession(StreamArguments&&... streamArguments) {
+    auto session = std::make_shared<WebSocketSession<Stream>>(
+        port_, delegate_, std::forward<StreamArguments>(streamArguments)...);
+    sessions_.push_back(session);
+    session->run();
+}
+
 void WebSocketServer::acceptNext() {
     acceptor_.async_accept(context_,
                            [self = shared_from_this()](const boost::system::error_code& error,
@@ -82,9 +92,11 @@ void WebSocketServer::onAccept(const boost::system::error_code& error, tcp::sock
         boost::system::error_code ignored;
         socket.set_option(tcp::no_delay(true), ignored);
         std::erase_if(sessions_, [](const auto& weak) { return weak.expired(); });
-        auto session = std::make_shared<WebSocketSession>(std::move(socket), port_, delegate_);
-        sessions_.push_back(session);
-        session->run();
+        if (tls_) {
+            startSession<TlsStream>(std::move(socket), *tls_);
+        } else {
+            startSession<PlainStream>(std::move(socket));
+        }
     }
     if (!error) {
         acceptNext();

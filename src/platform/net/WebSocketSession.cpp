@@ -5,9 +5,11 @@
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/websocket/error.hpp>
+#include <boost/beast/websocket/ssl.hpp>
 
 #include <chrono>
 #include <sstream>
+#include <type_traits>
 
 namespace kv {
 
@@ -20,27 +22,42 @@ constexpr auto kHandshakeTimeout = std::chrono::seconds(30);
 constexpr std::uint32_t kMaxRequestHeaderBytes = 16 * 1024;
 }  // namespace
 
-WebSocketSession::WebSocketSession(boost::asio::ip::tcp::socket socket, std::uint16_t port,
-                                   std::weak_ptr<WebSocketServerDelegate> delegate)
-    : ws_(std::move(socket)), port_(port), delegate_(std::move(delegate)) {}
-
-void WebSocketSession::run() {
-    boost::asio::dispatch(ws_.get_executor(), [self = shared_from_this()] {
-        self->parser_.emplace();
-        self->parser_->header_limit(kMaxRequestHeaderBytes);
-        self->parser_->body_limit(0);
+template <class Stream>
+void WebSocketSession<Stream>::run() {
+    boost::asio::dispatch(ws_.get_executor(), [self = this->shared_from_this()] {
         beast::get_lowest_layer(self->ws_).expires_after(kHandshakeTimeout);
-        http::async_read(beast::get_lowest_layer(self->ws_), self->buffer_, *self->parser_,
-                         [self](const boost::system::error_code& error, std::size_t) {
-                             self->onRequest(error);
-                         });
+        if constexpr (std::is_same_v<Stream, TlsStream>) {
+            self->ws_.next_layer().async_handshake(
+                boost::asio::ssl::stream_base::server,
+                [self](const boost::system::error_code& error) {
+                    if (error) {
+                        self->fail(error);
+                        return;
+                    }
+                    self->readRequest();
+                });
+        } else {
+            self->readRequest();
+        }
     });
 }
 
-void WebSocketSession::onRequest(const boost::system::error_code& error) {
+template <class Stream>
+void WebSocketSession<Stream>::readRequest() {
+    parser_.emplace();
+    parser_->header_limit(kMaxRequestHeaderBytes);
+    parser_->body_limit(0);
+    http::async_read(ws_.next_layer(), buffer_, *parser_,
+                     [self = this->shared_from_this()](const boost::system::error_code& error, std::size_t) {
+                         self->onRequest(error);
+                     });
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::onRequest(const boost::system::error_code& error) {
     auto observer = delegate();
     if (error || !observer) {
-        if (observer) observer->connectionDidFail(shared_from_this(), error);
+        fail(error);
         return;
     }
     std::ostringstream text;
@@ -57,74 +74,88 @@ void WebSocketSession::onRequest(const boost::system::error_code& error) {
     ws_.set_option(timeouts);
     ws_.read_message_max(kMaxMessageBytes);
     ws_.async_accept(parser_->release(),
-                     [self = shared_from_this()](const boost::system::error_code& acceptError) {
+                     [self = this->shared_from_this()](const boost::system::error_code& acceptError) {
                          self->onAccept(acceptError);
                      });
 }
 
-void WebSocketSession::onAccept(const boost::system::error_code& error) {
-    auto observer = delegate();
-    if (!observer) return;
+template <class Stream>
+void WebSocketSession<Stream>::onAccept(const boost::system::error_code& error) {
     if (error) {
-        observer->connectionDidFail(shared_from_this(), error);
+        fail(error);
         return;
     }
+    auto observer = delegate();
+    if (!observer) return;
     open_ = true;
-    observer->connectionDidOpen(shared_from_this());
+    observer->connectionDidOpen(this->shared_from_this());
     readNext();
 }
 
-void WebSocketSession::readNext() {
-    ws_.async_read(buffer_, [self = shared_from_this()](const boost::system::error_code& error,
-                                                        std::size_t) { self->onRead(error); });
+// A connection that ends before it opened: reported as a failure only.
+template <class Stream>
+void WebSocketSession<Stream>::fail(const boost::system::error_code& error) {
+    if (auto observer = delegate()) observer->connectionDidFail(this->shared_from_this(), error);
 }
 
-void WebSocketSession::onRead(const boost::system::error_code& error) {
+template <class Stream>
+void WebSocketSession<Stream>::readNext() {
+    ws_.async_read(buffer_, [self = this->shared_from_this()](const boost::system::error_code& error,
+                                                              std::size_t) { self->onRead(error); });
+}
+
+template <class Stream>
+void WebSocketSession<Stream>::onRead(const boost::system::error_code& error) {
     if (error) {
         finish(error);
         return;
     }
     WebSocketMessage message{beast::buffers_to_string(buffer_.data()), ws_.got_text()};
     buffer_.consume(buffer_.size());
-    if (auto observer = delegate()) observer->connectionDidReceive(shared_from_this(), message);
+    if (auto observer = delegate()) observer->connectionDidReceive(this->shared_from_this(), message);
     readNext();
 }
 
-void WebSocketSession::finish(const boost::system::error_code& error) {
+template <class Stream>
+void WebSocketSession<Stream>::finish(const boost::system::error_code& error) {
     const bool wasClean = error == websocket::error::closed;
     open_ = false;
     outgoing_.clear();
     queuedBytes_ = 0;
     auto observer = delegate();
     if (!observer) return;
-    auto self = shared_from_this();
+    auto self = this->shared_from_this();
     if (!wasClean) observer->connectionDidFail(self, error);
     const auto& reason = ws_.reason();
     observer->connectionDidClose(self, static_cast<int>(reason.code),
                                  std::string(reason.reason.data(), reason.reason.size()), wasClean);
 }
 
-void WebSocketSession::send(std::string text) {
-    boost::asio::post(ws_.get_executor(), [self = shared_from_this(), text = std::move(text)]() mutable {
-        if (!self->open_ || self->closing_) return;
-        if (self->queuedBytes_ + text.size() > kMaxQueuedBytes) {
-            self->close();
-            return;
-        }
-        self->queuedBytes_ += text.size();
-        self->outgoing_.push_back(std::move(text));
-        if (self->outgoing_.size() == 1) self->writeNext();
-    });
+template <class Stream>
+void WebSocketSession<Stream>::send(std::string text) {
+    boost::asio::post(ws_.get_executor(),
+                      [self = this->shared_from_this(), text = std::move(text)]() mutable {
+                          if (!self->open_ || self->closing_) return;
+                          if (self->queuedBytes_ + text.size() > kMaxQueuedBytes) {
+                              self->close();
+                              return;
+                          }
+                          self->queuedBytes_ += text.size();
+                          self->outgoing_.push_back(std::move(text));
+                          if (self->outgoing_.size() == 1) self->writeNext();
+                      });
 }
 
-void WebSocketSession::writeNext() {
+template <class Stream>
+void WebSocketSession<Stream>::writeNext() {
     ws_.text(true);
     ws_.async_write(boost::asio::buffer(outgoing_.front()),
-                    [self = shared_from_this()](const boost::system::error_code& error,
-                                                std::size_t) { self->onWrite(error); });
+                    [self = this->shared_from_this()](const boost::system::error_code& error,
+                                                      std::size_t) { self->onWrite(error); });
 }
 
-void WebSocketSession::onWrite(const boost::system::error_code& error) {
+template <class Stream>
+void WebSocketSession<Stream>::onWrite(const boost::system::error_code& error) {
     // A failed write also fails the pending read, which reports the connection's end.
     if (error || outgoing_.empty()) return;
     queuedBytes_ -= outgoing_.front().size();
@@ -132,8 +163,9 @@ void WebSocketSession::onWrite(const boost::system::error_code& error) {
     if (!outgoing_.empty()) writeNext();
 }
 
-void WebSocketSession::close() {
-    boost::asio::post(ws_.get_executor(), [self = shared_from_this()] {
+template <class Stream>
+void WebSocketSession<Stream>::close() {
+    boost::asio::post(ws_.get_executor(), [self = this->shared_from_this()] {
         if (self->closing_) return;
         self->closing_ = true;
         if (!self->open_) {
@@ -144,5 +176,8 @@ void WebSocketSession::close() {
                               [self](const boost::system::error_code&) {});
     });
 }
+
+template class WebSocketSession<PlainStream>;
+template class WebSocketSession<TlsStream>;
 
 }  // namespace kv

@@ -8,6 +8,7 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
+#include <boost/beast/ssl/ssl_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
 #include <cstddef>
@@ -18,19 +19,28 @@
 
 namespace kv {
 
-// One accepted connection: reads the upgrade request, accepts it, then reads messages one at a
-// time and hands each to the delegate before reading the next. The io_context is run by one
-// thread (the main loop), which serializes every step; send() and close() post to it, so they
-// are safe from any thread.
+using PlainStream = boost::beast::tcp_stream;
+using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
+
+// One accepted connection, plain or TLS: (TLS handshake,) reads the upgrade request, accepts
+// it, then reads messages one at a time and hands each to the delegate before reading the next.
+// The io_context is run by one thread (the main loop), which serializes every step; send() and
+// close() post to it, so they are safe from any thread.
+template <class Stream>
 class WebSocketSession : public WebSocketConnection,
-                         public std::enable_shared_from_this<WebSocketSession> {
+                         public std::enable_shared_from_this<WebSocketSession<Stream>> {
 public:
     static constexpr std::size_t kMaxMessageBytes = 16 * 1024 * 1024;
     // A peer that stops reading is dropped rather than allowed to grow the queue without end.
     static constexpr std::size_t kMaxQueuedBytes = 64 * 1024 * 1024;
 
-    WebSocketSession(boost::asio::ip::tcp::socket socket, std::uint16_t port,
-                     std::weak_ptr<WebSocketServerDelegate> delegate);
+    // streamArguments: the socket, and for TLS the server's context.
+    template <class... StreamArguments>
+    WebSocketSession(std::uint16_t port, std::weak_ptr<WebSocketServerDelegate> delegate,
+                     StreamArguments&&... streamArguments)
+        : ws_(std::forward<StreamArguments>(streamArguments)...),
+          port_(port),
+          delegate_(std::move(delegate)) {}
 
     void run();
     void send(std::string text) override;
@@ -38,16 +48,18 @@ public:
     std::uint16_t localPort() const override { return port_; }
 
 private:
+    void readRequest();
     void onRequest(const boost::system::error_code& error);
     void onAccept(const boost::system::error_code& error);
     void readNext();
     void onRead(const boost::system::error_code& error);
     void writeNext();
     void onWrite(const boost::system::error_code& error);
+    void fail(const boost::system::error_code& error);
     void finish(const boost::system::error_code& error);
     std::shared_ptr<WebSocketServerDelegate> delegate() const { return delegate_.lock(); }
 
-    boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
+    boost::beast::websocket::stream<Stream> ws_;
     boost::beast::flat_buffer buffer_;
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
     std::uint16_t port_;
@@ -58,5 +70,8 @@ private:
     bool open_ = false;
     bool closing_ = false;
 };
+
+extern template class WebSocketSession<PlainStream>;
+extern template class WebSocketSession<TlsStream>;
 
 }  // namespace kv
