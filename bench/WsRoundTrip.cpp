@@ -1,41 +1,91 @@
 // Round trips of one request over one WebSocket connection, one at a time:
-//   kv_ws_roundtrip <port> <count> [message]
+//   kv_ws_roundtrip [--tls <trusted certificate PEM>] <port> <count> [message]
 // Prints "p50_us p99_us requests_per_second".
+//   kv_ws_roundtrip --tls <PEM> --handshakes <port> <count>
+// Prints "p50_us p99_us" of opening a connection: TCP, TLS and WebSocket handshakes.
 #include "support/WsClient.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double micros(Clock::duration duration) {
+    return std::chrono::duration<double, std::micro>(duration).count();
+}
+
+double quantile(std::vector<double>& values, double q) {
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(q * static_cast<double>(values.size() - 1))];
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s <port> <count> [message]\n", argv[0]);
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::string trustedPem;
+    bool handshakes = false;
+    while (!arguments.empty() && arguments.front().starts_with("--")) {
+        if (arguments.front() == "--handshakes") {
+            handshakes = true;
+            arguments.erase(arguments.begin());
+        } else if (arguments.front() == "--tls" && arguments.size() > 1) {
+            std::ifstream file(arguments[1]);
+            std::stringstream text;
+            text << file.rdbuf();
+            trustedPem = text.str();
+            arguments.erase(arguments.begin(), arguments.begin() + 2);
+        } else {
+            break;
+        }
+    }
+    if (arguments.size() < 2) {
+        std::fprintf(stderr, "usage: %s [--tls <pem>] [--handshakes] <port> <count> [message]\n", argv[0]);
         return 2;
     }
-    const auto port = static_cast<std::uint16_t>(std::stoi(argv[1]));
-    const int count = std::stoi(argv[2]);
-    const std::string message = argc > 3 ? argv[3] : R"({"methodName":1,"functionId":"f1"})";
-    using Clock = std::chrono::steady_clock;
+    const auto port = static_cast<std::uint16_t>(std::stoi(arguments[0]));
+    const int count = std::stoi(arguments[1]);
+    const std::string message = arguments.size() > 2 ? arguments[2] : R"({"methodName":1,"functionId":"f1"})";
+    auto connect = [&] {
+        return trustedPem.empty() ? std::make_unique<kv::test::WsClient>(port)
+                                  : std::make_unique<kv::test::WsClient>(port, kv::test::WsClient::TlsTrust{trustedPem});
+    };
 
-    kv::test::WsClient client(port);
-    for (int i = 0; i < 200; ++i) {  // warm up
-        client.sendText(message);
-        if (!client.receive()) return 1;
+    std::vector<double> samples;
+    if (handshakes) {
+        for (int i = 0; i < count; ++i) {
+            const auto started = Clock::now();
+            auto client = connect();
+            samples.push_back(micros(Clock::now() - started));
+        }
+        std::printf("%.1f %.1f\n", quantile(samples, 0.50), quantile(samples, 0.99));
+        return 0;
     }
-    std::vector<double> micros;
-    micros.reserve(static_cast<std::size_t>(count));
+
+    auto client = connect();
+    for (int i = 0; i < 200; ++i) {  // warm up
+        client->sendText(message);
+        if (!client->receive()) return 1;
+    }
     const auto start = Clock::now();
     for (int i = 0; i < count; ++i) {
         const auto sent = Clock::now();
-        client.sendText(message);
-        if (!client.receive()) return 1;
-        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+        client->sendText(message);
+        if (!client->receive()) return 1;
+        samples.push_back(micros(Clock::now() - sent));
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::sort(micros.begin(), micros.end());
-    auto at = [&](double q) { return micros[static_cast<std::size_t>(q * (micros.size() - 1))]; };
-    std::printf("%.1f %.1f %.0f\n", at(0.50), at(0.99), count / seconds);
+    const double p50 = quantile(samples, 0.50);
+    const double p99 = quantile(samples, 0.99);
+    std::printf("%.1f %.1f %.0f\n", p50, p99, count / seconds);
     return 0;
 }

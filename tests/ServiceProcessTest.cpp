@@ -26,9 +26,14 @@ public:
     explicit ServiceProcess(const std::filesystem::path& dataHome) {
         std::vector<std::string> environment;
         for (char** entry = environ; *entry; ++entry) {
-            if (!std::string_view(*entry).starts_with("XDG_DATA_HOME=")) environment.emplace_back(*entry);
+            const std::string_view variable(*entry);
+            if (!variable.starts_with("XDG_DATA_HOME=") && !variable.starts_with("KVPLUGIN_")) {
+                environment.emplace_back(variable);
+            }
         }
         environment.push_back("XDG_DATA_HOME=" + dataHome.string());
+        // No certificate server answers here.
+        environment.push_back("KVPLUGIN_CERT_MANIFEST_URL=https://127.0.0.1:9/kv-cert/130717/manifest.json");
         std::vector<char*> envp;
         for (auto& entry : environment) envp.push_back(entry.data());
         envp.push_back(nullptr);
@@ -96,7 +101,7 @@ TEST(ServiceProcess, ServesPingOnTheFirstPortAndLogsItsBanners) {
     EXPECT_NE(log.find("=============STOP KEYVORA============="), std::string::npos) << log;
 }
 
-TEST(ServiceProcess, MovesToTheSecondPortWhenTheFirstIsTaken) {
+TEST(ServiceProcess, MovesBothListenersWhenThePlainPortIsTaken) {
     boost::asio::io_context context;
     boost::asio::ip::tcp::acceptor holder(
         context, {boost::asio::ip::make_address("127.0.0.1"), 19420});
@@ -104,6 +109,17 @@ TEST(ServiceProcess, MovesToTheSecondPortWhenTheFirstIsTaken) {
     ServiceProcess service(dataHome.path());
     ASSERT_TRUE(waitForPort(19421));
     EXPECT_EQ(ping(19421)["functionId"], "f1");
+    ASSERT_TRUE(waitForPort(19521));
+    EXPECT_FALSE(test::portAcceptsConnections(19520));
+}
+
+TEST(ServiceProcess, ServesWssWithTheShippedCertificate) {
+    test::TempDirectory dataHome;
+    ServiceProcess service(dataHome.path());
+    ASSERT_TRUE(waitForPort(19520));
+    test::WsClient client(19520, test::WsClient::TlsTrust{fileText(KVPLUGIN_LUMEN_PEM)});
+    client.sendText(R"({"methodName":1,"functionId":"tls"})");
+    EXPECT_EQ(nlohmann::json::parse(client.receive().value_or("null"))["functionId"], "tls");
 }
 
 TEST(ServiceProcess, ListensOnLoopbackOnly) {

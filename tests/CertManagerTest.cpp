@@ -1,0 +1,241 @@
+#include "core/CertManager.h"
+#include "platform/crypto/Sha256.h"
+#include "store/File.h"
+
+#include "support/HttpsTestServer.h"
+#include "support/TempDirectory.h"
+#include "support/TestCertificates.h"
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <thread>
+
+namespace kv {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+std::vector<std::uint8_t> bytesOf(const fs::path& path) {
+    return File::readFromFileToDataWithURL(path).value_or(std::vector<std::uint8_t>{});
+}
+
+std::string digestOf(const fs::path& path) {
+    return sha256Hex(bytesOf(path));
+}
+
+// A manager against the test's HTTPS server, its main loop on a thread of the test.
+class CertManagerTest : public ::testing::Test {
+protected:
+    CertManagerTest() {
+        mainLoop_ = std::thread([this] { main_.run(); });
+        lumenPfx_ = test::makeCertificate(keys_.path(), "lumen").exportPfx(keys_.path() / "lumen.pfx", CertManager::kPfxPassword);
+        newCertificate_ = test::makeCertificate(keys_.path(), "new");
+        newPfx_ = newCertificate_.exportPfx(keys_.path() / "new.pfx", CertManager::kPfxPassword);
+        server_.copy(newPfx_, "new.pfx");
+        manager_ = std::make_unique<CertManager>(settings());
+        subscription_ = manager_->didUpdateNotification().subscribe([this] { ++notifications_; });
+    }
+
+    ~CertManagerTest() override {
+        manager_.reset();
+        keepAlive_.reset();
+        main_.stop();
+        mainLoop_.join();
+    }
+
+    CertManager::Settings settings() {
+        CertManager::Settings settings;
+        settings.manifestUrl = server_.manifestUrl();
+        settings.caFile = server_.certificate().certificatePem.string();
+        settings.certDir = certFolder_.path() / "Keyvora" / "cert";
+        settings.bundledPfx = lumenPfx_;
+        settings.manifestTimeout = 1s;
+        settings.pfxTimeout = 1s;
+        settings.now = [this] { return Date(Date::duration(clock_.load())); };
+        settings.mainExecutor = main_.get_executor();
+        return settings;
+    }
+
+    void serveManifest(const std::string& version, const std::string& file, const std::string& digest,
+                       const std::string& etag) {
+        server_.put("manifest.json",
+                    json({{"version", version}, {"url", server_.url("/files/" + file)}, {"sha256", digest}}).dump());
+        server_.put("manifest.etag", etag);
+    }
+
+    // Waits for the checks queued so far and for the notifications they posted.
+    void settle() {
+        manager_->whenIdle().wait();
+        std::promise<void> drained;
+        boost::asio::post(main_, [&] { drained.set_value(); });
+        drained.get_future().wait();
+    }
+
+    void check() {
+        manager_->checkManifest();
+        settle();
+    }
+
+    // The first install: version 2 of new.pfx under the ETag "e1".
+    void installVersionTwo() {
+        serveManifest("2", "new.pfx", digestOf(newPfx_), "\"e1\"");
+        manager_->start();
+        settle();
+        ASSERT_EQ(bytesOf(installed()), bytesOf(newPfx_));
+    }
+
+    fs::path installed() const { return certFolder_.path() / "Keyvora" / "cert" / "current.pfx"; }
+    json state() const {
+        const auto data = bytesOf(certFolder_.path() / "Keyvora" / "cert" / "cert-state.json");
+        return json::parse(data.begin(), data.end(), nullptr, false);
+    }
+    std::size_t downloads() const {
+        const auto requests = server_.requests();
+        return static_cast<std::size_t>(std::count_if(requests.begin(), requests.end(),
+                                                      [](const auto& line) { return line.starts_with("/files/"); }));
+    }
+
+    boost::asio::io_context main_;
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> keepAlive_{main_.get_executor()};
+    std::thread mainLoop_;
+    test::HttpsTestServer server_;
+    test::TempDirectory keys_;
+    test::TempDirectory certFolder_;
+    fs::path lumenPfx_;
+    test::TestCertificate newCertificate_;
+    fs::path newPfx_;
+    std::atomic<Date::rep> clock_{Date(std::chrono::hours(24 * 365 * 56)).time_since_epoch().count()};
+    std::atomic<int> notifications_{0};
+    std::unique_ptr<CertManager> manager_;
+    Notification::Subscription subscription_;
+};
+
+TEST_F(CertManagerTest, AFirstStartDownloadsInstallsAndAnnounces) {
+    EXPECT_FALSE(manager_->activePfxPath());
+    installVersionTwo();
+    EXPECT_EQ(state(), json({{"version", "2"}, {"etag", "\"e1\""}}));
+    EXPECT_EQ(notifications_, 1);
+    EXPECT_EQ(manager_->activePfxPath(), installed());
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0], "/kv-cert/130717/manifest.json -");  // no If-None-Match without a state
+    EXPECT_EQ(requests[1], "/files/new.pfx -");
+    // Nothing left behind but the two files.
+    EXPECT_EQ(std::distance(fs::directory_iterator(installed().parent_path()), {}), 2);
+}
+
+TEST_F(CertManagerTest, AnUnchangedManifestDownloadsNothing) {
+    installVersionTwo();
+    check();
+    EXPECT_EQ(server_.requests().back(), "/kv-cert/130717/manifest.json \"e1\"");
+    EXPECT_EQ(downloads(), 1u);
+    EXPECT_EQ(notifications_, 1);
+
+    // The state survives a restart: a new manager sends the saved ETag.
+    subscription_ = {};
+    manager_ = std::make_unique<CertManager>(settings());
+    manager_->start();
+    settle();
+    EXPECT_EQ(server_.requests().back(), "/kv-cert/130717/manifest.json \"e1\"");
+    EXPECT_EQ(downloads(), 1u);
+}
+
+TEST_F(CertManagerTest, TheSameVersionUnderANewETagOnlyUpdatesTheState) {
+    installVersionTwo();
+    server_.put("manifest.etag", "\"e2\"");
+    check();
+    EXPECT_EQ(state(), json({{"version", "2"}, {"etag", "\"e2\""}}));
+    EXPECT_EQ(downloads(), 1u);
+    EXPECT_EQ(notifications_, 1);
+}
+
+TEST_F(CertManagerTest, ANewVersionOfTheServedCertificateIsStoredWithoutRotation) {
+    installVersionTwo();
+    const auto again = newCertificate_.exportPfx(keys_.path() / "again.pfx", CertManager::kPfxPassword);
+    ASSERT_NE(bytesOf(again), bytesOf(newPfx_));
+    server_.copy(again, "again.pfx");
+    serveManifest("3", "again.pfx", digestOf(again), "\"e3\"");
+    check();
+    EXPECT_EQ(bytesOf(installed()), bytesOf(again));
+    EXPECT_EQ(state()["version"], "3");
+    EXPECT_EQ(notifications_, 1);
+}
+
+TEST_F(CertManagerTest, ADigestInUpperCaseWithALineBreakMatches) {
+    std::string digest = digestOf(newPfx_);
+    std::transform(digest.begin(), digest.end(), digest.begin(), [](unsigned char c) { return std::toupper(c); });
+    serveManifest("2", "new.pfx", "  " + digest + "\r\n", "\"e1\"");
+    manager_->start();
+    settle();
+    EXPECT_EQ(bytesOf(installed()), bytesOf(newPfx_));
+    EXPECT_EQ(notifications_, 1);
+}
+
+TEST_F(CertManagerTest, ABrokenDownloadNeverReplacesTheWorkingCertificate) {
+    installVersionTwo();
+    const json stateBefore = state();
+    const auto other = test::makeCertificate(keys_.path(), "other");
+    server_.copy(other.exportPfx(keys_.path() / "other.pfx", CertManager::kPfxPassword), "other.pfx");
+    server_.copy(other.exportPfx(keys_.path() / "wrong.pfx", "not the password"), "wrong.pfx");
+    const auto full = bytesOf(keys_.path() / "other.pfx");
+    server_.put("truncated.pfx", std::string(full.begin(), full.begin() + static_cast<long>(full.size() / 2)));
+    const std::string otherDigest = digestOf(keys_.path() / "other.pfx");
+
+    struct Case {
+        const char* name;
+        std::function<void()> serve;
+    };
+    const std::vector<Case> cases = {
+        {"wrong digest", [&] { serveManifest("3", "other.pfx", std::string(64, 'a'), "\"x1\""); }},
+        {"wrong password", [&] { serveManifest("3", "wrong.pfx", "", "\"x2\""); }},
+        {"truncated file", [&] { serveManifest("3", "truncated.pfx", "", "\"x3\""); }},
+        {"file HTTP 500", [&] { serveManifest("3", "other.pfx", otherDigest, "\"x4\""); server_.put("other.pfx.status", "500"); }},
+        {"file timeout", [&] { serveManifest("3", "other.pfx", otherDigest, "\"x5\""); server_.put("other.pfx.delay", "3"); }},
+        {"manifest HTTP 500", [&] { serveManifest("3", "other.pfx", otherDigest, "\"x6\""); server_.put("manifest.json.status", "500"); }},
+        {"manifest timeout", [&] { serveManifest("3", "other.pfx", otherDigest, "\"x7\""); server_.put("manifest.json.delay", "3"); }},
+        {"manifest not JSON", [&] { server_.put("manifest.json", "<html>"); server_.put("manifest.etag", "\"x8\""); }},
+        {"manifest without url", [&] { server_.put("manifest.json", R"({"version":"3"})"); }},
+    };
+    for (const auto& failure : cases) {
+        for (const char* name : {"other.pfx.status", "other.pfx.delay", "manifest.json.status", "manifest.json.delay"}) {
+            server_.put(name, "");
+        }
+        failure.serve();
+        check();
+        EXPECT_EQ(bytesOf(installed()), bytesOf(newPfx_)) << failure.name;
+        EXPECT_EQ(state(), stateBefore) << failure.name;
+        EXPECT_EQ(notifications_, 1) << failure.name;
+    }
+    EXPECT_EQ(manager_->activePfxPath(), installed());
+}
+
+TEST_F(CertManagerTest, ImmediateChecksComeThirtySecondsApartAtMost) {
+    serveManifest("2", "new.pfx", digestOf(newPfx_), "\"e1\"");
+    auto manifestRequests = [&] {
+        const auto requests = server_.requests();
+        return std::count_if(requests.begin(), requests.end(),
+                             [](const auto& line) { return line.starts_with("/kv-cert/"); });
+    };
+    manager_->triggerImmediateCheck();
+    settle();
+    clock_ += std::chrono::duration_cast<Date::duration>(10s).count();
+    manager_->triggerImmediateCheck();
+    settle();
+    EXPECT_EQ(manifestRequests(), 1);
+    clock_ += std::chrono::duration_cast<Date::duration>(21s).count();
+    manager_->triggerImmediateCheck();
+    settle();
+    EXPECT_EQ(manifestRequests(), 2);
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace kv::test {
+
+// Certificates made with the openssl command for one test, all for 127.0.0.1 and localhost.
+struct TestCertificate {
+    std::filesystem::path certificatePem;
+    std::filesystem::path keyPem;
+
+    std::string pem() const;
+    // The PKCS#12 file of this certificate and key under the password: a fresh salt each time,
+    // so two exports of one certificate differ in their bytes.
+    std::filesystem::path exportPfx(const std::filesystem::path& file, const std::string& password) const;
+};
+
+// A new self-signed certificate in the folder, valid for `days`.
+TestCertificate makeCertificate(const std::filesystem::path& folder, const std::string& name, int days = 365);
+
+}  // namespace kv::test
