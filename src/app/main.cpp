@@ -5,6 +5,9 @@
 #include "core/RequestDispatcher.h"
 #include "core/SocketService.h"
 #include "platform/dispatch/MainLoop.h"
+#include "playback/CountOff.h"
+#include "playback/Metronome.h"
+#include "playback/SharedAudio.h"
 #include "store/Database.h"
 #include "store/File.h"
 
@@ -24,6 +27,9 @@ int main() {
     const auto socketService = std::make_shared<SocketService>(mainLoop.context(), dispatcher,
                                                                CertManager::shared());
     socketService->createServer();
+    sharedSynthesizer();
+    Metronome::shared();
+    loadCountOffFiles();
 
     boost::asio::signal_set stopSignals(mainLoop.context(), SIGINT, SIGTERM);
     stopSignals.async_wait([&mainLoop](const boost::system::error_code& error, int) {

@@ -1,0 +1,31 @@
+#include "platform/audio/FrameClock.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace kv {
+
+namespace {
+constexpr double kBandwidthHz = 1.0;
+constexpr double kResyncNanos = 20e6;  // a wake-up this far off (an overrun, a stall) restarts the loop
+}  // namespace
+
+std::uint64_t FrameClock::update(std::uint64_t wake, std::uint32_t frames, double sampleRate) {
+    const double time = static_cast<double>(wake);
+    const double period = static_cast<double>(frames) * 1e9 / sampleRate;
+    if (!started_ || std::abs(time - next_) > kResyncNanos) {
+        started_ = true;
+        current_ = time;
+        period_ = period;
+        next_ = time + period;
+        return wake;
+    }
+    const double omega = 2.0 * std::numbers::pi * kBandwidthHz * period * 1e-9;
+    const double error = time - next_;
+    current_ = next_;
+    next_ += std::sqrt(2.0) * omega * error + period_;
+    period_ += omega * omega * error;
+    return static_cast<std::uint64_t>(std::llround(current_));
+}
+
+}  // namespace kv

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "platform/audio/AudioNode.h"
+#include "platform/audio/PlayerCompletion.h"
+#include "platform/audio/RealtimeQueue.h"
+#include "platform/audio/SpscQueue.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace kv {
+
+// Plays buffers scheduled at host times, each starting on the exact frame of its time (a time
+// already past starts at once). Every buffer ends with its completion handler, called on the
+// engine's completion thread.
+class PlayerNode : public AudioNode {
+public:
+    static constexpr std::size_t kMaxScheduled = 64;
+    static constexpr std::uint64_t kAsSoonAsPossible = 0;
+
+    using Completions = SpscQueue<PlayerCompletion, 1024>;
+
+    explicit PlayerNode(Completions& completions) : completions_(completions) {}
+
+    // Any thread. False when too many buffers are waiting.
+    bool scheduleBuffer(std::shared_ptr<const AudioBuffer> buffer, std::uint64_t hostTime,
+                        PlayerCompletionHandler completion = {});
+    // Drops every scheduled buffer (their handlers get played = false).
+    void stop();
+    void setVolume(float gain) { gain_.store(gain, std::memory_order_relaxed); }
+    float volume() const { return gain_.load(std::memory_order_relaxed); }
+
+    void render(const RenderContext& context) override;
+
+private:
+    struct Scheduled {
+        std::shared_ptr<const AudioBuffer> buffer;
+        std::uint64_t hostTime = 0;
+        PlayerCompletionHandler completion;
+        std::uint32_t position = 0;  // frames already played
+        bool started = false;
+        std::uint64_t startedAt = 0;
+    };
+    struct Command {
+        bool stop = false;
+        Scheduled scheduled;
+    };
+
+    void take(Command command);
+    void finish(std::size_t index, bool played);
+    void mix(Scheduled& scheduled, const RenderContext& context, float gain);
+
+    Completions& completions_;
+    RealtimeQueue<Command, 256> commands_;
+    std::array<Scheduled, kMaxScheduled> active_;  // audio thread only
+    std::size_t activeCount_ = 0;
+    std::atomic<float> gain_{1.0F};
+};
+
+}  // namespace kv

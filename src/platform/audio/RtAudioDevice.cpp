@@ -1,0 +1,60 @@
+#include "platform/audio/RtAudioDevice.h"
+
+#include <algorithm>
+
+namespace kv {
+
+RtAudioDevice::RtAudioDevice(std::optional<RtAudio::Api> api) : api_(api) {}
+
+RtAudioDevice::~RtAudioDevice() {
+    stop();
+}
+
+int RtAudioDevice::callback(void* output, void*, unsigned int frames, double, RtAudioStreamStatus,
+                            void* self) {
+    const std::uint64_t wake = host_clock::now();
+    static_cast<RtAudioDevice*>(self)->render_(static_cast<float*>(output), frames, wake);
+    return 0;
+}
+
+bool RtAudioDevice::start(Render render) {
+    stop();
+    render_ = std::move(render);
+    try {
+        audio_ = std::make_unique<RtAudio>(api_.value_or(RtAudio::UNSPECIFIED));
+        audio_->showWarnings(false);
+        if (audio_->getDeviceCount() == 0) throw RtAudioError("no audio output device", RtAudioError::NO_DEVICES_FOUND);
+        RtAudio::StreamParameters parameters;
+        parameters.deviceId = audio_->getDefaultOutputDevice();
+        parameters.nChannels = 2;
+        const RtAudio::DeviceInfo info = audio_->getDeviceInfo(parameters.deviceId);
+        const auto& rates = info.sampleRates;
+        unsigned int rate = kPreferredRate;
+        if (!rates.empty() && std::find(rates.begin(), rates.end(), rate) == rates.end()) rate = info.preferredSampleRate;
+        unsigned int frames = kPreferredFrames;
+        RtAudio::StreamOptions options;
+        options.streamName = "KVPlugin";
+        audio_->openStream(&parameters, nullptr, RTAUDIO_FLOAT32, rate, &frames, &RtAudioDevice::callback, this, &options);
+        sampleRate_ = audio_->getStreamSampleRate();
+        latencySeconds_ = static_cast<double>(audio_->getStreamLatency()) / sampleRate_;
+        name_ = RtAudio::getApiDisplayName(audio_->getCurrentApi()) + ": " + info.name;
+        audio_->startStream();
+        return true;
+    } catch (const RtAudioError& error) {
+        lastError_ = error.getMessage();
+        audio_.reset();
+        return false;
+    }
+}
+
+void RtAudioDevice::stop() {
+    if (!audio_) return;
+    try {
+        if (audio_->isStreamRunning()) audio_->stopStream();
+        if (audio_->isStreamOpen()) audio_->closeStream();
+    } catch (const RtAudioError&) {
+    }
+    audio_.reset();
+}
+
+}  // namespace kv

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/audio/AudioDevice.h"
+
+#include <rtaudio/RtAudio.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace kv {
+
+// The computer's audio output through RtAudio (JACK, PulseAudio or ALSA): 48 kHz stereo float
+// where the device allows, 256-frame buffers.
+class RtAudioDevice : public AudioDevice {
+public:
+    static constexpr unsigned int kPreferredRate = 48000;
+    static constexpr unsigned int kPreferredFrames = 256;
+
+    // RtAudio's own order (a running JACK or PipeWire-JACK server first) without an api.
+    explicit RtAudioDevice(std::optional<RtAudio::Api> api = std::nullopt);
+    ~RtAudioDevice() override;
+
+    bool start(Render render) override;
+    void stop() override;
+    double sampleRate() const override { return sampleRate_; }
+    double outputLatencySeconds() const override { return latencySeconds_; }
+    std::string name() const override { return name_; }
+    const std::string& lastError() const { return lastError_; }
+
+private:
+    static int callback(void* output, void* input, unsigned int frames, double streamTime,
+                        RtAudioStreamStatus status, void* self);
+
+    std::optional<RtAudio::Api> api_;
+    std::unique_ptr<RtAudio> audio_;
+    Render render_;
+    double sampleRate_ = kPreferredRate;
+    double latencySeconds_ = 0;
+    std::string name_ = "RtAudio";
+    std::string lastError_;
+};
+
+}  // namespace kv

@@ -1,0 +1,108 @@
+#include "platform/audio/Synthesizer.h"
+
+#include "platform/audio/AudioEngine.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace kv {
+
+void Synthesizer::SettingsDelete::operator()(fluid_settings_t* settings) const {
+    delete_fluid_settings(settings);
+}
+
+void Synthesizer::SynthDelete::operator()(fluid_synth_t* synth) const {
+    delete_fluid_synth(synth);
+}
+
+Synthesizer::Synthesizer(double sampleRate, const std::filesystem::path& soundFont)
+    : settings_(new_fluid_settings()), scratch_(AudioEngine::kMaxFrames * 2) {
+    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
+    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+    if (!settings_) throw std::runtime_error("FluidSynth settings cannot be made");
+    fluid_settings_t* settings = settings_.get();
+    fluid_settings_setint(settings, "synth.midi-channels", kChannels);
+    fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
+    // Every call comes from the audio thread: FluidSynth's own lock is not needed.
+    fluid_settings_setint(settings, "synth.threadsafe-api", 0);
+    fluid_settings_setnum(settings, "synth.gain", 0.5);
+    fluid_settings_setint(settings, "synth.polyphony", 256);
+    synth_.reset(new_fluid_synth(settings));
+    if (!synth_ || fluid_synth_sfload(synth_.get(), soundFont.c_str(), 1) == FLUID_FAILED) {
+        throw std::runtime_error("SoundFont cannot be loaded: " + soundFont.string());
+    }
+}
+
+bool Synthesizer::send(std::uint8_t command, int channel, std::uint8_t data1, std::uint8_t data2,
+                       std::uint64_t hostTime) {
+    if (channel < 0 || channel >= kChannels || command < 0x80 || command > 0xE0 || (command & 0x0F)) return false;
+    Event event;
+    event.hostTime = hostTime;
+    event.sequence = sequence_.fetch_add(1);
+    event.command = command;
+    event.channel = static_cast<std::uint8_t>(channel);
+    event.data1 = static_cast<std::uint8_t>(data1 & 0x7F);
+    event.data2 = static_cast<std::uint8_t>(data2 & 0x7F);
+    return events_.push(event);
+}
+
+void Synthesizer::render(const RenderContext& context) {
+    while (pendingCount_ < kMaxPending) {
+        auto event = events_.pop();
+        if (!event) break;
+        pending_[pendingCount_++] = *event;
+    }
+    // Each event moves to the block edge nearest its time; those due in this buffer go to the
+    // front, in time order, same times in sending order.
+    std::size_t due = 0;
+    for (std::size_t i = 0; i < pendingCount_; ++i) {
+        Event& event = pending_[i];
+        const std::int64_t frame = event.hostTime == kNow ? 0 : context.frameAt(event.hostTime);
+        const std::int64_t absolute = static_cast<std::int64_t>(written_) + frame;
+        const std::int64_t edge = (absolute + kBlockFrames / 2) / kBlockFrames * kBlockFrames;
+        event.frame = std::max<std::int64_t>(0, edge - static_cast<std::int64_t>(written_));
+        if (event.frame < context.frames) std::swap(pending_[i], pending_[due++]);
+    }
+    std::sort(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(due), [](const Event& a, const Event& b) {
+        return a.frame != b.frame ? a.frame < b.frame : a.sequence < b.sequence;
+    });
+    std::uint32_t cursor = 0;
+    for (std::size_t i = 0; i < due; ++i) {
+        const auto frame = static_cast<std::uint32_t>(pending_[i].frame);
+        if (frame > cursor) write(cursor, frame, context.output);
+        cursor = std::max(cursor, frame);
+        apply(pending_[i]);
+    }
+    write(cursor, context.frames, context.output);
+    std::move(pending_.begin() + static_cast<std::ptrdiff_t>(due), pending_.begin() + static_cast<std::ptrdiff_t>(pendingCount_),
+              pending_.begin());
+    pendingCount_ -= due;
+}
+
+void Synthesizer::write(std::uint32_t from, std::uint32_t to, float* output) {
+    if (to <= from) return;
+    const int count = static_cast<int>(to - from);
+    fluid_synth_write_float(synth_.get(), count, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
+    written_ += static_cast<std::uint64_t>(count);
+    float* target = output + static_cast<std::size_t>(from) * 2;
+    for (int i = 0; i < count * 2; ++i) target[i] += scratch_[static_cast<std::size_t>(i)];
+}
+
+void Synthesizer::apply(const Event& event) {
+    const int channel = event.channel;
+    fluid_synth_t* synth = synth_.get();
+    switch (event.command) {
+        case 0x80: fluid_synth_noteoff(synth, channel, event.data1); break;
+        case 0x90: fluid_synth_noteon(synth, channel, event.data1, event.data2); break;
+        case 0xA0: fluid_synth_key_pressure(synth, channel, event.data1, event.data2); break;
+        case 0xB0: fluid_synth_cc(synth, channel, event.data1, event.data2); break;
+        case 0xC0: fluid_synth_program_change(synth, channel, event.data1); break;
+        case 0xD0: fluid_synth_channel_pressure(synth, channel, event.data1); break;
+        case 0xE0: fluid_synth_pitch_bend(synth, channel, event.data1 | (event.data2 << 7)); break;
+        default: break;
+    }
+}
+
+}  // namespace kv

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "platform/audio/AudioNode.h"
+#include "platform/audio/MidiReceiver.h"
+#include "platform/audio/RealtimeQueue.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+typedef struct _fluid_hashtable_t fluid_settings_t;
+typedef struct _fluid_synth_t fluid_synth_t;
+
+namespace kv {
+
+// One General MIDI synthesizer (FluidSynth with a SoundFont) with 32 MIDI channels, rendering
+// inside the engine. Messages come from any thread, now or at a host time, and are applied by
+// the audio thread on the frame of their time, so timing does not depend on when their sender
+// woke up. FluidSynth starts voices only at the edge of its 64-frame blocks: a message takes
+// effect at the edge nearest its time, within half a block (0.67 ms at 48 kHz).
+class Synthesizer : public AudioNode, public MidiReceiver {
+public:
+    static constexpr int kChannels = 32;
+    static constexpr std::uint32_t kBlockFrames = 64;
+
+    // Throws std::runtime_error when FluidSynth or the SoundFont cannot be loaded.
+    Synthesizer(double sampleRate, const std::filesystem::path& soundFont);
+
+    // A channel message: command 0x80 … 0xE0 (the status without its channel), channel 0 … 31.
+    // False when the queue is full or the message is not one.
+    bool send(std::uint8_t command, int channel, std::uint8_t data1, std::uint8_t data2,
+              std::uint64_t hostTime = kNow) override;
+
+    void render(const RenderContext& context) override;
+
+private:
+    struct Event {
+        std::uint64_t hostTime = 0;
+        std::uint64_t sequence = 0;
+        std::uint8_t command = 0;
+        std::uint8_t channel = 0;
+        std::uint8_t data1 = 0;
+        std::uint8_t data2 = 0;
+        std::int64_t frame = 0;  // audio thread: where it falls in the buffer being rendered
+    };
+    static constexpr std::size_t kMaxPending = 8192;
+
+    void apply(const Event& event);
+    void write(std::uint32_t from, std::uint32_t to, float* output);
+
+    struct SettingsDelete {
+        void operator()(fluid_settings_t* settings) const;
+    };
+    struct SynthDelete {
+        void operator()(fluid_synth_t* synth) const;
+    };
+
+    std::unique_ptr<fluid_settings_t, SettingsDelete> settings_;
+    std::unique_ptr<fluid_synth_t, SynthDelete> synth_;  // after its settings: goes first
+    RealtimeQueue<Event, 8192> events_;
+    std::atomic<std::uint64_t> sequence_{0};
+    std::array<Event, kMaxPending> pending_{};  // audio thread only
+    std::size_t pendingCount_ = 0;
+    std::uint64_t written_ = 0;  // frames FluidSynth has given: its block grid
+    std::vector<float> scratch_;
+};
+
+}  // namespace kv

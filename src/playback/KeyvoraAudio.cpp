@@ -1,0 +1,54 @@
+#include "playback/KeyvoraAudio.h"
+
+#include "platform/audio/SoundFile.h"
+#include "platform/desktop/Resources.h"
+#include "playback/SharedAudio.h"
+
+#include <algorithm>
+
+namespace kv {
+
+std::shared_ptr<KeyvoraAudio> KeyvoraAudio::initWith(const std::string& name, const std::string& fileType) {
+    return initWith(name, fileType, sharedAudioEngine());
+}
+
+std::shared_ptr<KeyvoraAudio> KeyvoraAudio::initWith(const std::string& name, const std::string& fileType,
+                                                     AudioEngine& engine) {
+    auto sound = readSoundFile(resourcePath("sounds/" + name + "." + fileType), engine.sampleRate());
+    if (!sound) return nullptr;
+    return std::make_shared<KeyvoraAudio>(std::make_shared<const AudioBuffer>(std::move(*sound)), engine);
+}
+
+KeyvoraAudio::KeyvoraAudio(std::shared_ptr<const AudioBuffer> sound, AudioEngine& engine)
+    : sound_(std::move(sound)), engine_(engine), player_(engine.makePlayerNode()) {
+    engine_.connect(player_, engine_.mainMixerNode());
+}
+
+KeyvoraAudio::~KeyvoraAudio() {
+    player_->stop();
+    engine_.disconnect(player_, engine_.mainMixerNode());
+}
+
+void KeyvoraAudio::play() {
+    if (*playing_ > 0) return;
+    playAt(PlayerNode::kAsSoonAsPossible);
+}
+
+void KeyvoraAudio::playAt(std::uint64_t hostTime) {
+    ++*playing_;
+    player_->scheduleBuffer(sound_, hostTime, [playing = playing_](bool, std::uint64_t) { --*playing; });
+}
+
+void KeyvoraAudio::stop() {
+    player_->stop();
+}
+
+void KeyvoraAudio::setVolume(float volume) {
+    player_->setVolume(std::clamp(volume, 0.0F, 1.0F));
+}
+
+double KeyvoraAudio::getDuration() const {
+    return static_cast<double>(sound_->frames()) / engine_.sampleRate();
+}
+
+}  // namespace kv

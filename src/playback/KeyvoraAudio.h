@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/audio/AudioBuffer.h"
+#include "platform/audio/AudioEngine.h"
+#include "platform/audio/PlayerNode.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+namespace kv {
+
+// Plays one short sound resource, once at a time, on the engine.
+class KeyvoraAudio {
+public:
+    // The resource "sounds/<name>.<fileType>", ready to play; nothing when it cannot be read.
+    static std::shared_ptr<KeyvoraAudio> initWith(const std::string& name, const std::string& fileType);
+    static std::shared_ptr<KeyvoraAudio> initWith(const std::string& name, const std::string& fileType,
+                                                  AudioEngine& engine);
+    KeyvoraAudio(std::shared_ptr<const AudioBuffer> sound, AudioEngine& engine);
+    ~KeyvoraAudio();
+    KeyvoraAudio(const KeyvoraAudio&) = delete;
+    KeyvoraAudio& operator=(const KeyvoraAudio&) = delete;
+
+    // From the start; a sound already playing goes on.
+    void play();
+    // At a host time (heard then), for count-offs timed on the audio clock.
+    void playAt(std::uint64_t hostTime);
+    // Stops and rewinds.
+    void stop();
+    void setVolume(float volume);
+    double getDuration() const;
+
+private:
+    std::shared_ptr<const AudioBuffer> sound_;
+    AudioEngine& engine_;
+    std::shared_ptr<PlayerNode> player_;
+    std::shared_ptr<std::atomic<int>> playing_ = std::make_shared<std::atomic<int>>(0);
+};
+
+}  // namespace kv

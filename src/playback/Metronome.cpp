@@ -1,0 +1,309 @@
+#include "playback/Metronome.h"
+
+#include "app/Console.h"
+#include "platform/audio/HostClock.h"
+#include "platform/audio/SoundFile.h"
+#include "platform/desktop/Resources.h"
+#include "playback/SharedAudio.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <future>
+#include <string>
+#include <thread>
+
+namespace kv {
+
+namespace {
+
+constexpr double kMinInterval = 0.1;
+constexpr int kLookaheadIntervals = 8;
+constexpr auto kScheduleEvery = std::chrono::milliseconds(100);
+constexpr double kEarliestStart = 0.01;
+
+template <class... Arguments>
+std::string format(const char* pattern, Arguments... arguments) {
+    char text[256];
+    std::snprintf(text, sizeof text, pattern, arguments...);
+    return text;
+}
+
+void log(const std::string& text) {
+    consoleLine("[Metronome] " + text);
+}
+
+const char* label(double errorMs) {
+    const double magnitude = std::abs(errorMs);
+    return magnitude < 2 ? "GOOD" : magnitude < 5 ? "OK" : magnitude < 10 ? "WARN" : "LATE";
+}
+
+}  // namespace
+
+Metronome& Metronome::shared() {
+    static Metronome metronome(sharedAudioEngine(), resourcePath("sounds/tick.wav"));
+    return metronome;
+}
+
+Metronome::Metronome(AudioEngine& engine, const std::filesystem::path& tickFile)
+    : engine_(&engine), player_(engine.makePlayerNode()) {
+    engine_->connect(player_, mixer_);
+    engine_->connect(mixer_, engine_->mainMixerNode());
+    mixer_->setOutputVolume(0);
+    loadAudioFile(tickFile);
+}
+
+Metronome::~Metronome() {
+    {
+        std::lock_guard lock(owner_->mutex);
+        owner_->metronome = nullptr;
+    }
+    stop();
+    scheduleTimer_.reset();
+    engine_->disconnect(mixer_, engine_->mainMixerNode());
+    engine_->disconnect(player_, mixer_);
+}
+
+void Metronome::loadAudioFile(const std::filesystem::path& path) {
+    auto click = readSoundFile(path, engine_->sampleRate());
+    if (!click) {
+        log(std::filesystem::exists(path) ? "Cannot load tick.wav: " + path.string() : "tick.wav not found in bundle");
+        return;
+    }
+    log("tick.wav loaded");
+    const float peak = click->peak();
+    maxTickGain_ = gainForPeak(peak);
+    log(format("tick peak=%.3f → maxTickGain=%.2f", peak, static_cast<double>(maxTickGain_.load())));
+    Clicks clicks;
+    clicks.soft = std::make_shared<const AudioBuffer>(scaledBuffer(pitchedBuffer(*click, 7), 0.8F));
+    clicks.silent = std::make_shared<const AudioBuffer>(scaledBuffer(*click, 0));
+    const double seconds = click->frames() / engine_->sampleRate();
+    clicks.full = std::make_shared<const AudioBuffer>(std::move(*click));
+    clicks_.set(std::move(clicks));
+    log(format("Loaded %.3fs @ %.0fHz", seconds, engine_->sampleRate()));
+}
+
+float Metronome::gainForPeak(float peak) {
+    return peak > 0.0001F ? std::min(0.9F / peak, 8.0F) : 4.0F;
+}
+
+AudioBuffer Metronome::pitchedBuffer(const AudioBuffer& buffer, float semitones) {
+    const double ratio = std::pow(2.0, semitones / 12.0);
+    const std::uint32_t frames = buffer.frames();
+    if (frames == 0 || ratio <= 0) return buffer;
+    const auto length = std::max<std::uint32_t>(1, static_cast<std::uint32_t>(frames / ratio));
+    AudioBuffer pitched;
+    pitched.samples.resize(static_cast<std::size_t>(length) * 2);
+    for (std::uint32_t j = 0; j < length; ++j) {
+        const double position = ratio * j;
+        const auto k = static_cast<std::uint32_t>(position);
+        const auto next = std::min(k + 1, frames - 1);
+        const auto fraction = static_cast<float>(position - k);
+        for (std::uint32_t c = 0; c < 2; ++c) {
+            pitched.samples[j * 2 + c] =
+                buffer.samples[std::min(k, frames - 1) * 2 + c] * (1 - fraction) + buffer.samples[next * 2 + c] * fraction;
+        }
+    }
+    return pitched;
+}
+
+AudioBuffer Metronome::scaledBuffer(const AudioBuffer& buffer, float scale) {
+    consoleLine(format("[ACCENT] scaledBuffer scale=%.2f ch=%u frames=%u", static_cast<double>(scale),
+                       AudioBuffer::kChannels, buffer.frames()));
+    AudioBuffer scaled = buffer;
+    for (float& sample : scaled.samples) sample *= scale;
+    return scaled;
+}
+
+void Metronome::useEngine(AudioEngine* engine) {
+    if (!engine) {
+        log("useEngine: nil, skip");
+        return;
+    }
+    if (engine == engine_) {
+        log("useEngine: same engine, skip");
+        return;
+    }
+    if (running_) {
+        log("useEngine called while running - stop first");
+        stop();
+    }
+    engine_->disconnect(mixer_, engine_->mainMixerNode());
+    engine_->disconnect(player_, mixer_);
+    engine_ = engine;
+    player_ = engine_->makePlayerNode();
+    engine_->connect(player_, mixer_);
+    engine_->connect(mixer_, engine_->mainMixerNode());
+    engine_->start();
+    log(format("useEngine — isRunning=%d buffer=%s", engine_->isRunning() ? 1 : 0,
+               clicks_.get() ? "ready" : "not loaded yet"));
+}
+
+void Metronome::startWithInterval(double seconds) {
+    startWithInterval(seconds, std::chrono::system_clock::now());
+}
+
+void Metronome::startWithInterval(double seconds, Date scheduledTime) {
+    if (clicks_.get()) {
+        start(seconds, scheduledTime);
+        return;
+    }
+    log("Waiting for buffer...");
+    scheduleQueue_.async([this, seconds, scheduledTime] {
+        for (int poll = 0; poll < 40; ++poll) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (clicks_.get()) {
+                start(seconds, scheduledTime);
+                return;
+            }
+        }
+        log("Timeout waiting for buffer");
+    });
+}
+
+void Metronome::start(double seconds, Date scheduledTime) {
+    if (running_) stop();
+    setInterval(seconds);
+    const double startIn =
+        std::max(kEarliestStart, std::chrono::duration<double>(scheduledTime - std::chrono::system_clock::now()).count());
+    startHostTime_ = engine_->now() + static_cast<std::uint64_t>(host_clock::secondsToTicks(startIn));
+    tickCount_ = 0;
+    outputLatencyMs_ = engine_->outputLatencySeconds() * 1000;
+    log(format("hardware output latency = %.1fms", outputLatencyMs_.load()));
+    log(format("interval=%.4fs BPM=%.1f startIn=%.0fms", interval_.load(), 60 / interval_.load(), startIn * 1000));
+    running_ = true;
+    applyMixerVolume();
+    scheduleQueue_.async([this] {
+        scheduledUpTo_ = 0;
+        driftSum_ = driftMaxAbs_ = 0;
+        driftSamples_ = 0;
+        schedulePendingTicks();
+    });
+    scheduleTimer_ = std::make_unique<RepeatingTimer>(scheduleQueue_.executor(), kScheduleEvery, [this] {
+        if (!running_) return;
+        schedulePendingTicks();
+        const std::uint64_t now = engine_->now();
+        if (now > startHostTime_) {
+            tickCount_ = static_cast<std::uint64_t>(host_clock::ticksToSeconds(static_cast<std::int64_t>(now - startHostTime_)) /
+                                                    interval_);
+        }
+    });
+    scheduleTimer_->start();
+}
+
+double Metronome::tickTime(std::uint64_t tick, const std::vector<double>& offsets) const {
+    if (offsets.empty()) return static_cast<double>(tick) * interval_;
+    if (tick < offsets.size()) return offsets[tick];
+    const double step = offsets.size() >= 2 ? offsets.back() - offsets[offsets.size() - 2] : interval_.load();
+    return offsets.back() + static_cast<double>(tick - offsets.size() + 1) * step;
+}
+
+std::shared_ptr<const AudioBuffer> Metronome::clickFor(std::uint64_t tick, const Clicks& clicks,
+                                                       const std::vector<double>& volumes) const {
+    if (volume_ <= 0.0001F && clicks.silent) return clicks.silent;
+    bool accented = false;
+    if (!volumes.empty()) {
+        accented = tick >= volumes.size() || volumes[tick] >= 1.0;
+    } else {
+        const std::int64_t perMeasure = beatsPerMeasure_;
+        accented = perMeasure < 1 || (startBeatOffset_ + static_cast<std::int64_t>(tick)) % perMeasure == 0;
+    }
+    return accented || !clicks.soft ? clicks.full : clicks.soft;
+}
+
+void Metronome::schedulePendingTicks() {
+    const auto clicks = clicks_.get();
+    const std::uint64_t start = startHostTime_;
+    if (!running_ || !clicks || start == 0) return;
+    const std::uint64_t now = engine_->now();
+    const std::uint64_t horizon = now + static_cast<std::uint64_t>(host_clock::secondsToTicks(kLookaheadIntervals * interval_));
+    const auto offsets = beatOffsetsSec_.get();
+    const auto volumes = beatVolumesScale_.get();
+    std::uint64_t scheduled = 0;
+    for (;; ++scheduledUpTo_) {
+        const std::uint64_t tick = scheduledUpTo_;
+        const std::uint64_t hostTime = start + static_cast<std::uint64_t>(host_clock::secondsToTicks(tickTime(tick, offsets)));
+        if (hostTime > horizon) break;
+        if (hostTime < now) {
+            log(format("skip tick=%lu (%.1fms past)", static_cast<unsigned long>(tick),
+                       host_clock::ticksToSeconds(static_cast<std::int64_t>(now - hostTime)) * 1000));
+            continue;
+        }
+        player_->scheduleBuffer(clickFor(tick, *clicks, volumes), hostTime,
+                                [owner = owner_, tick, hostTime](bool played, std::uint64_t startedAt) {
+                                    std::lock_guard lock(owner->mutex);
+                                    Metronome* metronome = owner->metronome;
+                                    if (played && metronome && metronome->running_) {
+                                        metronome->measure(tick, hostTime, startedAt);
+                                    }
+                                });
+        log(format("tick=%lu in=%.0fms", static_cast<unsigned long>(tick),
+                   host_clock::ticksToSeconds(static_cast<std::int64_t>(hostTime - now)) * 1000));
+        ++scheduled;
+    }
+    if (scheduled > 0) log(format("scheduled %lu ticks", static_cast<unsigned long>(scheduled)));
+}
+
+// The error is where the click was really heard against where it was scheduled.
+void Metronome::measure(std::uint64_t tick, std::uint64_t hostTime, std::uint64_t startedAt) {
+    const double errorMs = host_clock::ticksToSeconds(static_cast<std::int64_t>(startedAt - hostTime)) * 1000;
+    log(format("tick=%lu actual=%+.2fms [%s]", static_cast<unsigned long>(tick), errorMs, label(errorMs)));
+    scheduleQueue_.async([this, errorMs] {
+        driftSum_ += errorMs;
+        ++driftSamples_;
+        driftMaxAbs_ = std::max(driftMaxAbs_, std::abs(errorMs));
+        if (driftSamples_ % 8 == 0) {
+            log(format("--- 8-tick summary: avg=%+.2fms max=%.2fms ---", driftSum_ / static_cast<double>(driftSamples_),
+                       driftMaxAbs_));
+        }
+    });
+}
+
+void Metronome::schedulePendingTicksNow() {
+    std::promise<void> done;
+    scheduleQueue_.async([&] {
+        schedulePendingTicks();
+        done.set_value();
+    });
+    done.get_future().wait();
+}
+
+void Metronome::stop() {
+    if (running_) log(format("stop() — tickCount=%lu", static_cast<unsigned long>(tickCount_.load())));
+    running_ = false;
+    tickCount_ = 0;
+    startHostTime_ = 0;
+    if (scheduleTimer_) scheduleTimer_->cancel();
+    scheduleQueue_.async([this] { scheduledUpTo_ = 0; });
+    player_->stop();
+    mixer_->setOutputVolume(0);
+}
+
+void Metronome::setVolume(float volume) {
+    volume_ = std::clamp(volume, 0.0F, 1.0F);
+    if (running_) applyMixerVolume();
+}
+
+void Metronome::applyMixerVolume() {
+    const float gain = maxTickGain_;
+    mixer_->setOutputVolume(std::clamp(volume_ * gain, 0.0F, gain));
+}
+
+void Metronome::setInterval(double seconds) {
+    interval_ = std::max(seconds, kMinInterval);
+}
+
+void Metronome::setTempoMapBeatOffsets(std::vector<double> offsetsSec) {
+    beatOffsetsSec_.set(offsetsSec.size() > 1 ? std::move(offsetsSec) : std::vector<double>{});
+}
+
+void Metronome::setTempoMapBeatVolumes(std::vector<double> volumesScale) {
+    beatVolumesScale_.set(volumesScale.size() > 1 ? std::move(volumesScale) : std::vector<double>{});
+}
+
+void Metronome::setMetronomeMeterBeatsPerMeasure(std::int64_t beatsPerMeasure, std::int64_t startBeatOffset) {
+    beatsPerMeasure_ = beatsPerMeasure;
+    startBeatOffset_ = startBeatOffset;
+}
+
+}  // namespace kv

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "core/DateText.h"
+#include "core/Synchronized.h"
+#include "platform/audio/AudioBuffer.h"
+#include "platform/audio/AudioEngine.h"
+#include "platform/audio/MixerNode.h"
+#include "platform/audio/PlayerNode.h"
+#include "platform/dispatch/RepeatingTimer.h"
+#include "platform/dispatch/SerialQueue.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace kv {
+
+// Clicks placed on the audio clock: each tick is a click buffer scheduled at its exact host time,
+// about eight intervals ahead, refilled every 100 ms from a queue of its own. Downbeats get the
+// full click, other beats a softer, higher one.
+class Metronome {
+public:
+    static Metronome& shared();
+
+    Metronome(AudioEngine& engine, const std::filesystem::path& tickFile);
+    ~Metronome();
+    Metronome(const Metronome&) = delete;
+    Metronome& operator=(const Metronome&) = delete;
+
+    void useEngine(AudioEngine* engine);
+    void startWithInterval(double seconds);
+    // Tick 0 sounds at `scheduledTime` (10 ms from now at the earliest).
+    void startWithInterval(double seconds, Date scheduledTime);
+    void stop();
+    void setVolume(float volume);
+    void setInterval(double seconds);
+    void setTempoMapBeatOffsets(std::vector<double> offsetsSec);
+    void setTempoMapBeatVolumes(std::vector<double> volumesScale);
+    void setMetronomeMeterBeatsPerMeasure(std::int64_t beatsPerMeasure, std::int64_t startBeatOffset);
+    bool isRunning() const { return running_; }
+    float maxTickGain() const { return maxTickGain_; }
+    float mixerVolume() const { return mixer_->outputVolume(); }
+    // Runs one scheduling pass now, on the metronome's queue, and waits for it.
+    void schedulePendingTicksNow();
+
+    static AudioBuffer scaledBuffer(const AudioBuffer& buffer, float scale);
+    static AudioBuffer pitchedBuffer(const AudioBuffer& buffer, float semitones);
+    // The mixer gain that brings the click's peak to 0.9, at most 8.
+    static float gainForPeak(float peak);
+
+private:
+    // Lets click completions, which arrive on the engine's thread, reach the metronome only while
+    // it exists.
+    struct Owner {
+        explicit Owner(Metronome* owner) : metronome(owner) {}
+        std::mutex mutex;
+        Metronome* metronome;
+    };
+    struct Clicks {
+        std::shared_ptr<const AudioBuffer> full;
+        std::shared_ptr<const AudioBuffer> soft;
+        std::shared_ptr<const AudioBuffer> silent;
+    };
+
+    void loadAudioFile(const std::filesystem::path& path);
+    void start(double seconds, Date scheduledTime);
+    void schedulePendingTicks();
+    double tickTime(std::uint64_t tick, const std::vector<double>& offsets) const;
+    std::shared_ptr<const AudioBuffer> clickFor(std::uint64_t tick, const Clicks& clicks,
+                                                const std::vector<double>& volumes) const;
+    void measure(std::uint64_t tick, std::uint64_t hostTime, std::uint64_t startedAt);
+    void applyMixerVolume();
+
+    std::shared_ptr<Owner> owner_ = std::make_shared<Owner>(this);
+    AudioEngine* engine_;
+    std::shared_ptr<PlayerNode> player_;
+    std::shared_ptr<MixerNode> mixer_ = std::make_shared<MixerNode>();
+    Synchronized<std::optional<Clicks>> clicks_;
+
+    std::atomic<bool> running_{false};
+    std::atomic<float> volume_{1.0F};
+    std::atomic<float> maxTickGain_{4.0F};
+    std::atomic<double> interval_{0.5};
+    std::atomic<std::uint64_t> tickCount_{0};
+    std::atomic<std::uint64_t> startHostTime_{0};
+    std::atomic<double> outputLatencyMs_{0};
+    std::atomic<std::int64_t> beatsPerMeasure_{0};
+    std::atomic<std::int64_t> startBeatOffset_{0};
+    Synchronized<std::vector<double>> beatOffsetsSec_;
+    Synchronized<std::vector<double>> beatVolumesScale_;
+
+    // Owned by the schedule queue.
+    std::uint64_t scheduledUpTo_ = 0;
+    double driftSum_ = 0;
+    double driftMaxAbs_ = 0;
+    std::uint64_t driftSamples_ = 0;
+
+    SerialQueue scheduleQueue_{"Metronome"};
+    std::unique_ptr<RepeatingTimer> scheduleTimer_;
+};
+
+}  // namespace kv

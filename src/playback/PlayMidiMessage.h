@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/audio/MidiReceiver.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace kv {
+
+// A handle on sixteen channels of the shared synthesizer: the song's (0 … 15) or the keyboard
+// echo's (16 … 31), so the echo never cuts a song note, and a program change on a channel
+// applies to that channel's notes.
+class PlayMidiMessage {
+public:
+    static constexpr int kSongChannels = 0;
+    static constexpr int kEchoChannels = 16;
+
+    // The instrument is not applied: the channel takes the song's program changes as they come.
+    static std::shared_ptr<PlayMidiMessage> initWithInstrument(std::int32_t instrument,
+                                                               int firstChannel = kSongChannels);
+    // Without a synthesizer every message is dropped.
+    PlayMidiMessage(MidiReceiver* synthesizer, int firstChannel);
+    ~PlayMidiMessage();
+    PlayMidiMessage(const PlayMidiMessage&) = delete;
+    PlayMidiMessage& operator=(const PlayMidiMessage&) = delete;
+
+    // One song event, at the host time given (or now); note-on velocities scaled by the song's
+    // and this channel's volumes.
+    void sendMessageMidiSongWithMessage(const std::vector<std::int32_t>& bytes,
+                                        std::uint64_t hostTime = MidiReceiver::kNow);
+    void playNoteOn(int note, int velocity, int channel, std::uint64_t hostTime = MidiReceiver::kNow);
+    void playNoteOff(int note, int channel, std::uint64_t hostTime = MidiReceiver::kNow);
+    void setInstrumentVolume(std::int32_t volume);
+    std::int32_t channelVolume() const { return channelVolume_; }
+    // Sustain off, all notes off, all sound off on the sixteen channels.
+    void STOP();
+
+private:
+    void send(std::uint8_t command, int channel, int data1, int data2, std::uint64_t hostTime);
+
+    MidiReceiver* synthesizer_;
+    int firstChannel_;
+    std::atomic<std::int32_t> channelVolume_{100};
+};
+
+}  // namespace kv

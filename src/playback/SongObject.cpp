@@ -1,0 +1,19 @@
+#include "playback/SongObject.h"
+
+#include "app/Log.h"
+
+namespace kv {
+
+SongObject& SongObject::shared() {
+    static SongObject song;
+    return song;
+}
+
+void SongObject::stopPlaySong() {
+    if (isStopPlaySong.exchange(true)) return;
+    logText(kLogDebug, "stop play song");
+    isWaitingStopPlaySong = false;
+    for (const auto& [channel, synthesizer] : audioGraphCollection.get()) synthesizer->STOP();
+}
+
+}  // namespace kv
