@@ -1,0 +1,124 @@
+#include "platform/audio/AudioEngine.h"
+#include "platform/audio/OfflineAudioDevice.h"
+#include "platform/audio/SourceNode.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <future>
+#include <numbers>
+
+namespace kv {
+namespace {
+
+// An engine on the offline device: tests render by hand against its virtual clock.
+class OfflineEngine : public ::testing::Test {
+protected:
+    OfflineEngine() {
+        auto device = std::make_unique<OfflineAudioDevice>();
+        device_ = device.get();
+        engine_ = std::make_unique<AudioEngine>(std::move(device));
+        engine_->start();
+    }
+
+    static std::shared_ptr<const AudioBuffer> constant(float value, std::uint32_t frames) {
+        auto buffer = std::make_shared<AudioBuffer>();
+        buffer->samples.assign(static_cast<std::size_t>(frames) * 2, value);
+        return buffer;
+    }
+
+    // The first frame whose left sample is not zero.
+    std::int64_t firstSound(std::size_t fromFrame = 0) const {
+        const auto& samples = device_->recorded();
+        for (std::size_t frame = fromFrame; frame * 2 < samples.size(); ++frame) {
+            if (samples[frame * 2] != 0.0F) return static_cast<std::int64_t>(frame);
+        }
+        return -1;
+    }
+
+    OfflineAudioDevice* device_;
+    std::unique_ptr<AudioEngine> engine_;
+};
+
+TEST_F(OfflineEngine, ABufferStartsOnTheExactFrameOfItsHostTime) {
+    auto player = engine_->makePlayerNode();
+    engine_->connect(player, engine_->mainMixerNode());
+    std::promise<std::uint64_t> started;
+    const std::uint64_t at = device_->hostTimeOfFrame(777);
+    player->scheduleBuffer(constant(0.5F, 100), at, [&](bool played, std::uint64_t startedAt) {
+        EXPECT_TRUE(played);
+        started.set_value(startedAt);
+    });
+    device_->renderFrames(2048);
+    EXPECT_EQ(firstSound(), 777);
+    EXPECT_EQ(device_->recorded()[876 * 2], 0.5F);
+    EXPECT_EQ(device_->recorded()[877 * 2], 0.0F);
+    auto startedAt = started.get_future();
+    ASSERT_EQ(startedAt.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_NEAR(static_cast<double>(startedAt.get()), static_cast<double>(at), 1.0);
+}
+
+TEST_F(OfflineEngine, ASourceNodeSeesTheHostTimeOfItsFirstFrame) {
+    std::vector<std::uint64_t> times;
+    times.reserve(16);
+    auto source = std::make_shared<SourceNode>([&](float*, std::uint32_t, std::uint64_t hostTime) {
+        if (times.size() < times.capacity()) times.push_back(hostTime);
+    });
+    engine_->connect(source, engine_->mainMixerNode());
+    device_->renderFrames(OfflineAudioDevice::kBufferFrames * 4);
+    ASSERT_EQ(times.size(), 4u);
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        EXPECT_NEAR(static_cast<double>(times[i]), static_cast<double>(device_->hostTimeOfFrame(i * OfflineAudioDevice::kBufferFrames)), 1.0);
+    }
+}
+
+TEST_F(OfflineEngine, GainsMultiplyAndTheLimiterKeepsTheOutputWithinOne) {
+    auto mixer = std::make_shared<MixerNode>();
+    mixer->setOutputVolume(0.5F);
+    auto player = engine_->makePlayerNode();
+    player->setVolume(0.5F);
+    engine_->connect(player, mixer);
+    engine_->connect(mixer, engine_->mainMixerNode());
+    player->scheduleBuffer(constant(0.8F, 64), PlayerNode::kAsSoonAsPossible);
+    device_->renderFrames(256);
+    EXPECT_FLOAT_EQ(device_->recorded()[0], 0.2F);
+
+    std::uint64_t phase = 0;
+    auto loud = std::make_shared<SourceNode>([&](float* output, std::uint32_t frames, std::uint64_t) {
+        for (std::uint32_t i = 0; i < frames; ++i, ++phase) {
+            const auto value = static_cast<float>(3.0 * std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(phase) / 48000.0));
+            output[2 * i] += value;
+            output[2 * i + 1] += value;
+        }
+    });
+    engine_->connect(loud, engine_->mainMixerNode());
+    device_->renderFrames(48000);
+    float peak = 0;
+    for (const float sample : device_->recorded()) peak = std::max(peak, std::abs(sample));
+    EXPECT_LE(peak, 1.0F);
+    EXPECT_GT(peak, 0.9F);
+}
+
+TEST_F(OfflineEngine, AStopDropsWhatWasScheduledAndADetachedNodeFallsSilent) {
+    auto player = engine_->makePlayerNode();
+    engine_->connect(player, engine_->mainMixerNode());
+    std::atomic<int> dropped{0};
+    player->scheduleBuffer(constant(0.5F, 10), device_->hostTimeOfFrame(1000), [&](bool played, std::uint64_t) {
+        if (!played) ++dropped;
+    });
+    player->stop();
+    device_->renderFrames(2048);
+    EXPECT_EQ(firstSound(), -1);
+
+    player->scheduleBuffer(constant(0.5F, 48000), PlayerNode::kAsSoonAsPossible);
+    device_->renderFrames(256);
+    engine_->disconnect(player, engine_->mainMixerNode());
+    device_->renderFrames(256);
+    EXPECT_EQ(firstSound(2048 + 256), -1);
+    for (int wait = 0; wait < 200 && dropped == 0; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(dropped, 1);
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,118 @@
+#include "playback/CountOff.h"
+#include "playback/PrepareSongData.h"
+#include "playback/SongObject.h"
+
+#include "platform/audio/OfflineAudioDevice.h"
+
+#include <gtest/gtest.h>
+
+namespace kv {
+namespace {
+
+std::vector<std::string> keys(std::int32_t ticks, std::int32_t beat, std::int32_t beatType, std::int32_t startBeat) {
+    std::vector<std::string> names;
+    for (const auto number : countOffSoundNumbers(ticks, beat, beatType, startBeat)) {
+        names.push_back(number == 25 ? "click" : getCountOffSoundKey(number));
+    }
+    return names;
+}
+
+TEST(CountOff, MetersAndCounts) {
+    for (const auto& [beat, type] : std::vector<std::pair<int, int>>{{6, 8}, {9, 8}, {12, 8}, {3, 8}, {9, 16}, {7, 8}, {6, 2}}) {
+        EXPECT_TRUE(isCompoundWithBeat(beat, type)) << beat << "/" << type;
+    }
+    for (const auto& [beat, type] : std::vector<std::pair<int, int>>{{6, 4}, {5, 8}, {3, 4}, {4, 4}}) {
+        EXPECT_FALSE(isCompoundWithBeat(beat, type)) << beat << "/" << type;
+    }
+    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(1, 2, 2, 1), 5);
+    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(2, 2, 2, 1), 7);
+    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(1, 6, 4, 1), 5);
+    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(2, 6, 4, 1), 6);
+    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(3, 6, 4, 1), 5);
+    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(4, 6, 4, 1), 9);
+    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(0, 6, 4, 1), 0);
+    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(3, 3, 4, 1), 6);
+    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(1, 6, 8, 2), 13);
+    EXPECT_FLOAT_EQ(getTickSpacingWithTempo(120, 4, 4), 500.0F);
+    EXPECT_FLOAT_EQ(getTickSpacingWithTempo(120, 6, 8), 250.0F);
+    EXPECT_FLOAT_EQ(getTickSpacingWithTempo(120, 2, 2), 500.0F);
+    EXPECT_EQ(getCountOffSoundKey(25), "metronomeSound");
+    EXPECT_EQ(getCountOffSoundKey(17), "");
+}
+
+TEST(CountOff, TheServicesPlansByMeter) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(keys(4, 4, 4, 1), (V{"oneSound", "twoSound", "setSound", "goSound"}));
+    EXPECT_EQ(keys(5, 3, 4, 3), (V{"oneSound", "twoSound", "threeSound", "setSound", "goSound"}));
+    EXPECT_EQ(keys(12, 6, 8, 1), (V{"oneSound", "click", "click", "twoSound", "click", "click", "setSound", "click",
+                                    "click", "goSound", "click", "click"}));
+    EXPECT_EQ(keys(4, 2, 2, 1), (V{"setSound", "click", "goSound", "click"}));
+    EXPECT_EQ(keys(3, 4, 4, 3), (V{"oneSound", "setSound", "goSound"}));
+    EXPECT_EQ(keys(9, 5, 4, 5), (V{"oneSound", "twoSound", "threeSound", "fourSound", "fiveSound", "oneSound",
+                                   "twoSound", "setSound", "goSound"}));
+    const auto twelveEight = keys(24, 12, 8, 1);
+    const V counted = {"oneSound", "twoSound", "threeSound", "fourSound", "oneSound", "twoSound", "setSound", "goSound"};
+    ASSERT_EQ(twelveEight.size(), 24u);
+    for (std::size_t beat = 0; beat < counted.size(); ++beat) {
+        EXPECT_EQ(twelveEight[beat * 3], counted[beat]);
+        EXPECT_EQ(twelveEight[beat * 3 + 1], "click");
+        EXPECT_EQ(twelveEight[beat * 3 + 2], "click");
+    }
+    EXPECT_TRUE(keys(0, 4, 4, 1).empty());
+}
+
+// Planning against the song record with sounds loaded on an offline engine.
+class PrepareCountOffTest : public ::testing::Test {
+protected:
+    PrepareCountOffTest() : engine_(std::make_unique<OfflineAudioDevice>()) {
+        auto sound = std::make_shared<const AudioBuffer>(AudioBuffer{std::vector<float>(20, 0.1F)});
+        CountOffSounds sounds;
+        for (const char* key : {"oneSound", "twoSound", "threeSound", "setSound", "goSound", "metronomeSound"}) {
+            sounds[key] = std::make_shared<KeyvoraAudio>(sound, engine_);
+            named_[sounds[key].get()] = key;
+        }
+        SongObject::shared().countOffSoundCollection.set(sounds);
+    }
+    ~PrepareCountOffTest() override {
+        auto& song = SongObject::shared();
+        song.countOffSoundCollection.set({});
+        song.playCountOffList.set({});
+    }
+
+    std::vector<std::string> planned() {
+        std::vector<std::string> names;
+        for (const auto& sound : SongObject::shared().playCountOffList.get()) names.push_back(named_[sound.get()]);
+        return names;
+    }
+
+    AudioEngine engine_;
+    std::map<const KeyvoraAudio*, std::string> named_;
+};
+
+TEST_F(PrepareCountOffTest, ThePluginPlansFourFourFromTheTicksTable) {
+    auto& song = SongObject::shared();
+    song.playBeat = 4;
+    song.playBeatType = 4;
+    song.playStartBeat = 1;
+    song.play8Note = 1;
+    song.playTempo = 120;
+    PrepareSongData::prepareCountOff({});
+    EXPECT_EQ(song.playNumberOfTicks, 4);
+    EXPECT_DOUBLE_EQ(song.playTickSpacing, 500.0);
+    EXPECT_EQ(planned(), (std::vector<std::string>{"oneSound", "twoSound", "setSound", "goSound"}));
+
+    song.playBeat = 6;
+    song.playBeatType = 8;
+    PrepareSongData::prepareCountOff({});
+    EXPECT_EQ(song.playNumberOfTicks, 12);  // compound at 120: two buffer measures
+    EXPECT_EQ(planned().size(), 12u);
+}
+
+TEST_F(PrepareCountOffTest, TheWebApplicationsKeysWinAndUnknownKeysAreLeftOut) {
+    PrepareSongData::prepareCountOff({"oneSound", "noSuchSound", "goSound"});
+    EXPECT_EQ(SongObject::shared().playNumberOfTicks, 2);
+    EXPECT_EQ(planned(), (std::vector<std::string>{"oneSound", "goSound"}));
+}
+
+}  // namespace
+}  // namespace kv

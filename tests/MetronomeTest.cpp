@@ -1,0 +1,159 @@
+#include "platform/audio/AudioEngine.h"
+#include "platform/audio/OfflineAudioDevice.h"
+#include "playback/Metronome.h"
+
+#include "support/TempDirectory.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+
+namespace kv {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A click of 200 frames at 0.5: its onset and its level are plain in the recording.
+std::filesystem::path writeClick(const std::filesystem::path& folder) {
+    const auto path = folder / "tick.wav";
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    std::vector<float> samples(200, 0.5F);
+    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
+    return path;
+}
+
+struct Onset {
+    std::int64_t frame;
+    float level;
+};
+
+class MetronomeTest : public ::testing::Test {
+protected:
+    MetronomeTest() {
+        auto device = std::make_unique<OfflineAudioDevice>();
+        device_ = device.get();
+        engine_ = std::make_unique<AudioEngine>(std::move(device));
+        engine_->start();
+        metronome_ = std::make_unique<Metronome>(*engine_, writeClick(folder_.path()));
+    }
+    ~MetronomeTest() override { metronome_.reset(); }
+
+    std::uint64_t renderedFrames() const { return device_->recorded().size() / 2; }
+
+    // Renders seconds of audio 50 ms at a time, scheduling after each step as the timer would.
+    void play(double seconds) {
+        metronome_->schedulePendingTicksNow();
+        for (double done = 0; done < seconds; done += 0.05) {
+            device_->renderFrames(2400);
+            metronome_->schedulePendingTicksNow();
+        }
+    }
+
+    std::vector<Onset> onsets(std::uint64_t from = 0) const {
+        std::vector<Onset> found;
+        const auto& samples = device_->recorded();
+        for (std::size_t frame = std::max<std::uint64_t>(from, 1); frame * 2 < samples.size(); ++frame) {
+            if (samples[frame * 2] != 0.0F && samples[(frame - 1) * 2] == 0.0F) {
+                found.push_back({static_cast<std::int64_t>(frame), samples[frame * 2]});
+            }
+        }
+        return found;
+    }
+
+    test::TempDirectory folder_;
+    OfflineAudioDevice* device_;
+    std::unique_ptr<AudioEngine> engine_;
+    std::unique_ptr<Metronome> metronome_;
+};
+
+TEST_F(MetronomeTest, TheClickPeakSetsTheMixerGain) {
+    EXPECT_FLOAT_EQ(Metronome::gainForPeak(0.45F), 2.0F);
+    EXPECT_FLOAT_EQ(Metronome::gainForPeak(0.05F), 8.0F);
+    EXPECT_FLOAT_EQ(Metronome::gainForPeak(0.0F), 4.0F);
+    EXPECT_FLOAT_EQ(metronome_->maxTickGain(), 1.8F);
+    metronome_->setVolume(0.5F);
+    metronome_->startWithInterval(0.5);
+    EXPECT_FLOAT_EQ(metronome_->mixerVolume(), 0.9F);
+}
+
+TEST_F(MetronomeTest, TicksAtAConstantIntervalFromAStartInThePast) {
+    device_->renderFrames(1000);
+    metronome_->startWithInterval(0.05, std::chrono::system_clock::now() - 1s);  // stored as 0.1
+    play(1.0);
+    const auto found = onsets();
+    ASSERT_GE(found.size(), 9u);
+    EXPECT_EQ(found[0].frame, 1000 + 480);  // 10 ms after now
+    for (std::size_t i = 1; i < found.size(); ++i) EXPECT_EQ(found[i].frame - found[i - 1].frame, 4800) << i;
+}
+
+TEST_F(MetronomeTest, ABeatListIsFollowedThenContinuedAtItsLastSpacing) {
+    metronome_->setTempoMapBeatOffsets({0, 0.5, 1.0});
+    metronome_->setTempoMapBeatVolumes({1, 0, 0});
+    metronome_->startWithInterval(0.25, std::chrono::system_clock::now() - 1s);
+    play(2.3);
+    const auto found = onsets();
+    ASSERT_GE(found.size(), 5u);
+    for (std::size_t i = 1; i < 5; ++i) EXPECT_EQ(found[i].frame - found[0].frame, static_cast<std::int64_t>(i) * 24000) << i;
+    const float full = found[0].level;
+    EXPECT_FLOAT_EQ(found[1].level, full * 0.8F);  // soft
+    EXPECT_FLOAT_EQ(found[2].level, full * 0.8F);
+    EXPECT_FLOAT_EQ(found[3].level, full);         // past the volume list: full
+    EXPECT_FLOAT_EQ(found[4].level, full);
+}
+
+TEST_F(MetronomeTest, AccentsFollowTheMeterWithoutAVolumeList) {
+    metronome_->setMetronomeMeterBeatsPerMeasure(4, 2);
+    metronome_->startWithInterval(0.1, std::chrono::system_clock::now() - 1s);
+    play(1.2);
+    const auto found = onsets();
+    ASSERT_GE(found.size(), 11u);
+    const float full = std::max(found[0].level, found[2].level);
+    for (std::size_t tick = 0; tick < 11; ++tick) {
+        const bool accented = (2 + tick) % 4 == 0;
+        EXPECT_FLOAT_EQ(found[tick].level, accented ? full : full * 0.8F) << tick;
+    }
+}
+
+TEST_F(MetronomeTest, VolumeZeroSchedulesSilentClicksAndStopEndsTheTicks) {
+    metronome_->setVolume(0);
+    testing::internal::CaptureStderr();
+    metronome_->startWithInterval(0.1, std::chrono::system_clock::now() - 1s);
+    play(0.6);
+    std::this_thread::sleep_for(50ms);  // the completions
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(onsets().empty());
+    EXPECT_NE(console.find("[Metronome] tick=3 in="), std::string::npos);
+    const auto measured = console.find("[Metronome] tick=2 actual=");
+    ASSERT_NE(measured, std::string::npos) << console;
+    EXPECT_EQ(console.substr(console.find('[', measured + 11), 6), "[GOOD]");
+
+    metronome_->setVolume(1);
+    metronome_->stop();
+    const auto stoppedAt = renderedFrames();
+    play(1.0);
+    EXPECT_TRUE(onsets(stoppedAt).empty());
+}
+
+TEST_F(MetronomeTest, TicksAlreadyPastAreSkippedAndNeverPlayed) {
+    metronome_->startWithInterval(0.1, std::chrono::system_clock::now() - 1s);
+    metronome_->schedulePendingTicksNow();
+    testing::internal::CaptureStderr();
+    device_->renderFrames(48000 * 2);  // two seconds pass without a refill
+    metronome_->schedulePendingTicksNow();
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_NE(console.find("[Metronome] skip tick=9 ("), std::string::npos) << console;
+    const auto afterSkip = renderedFrames();
+    play(0.5);
+    const auto found = onsets(afterSkip);
+    ASSERT_FALSE(found.empty());
+    EXPECT_LE(found[0].frame - static_cast<std::int64_t>(afterSkip), 4800);
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,198 @@
+#include "platform/audio/AudioEngine.h"
+#include "platform/audio/OfflineAudioDevice.h"
+#include "platform/audio/Synthesizer.h"
+#include "playback/PlayMidiMessage.h"
+#include "playback/SongObject.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+namespace kv {
+namespace {
+
+constexpr const char* kSoundFont = "/usr/share/sounds/sf2/default-GM.sf2";
+
+struct Sent {
+    int command, channel, data1, data2;
+    bool operator==(const Sent&) const = default;
+};
+
+class RecordingReceiver : public MidiReceiver {
+public:
+    bool send(std::uint8_t command, int channel, std::uint8_t data1, std::uint8_t data2, std::uint64_t) override {
+        sent.push_back({command, channel, data1, data2});
+        return true;
+    }
+    std::vector<Sent> sent;
+};
+
+class PlayMidiMessageTest : public ::testing::Test {
+protected:
+    void TearDown() override { SongObject::shared().volume = 0; }
+    RecordingReceiver receiver_;
+};
+
+TEST_F(PlayMidiMessageTest, SongEventsFollowTheMessageTable) {
+    PlayMidiMessage song(&receiver_, PlayMidiMessage::kSongChannels);
+    SongObject::shared().volume = 50;
+    song.sendMessageMidiSongWithMessage({0x93, 60, 100});   // velocity × 50 % × 100 %
+    song.sendMessageMidiSongWithMessage({0x83, 60, 64});    // note-off as velocity 0
+    song.sendMessageMidiSongWithMessage({0xB5, 7, 90});
+    song.sendMessageMidiSongWithMessage({0xC5, 40});
+    song.sendMessageMidiSongWithMessage({0x95, 62});        // no velocity byte: 0
+    for (const std::vector<std::int32_t>& ignored : std::vector<std::vector<std::int32_t>>{
+             {0xA0, 60, 1}, {0xE0, 0, 64}, {0xF0}, {0x40, 1}, {0x80}, {}}) {
+        song.sendMessageMidiSongWithMessage(ignored);
+    }
+    EXPECT_EQ(receiver_.sent, (std::vector<Sent>{{0x90, 3, 60, 50}, {0x90, 3, 60, 0}, {0xB0, 5, 7, 90},
+                                                 {0xC0, 5, 40, 0}, {0x90, 5, 62, 0}}));
+}
+
+TEST_F(PlayMidiMessageTest, VelocitiesScaleByBothVolumesAndClamp) {
+    PlayMidiMessage echo(&receiver_, PlayMidiMessage::kEchoChannels);
+    const std::vector<std::tuple<int, int, int, int>> table = {
+        // velocity, song volume, channel volume, sent
+        {100, 100, 100, 100}, {100, 50, 100, 50}, {127, 50, 50, 31}, {99, 33, 100, 32}, {100, 0, 100, 0}, {127, 100, 150, 127},
+    };
+    for (const auto& [velocity, songVolume, channelVolume, expected] : table) {
+        receiver_.sent.clear();
+        SongObject::shared().volume = songVolume;
+        echo.setInstrumentVolume(channelVolume);
+        echo.sendMessageMidiSongWithMessage({0x90, 60, velocity});
+        ASSERT_EQ(receiver_.sent.size(), 1u);
+        EXPECT_EQ(receiver_.sent[0], (Sent{0x90, 16, 60, expected})) << velocity << " " << songVolume << " " << channelVolume;
+    }
+    echo.setInstrumentVolume(-5);
+    EXPECT_EQ(echo.channelVolume(), 0);
+    echo.setInstrumentVolume(150);
+    EXPECT_EQ(echo.channelVolume(), 100);
+}
+
+TEST_F(PlayMidiMessageTest, StopSilencesItsSixteenChannelsAndStopPlaySongOnlyOnce) {
+    auto song = std::make_shared<PlayMidiMessage>(&receiver_, PlayMidiMessage::kEchoChannels);
+    song->STOP();
+    ASSERT_EQ(receiver_.sent.size(), 48u);
+    EXPECT_EQ(receiver_.sent[0], (Sent{0xB0, 16, 64, 0}));
+    EXPECT_EQ(receiver_.sent[1], (Sent{0xB0, 16, 123, 0}));
+    EXPECT_EQ(receiver_.sent[2], (Sent{0xB0, 16, 120, 0}));
+    EXPECT_EQ(receiver_.sent[47], (Sent{0xB0, 31, 120, 0}));
+
+    auto& record = SongObject::shared();
+    record.audioGraphCollection.set({{0, song}});
+    record.isStopPlaySong = false;
+    receiver_.sent.clear();
+    record.stopPlaySong();
+    record.stopPlaySong();
+    EXPECT_EQ(receiver_.sent.size(), 48u);
+    record.audioGraphCollection.set({});
+    record.isStopPlaySong = false;
+}
+
+// The synthesizer on an offline engine, with the General MIDI SoundFont.
+class SynthesizerTest : public ::testing::Test {
+protected:
+    SynthesizerTest() {
+        auto device = std::make_unique<OfflineAudioDevice>();
+        device_ = device.get();
+        engine_ = std::make_unique<AudioEngine>(std::move(device));
+        synthesizer_ = std::make_shared<Synthesizer>(engine_->sampleRate(), kSoundFont);
+        engine_->connect(synthesizer_, engine_->mainMixerNode());
+        engine_->start();
+    }
+
+    std::int64_t firstSound(std::size_t from) const {
+        const auto& samples = device_->recorded();
+        for (std::size_t frame = from; frame * 2 < samples.size(); ++frame) {
+            if (std::abs(samples[frame * 2]) > 1e-5F) return static_cast<std::int64_t>(frame);
+        }
+        return -1;
+    }
+
+    double energy(std::size_t from, std::size_t frames) const {
+        double sum = 0;
+        for (std::size_t frame = from; frame < from + frames; ++frame) sum += std::pow(device_->recorded()[frame * 2], 2);
+        return sum;
+    }
+
+    // The powers of the first six harmonics of the frequency in a window, as shares of their sum
+    // (Goertzel filters): the shape of a timbre.
+    std::vector<double> harmonics(std::size_t from, std::size_t frames, double hertz) const {
+        std::vector<double> powers;
+        double total = 0;
+        for (int harmonic = 1; harmonic <= 6; ++harmonic) {
+            const double coefficient = 2 * std::cos(2 * std::numbers::pi * hertz * harmonic / 48000.0);
+            double previous = 0, before = 0;
+            for (std::size_t frame = from; frame < from + frames; ++frame) {
+                const double current = device_->recorded()[frame * 2] + coefficient * previous - before;
+                before = previous;
+                previous = current;
+            }
+            powers.push_back(previous * previous + before * before - coefficient * previous * before);
+            total += powers.back();
+        }
+        for (double& power : powers) power /= total;
+        return powers;
+    }
+
+    static double distance(const std::vector<double>& a, const std::vector<double>& b) {
+        double sum = 0;
+        for (std::size_t i = 0; i < a.size(); ++i) sum += std::abs(a[i] - b[i]);
+        return sum;
+    }
+
+    OfflineAudioDevice* device_;
+    std::unique_ptr<AudioEngine> engine_;
+    std::shared_ptr<Synthesizer> synthesizer_;
+};
+
+TEST_F(SynthesizerTest, ATimedNoteSoundsAtItsFrameWithinHalfABlock) {
+    for (const std::uint64_t frame : {4800u, 4831u, 9999u}) {
+        const std::size_t from = device_->recorded().size() / 2;
+        const std::uint64_t target = from + frame;
+        synthesizer_->send(0x90, 0, 60, 100, device_->hostTimeOfFrame(target));
+        device_->renderFrames(frame + 4800);
+        const auto onset = firstSound(from);
+        ASSERT_GE(onset, 0);
+        EXPECT_LE(std::abs(onset - static_cast<std::int64_t>(target)), Synthesizer::kBlockFrames / 2 + 1) << frame;
+        synthesizer_->send(0xB0, 0, 120, 0);
+        device_->renderFrames(48000);
+    }
+}
+
+TEST_F(SynthesizerTest, StopSilencesWithinABufferAndTheRelease) {
+    PlayMidiMessage song(synthesizer_.get(), PlayMidiMessage::kSongChannels);
+    SongObject::shared().volume = 100;
+    for (int note : {48, 52, 55, 60}) song.playNoteOn(note, 110, 0);
+    device_->renderFrames(24000);
+    const double playing = energy(12000, 12000);
+    ASSERT_GT(playing, 1.0);
+    song.STOP();
+    device_->renderFrames(24000);
+    // All sound off: after one buffer and 50 ms only the reverberation's tail is left.
+    EXPECT_LT(energy(24000 + 256 + 2400, 12000), playing * 0.01);
+    SongObject::shared().volume = 0;
+}
+
+TEST_F(SynthesizerTest, AProgramChangeOnAChannelChangesThatChannelsSound) {
+    auto play = [&](int channel) {
+        const std::size_t from = device_->recorded().size() / 2;
+        synthesizer_->send(0x90, channel, 69, 100);
+        device_->renderFrames(24000);
+        synthesizer_->send(0x80, channel, 69, 0);
+        device_->renderFrames(48000);
+        return harmonics(from + 2400, 9600, 440.0);
+    };
+    const auto piano = play(5);
+    const auto pianoAgain = play(5);
+    synthesizer_->send(0xC0, 5, 80, 0);  // square lead
+    const auto lead = play(5);
+    const auto otherChannel = play(0);
+    EXPECT_LT(distance(piano, pianoAgain), 0.05);
+    EXPECT_GT(distance(piano, lead), 0.2) << distance(piano, pianoAgain);
+    EXPECT_LT(distance(piano, otherChannel), 0.05);  // channel 0 kept its program
+}
+
+}  // namespace
+}  // namespace kv
