@@ -1,0 +1,69 @@
+#include "platform/audio/AudioEngine.h"
+#include "platform/audio/HostClock.h"
+#include "platform/audio/RtAudioDevice.h"
+#include "playback/Metronome.h"
+
+#include "support/JackServer.h"
+#include "support/TempDirectory.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <thread>
+
+namespace kv {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::filesystem::path writeClick(const std::filesystem::path& folder) {
+    const auto path = folder / "tick.wav";
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    std::vector<float> samples(200, 0.5F);
+    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
+    return path;
+}
+
+TEST(Jack, MetronomeClicksLandAtTheirHostTimesWithinOneBuffer) {
+    test::JackServer server;
+    ASSERT_TRUE(server.running()) << "jackd with the dummy driver did not start";
+    AudioEngine engine(std::make_unique<RtAudioDevice>(RtAudio::UNIX_JACK));
+    ASSERT_TRUE(engine.start());
+    EXPECT_EQ(engine.sampleRate(), test::JackServer::kSampleRate);
+
+    test::TempDirectory folder;
+    Metronome metronome(engine, writeClick(folder.path()));
+    test::JackRecorder recorder(server.name(), "KVPlugin", 4.0);
+    ASSERT_TRUE(recorder.connected());
+    std::this_thread::sleep_for(1s);  // the frame clock settles, as it has long done in a running service
+    const double interval = 0.25;
+    const std::uint64_t before = host_clock::now();
+    metronome.startWithInterval(interval, std::chrono::system_clock::now() + 300ms);
+    const std::uint64_t after = host_clock::now();
+    std::this_thread::sleep_for(2500ms);
+    metronome.stop();
+
+    const auto onsets = recorder.onsets();
+    ASSERT_GE(onsets.size(), 8u);
+    const double latency = engine.outputLatencySeconds() * 1e9;
+    // JACK's clock may be another monotonic clock than the host's: the two differ by a constant.
+    const double jackMinusHost = static_cast<double>(jack_get_time()) * 1000 - static_cast<double>(host_clock::now());
+    const double buffer = 1e9 * test::JackServer::kPeriod / test::JackServer::kSampleRate;
+    for (std::size_t tick = 0; tick < 8; ++tick) {
+        // What was recorded in a cycle is heard one output latency later.
+        const double heard = static_cast<double>(recorder.hostTimeOfFrame(onsets[tick])) - jackMinusHost + latency;
+        const double scheduledEarliest = static_cast<double>(before) + 0.3e9 + tick * interval * 1e9 - 1e6;
+        const double scheduledLatest = static_cast<double>(after) + 0.3e9 + tick * interval * 1e9;
+        EXPECT_GT(heard, scheduledEarliest - buffer) << tick;
+        EXPECT_LT(heard, scheduledLatest + buffer) << tick;
+    }
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,108 @@
+#include "support/JackServer.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+extern char** environ;
+
+namespace kv::test {
+
+namespace {
+
+jack_client_t* openClient(const std::string& server, const char* name) {
+    jack_status_t status{};
+    return jack_client_open(name, static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
+                            server.c_str());
+}
+
+}  // namespace
+
+JackServer::JackServer() : name_("kvtest-" + std::to_string(getpid()) + "-" + std::to_string(std::rand())) {
+    std::vector<std::string> arguments = {"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r",
+                                          std::to_string(kSampleRate), "-p", std::to_string(kPeriod)};
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const int spawned = posix_spawnp(&pid_, "jackd", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return;
+    setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+    for (int attempt = 0; attempt < 100 && !running_; ++attempt) {
+        if (jack_client_t* probe = openClient(name_, "kv-probe")) {
+            jack_client_close(probe);
+            running_ = true;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+}
+
+JackServer::~JackServer() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+}
+
+JackRecorder::JackRecorder(const std::string& server, const std::string& sourceClient, double seconds)
+    : recording_(static_cast<std::size_t>(seconds * JackServer::kSampleRate)),
+      cycleFrameTimes_(recording_.size() / 16 + 1) {
+    client_ = openClient(server, "kv-recorder");
+    if (!client_) return;
+    input_ = jack_port_register(client_, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+    jack_set_process_callback(client_, &JackRecorder::process, this);
+    if (!input_ || jack_activate(client_) != 0) return;
+    const char** ports = jack_get_ports(client_, (sourceClient + ":").c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+    if (ports && ports[0]) {
+        connected_ = jack_connect(client_, ports[0], jack_port_name(input_)) == 0;
+    }
+    jack_free(ports);
+}
+
+JackRecorder::~JackRecorder() {
+    if (client_) jack_client_close(client_);
+}
+
+int JackRecorder::process(jack_nframes_t frames, void* self) {
+    auto& recorder = *static_cast<JackRecorder*>(self);
+    const std::size_t at = recorder.recorded_.load();
+    const std::size_t cycle = recorder.cycles_.load();
+    if (at + frames > recorder.recording_.size() || cycle >= recorder.cycleFrameTimes_.size()) return 0;
+    const auto* input = static_cast<const float*>(jack_port_get_buffer(recorder.input_, frames));
+    std::copy(input, input + frames, recorder.recording_.begin() + static_cast<std::ptrdiff_t>(at));
+    recorder.cycleFrameTimes_[cycle] = jack_last_frame_time(recorder.client_);
+    recorder.cycles_.store(cycle + 1);
+    recorder.recorded_.store(at + frames);
+    return 0;
+}
+
+std::uint64_t JackRecorder::hostTimeOfFrame(std::size_t index) const {
+    const std::size_t cycle = index / JackServer::kPeriod;
+    const jack_nframes_t frame = cycleFrameTimes_[cycle] + static_cast<jack_nframes_t>(index % JackServer::kPeriod);
+    return static_cast<std::uint64_t>(jack_frames_to_time(client_, frame)) * 1000;
+}
+
+std::vector<float> JackRecorder::samples() const {
+    return std::vector<float>(recording_.begin(), recording_.begin() + static_cast<std::ptrdiff_t>(recorded_.load()));
+}
+
+std::vector<std::size_t> JackRecorder::onsets() const {
+    const auto recorded = samples();
+    std::vector<std::size_t> found;
+    for (std::size_t i = 1; i < recorded.size(); ++i) {
+        if (recorded[i] != 0.0F && recorded[i - 1] == 0.0F) found.push_back(i);
+    }
+    return found;
+}
+
+}  // namespace kv::test

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <jack/jack.h>
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kv::test {
+
+// A JACK server with its dummy driver (no sound card) under a name of its own, for one test.
+// Clients of this process find it through JACK_DEFAULT_SERVER, which it sets.
+class JackServer {
+public:
+    static constexpr int kSampleRate = 48000;
+    static constexpr int kPeriod = 256;
+
+    JackServer();
+    ~JackServer();
+    JackServer(const JackServer&) = delete;
+    JackServer& operator=(const JackServer&) = delete;
+
+    bool running() const { return running_; }
+    const std::string& name() const { return name_; }
+
+private:
+    std::string name_;
+    pid_t pid_ = -1;
+    bool running_ = false;
+};
+
+// Records what the named client's output ports play, with the JACK frame time of every cycle.
+class JackRecorder {
+public:
+    JackRecorder(const std::string& server, const std::string& sourceClient, double seconds);
+    ~JackRecorder();
+    JackRecorder(const JackRecorder&) = delete;
+    JackRecorder& operator=(const JackRecorder&) = delete;
+
+    bool connected() const { return connected_; }
+    // JACK's time (ns) of recorded frame `index`.
+    std::uint64_t hostTimeOfFrame(std::size_t index) const;
+    std::vector<float> samples() const;  // left channel, as recorded so far
+    // Frames whose sample rises from zero to not zero.
+    std::vector<std::size_t> onsets() const;
+
+private:
+    static int process(jack_nframes_t frames, void* self);
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* input_ = nullptr;
+    std::vector<float> recording_;
+    std::vector<jack_nframes_t> cycleFrameTimes_;  // the first frame time of each recorded cycle
+    std::atomic<std::size_t> recorded_{0};
+    std::atomic<std::size_t> cycles_{0};
+    bool connected_ = false;
+};
+
+}  // namespace kv::test
