@@ -1,5 +1,7 @@
 #include "support/JackServer.h"
 
+#include "platform/audio/HostClock.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -56,7 +58,9 @@ JackServer::~JackServer() {
 
 JackRecorder::JackRecorder(const std::string& server, const std::string& sourceClient, double seconds)
     : recording_(static_cast<std::size_t>(seconds * JackServer::kSampleRate)),
-      cycleFrameTimes_(recording_.size() / 16 + 1) {
+      cycleStart_(recording_.size() / 16 + 1),
+      cyclePeriod_(cycleStart_.size()),
+      cycleJackMinusHost_(cycleStart_.size()) {
     client_ = openClient(server, "kv-recorder");
     if (!client_) return;
     input_ = jack_port_register(client_, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
@@ -77,10 +81,17 @@ int JackRecorder::process(jack_nframes_t frames, void* self) {
     auto& recorder = *static_cast<JackRecorder*>(self);
     const std::size_t at = recorder.recorded_.load();
     const std::size_t cycle = recorder.cycles_.load();
-    if (at + frames > recorder.recording_.size() || cycle >= recorder.cycleFrameTimes_.size()) return 0;
+    if (at + frames > recorder.recording_.size() || cycle >= recorder.cycleStart_.size()) return 0;
     const auto* input = static_cast<const float*>(jack_port_get_buffer(recorder.input_, frames));
     std::copy(input, input + frames, recorder.recording_.begin() + static_cast<std::ptrdiff_t>(at));
-    recorder.cycleFrameTimes_[cycle] = jack_last_frame_time(recorder.client_);
+    jack_nframes_t currentFrames = 0;
+    jack_time_t currentTime = 0, nextTime = 0;
+    float periodMicros = 0;
+    jack_get_cycle_times(recorder.client_, &currentFrames, &currentTime, &nextTime, &periodMicros);
+    recorder.cycleStart_[cycle] = static_cast<double>(currentTime) * 1000;
+    recorder.cyclePeriod_[cycle] = static_cast<double>(nextTime - currentTime) * 1000;
+    recorder.cycleJackMinusHost_[cycle] =
+        static_cast<double>(jack_get_time()) * 1000 - static_cast<double>(host_clock::now());
     recorder.cycles_.store(cycle + 1);
     recorder.recorded_.store(at + frames);
     return 0;
@@ -88,8 +99,8 @@ int JackRecorder::process(jack_nframes_t frames, void* self) {
 
 std::uint64_t JackRecorder::hostTimeOfFrame(std::size_t index) const {
     const std::size_t cycle = index / JackServer::kPeriod;
-    const jack_nframes_t frame = cycleFrameTimes_[cycle] + static_cast<jack_nframes_t>(index % JackServer::kPeriod);
-    return static_cast<std::uint64_t>(jack_frames_to_time(client_, frame)) * 1000;
+    const double offset = static_cast<double>(index % JackServer::kPeriod) / JackServer::kPeriod;
+    return static_cast<std::uint64_t>(cycleStart_[cycle] + offset * cyclePeriod_[cycle] - cycleJackMinusHost_[cycle]);
 }
 
 std::vector<float> JackRecorder::samples() const {
@@ -99,8 +110,14 @@ std::vector<float> JackRecorder::samples() const {
 std::vector<std::size_t> JackRecorder::onsets() const {
     const auto recorded = samples();
     std::vector<std::size_t> found;
-    for (std::size_t i = 1; i < recorded.size(); ++i) {
-        if (recorded[i] != 0.0F && recorded[i - 1] == 0.0F) found.push_back(i);
+    std::size_t silent = 0;
+    for (std::size_t i = 0; i < recorded.size(); ++i) {
+        if (recorded[i] == 0.0F) {
+            ++silent;
+            continue;
+        }
+        if (silent >= kSilenceBeforeOnset) found.push_back(i);
+        silent = 0;
     }
     return found;
 }

@@ -41,10 +41,14 @@ public:
     JackRecorder& operator=(const JackRecorder&) = delete;
 
     bool connected() const { return connected_; }
-    // JACK's time (ns) of recorded frame `index`.
+    // Host time (CLOCK_MONOTONIC ns) of recorded frame `index`. JACK keeps time on a clock of
+    // its own, whose rate may differ from the host clock's (one is slewed, the other not): each
+    // cycle records how far apart the two were then.
     std::uint64_t hostTimeOfFrame(std::size_t index) const;
     std::vector<float> samples() const;  // left channel, as recorded so far
-    // Frames whose sample rises from zero to not zero.
+    // Frames where sound starts after at least kSilenceBeforeOnset silent ones (a waveform
+    // crosses zero inside a sound too).
+    static constexpr std::size_t kSilenceBeforeOnset = 100;
     std::vector<std::size_t> onsets() const;
 
 private:
@@ -53,7 +57,11 @@ private:
     jack_client_t* client_ = nullptr;
     jack_port_t* input_ = nullptr;
     std::vector<float> recording_;
-    std::vector<jack_nframes_t> cycleFrameTimes_;  // the first frame time of each recorded cycle
+    // Per recorded cycle, taken in the cycle itself: JACK's later estimates would map old frames
+    // with its latest period.
+    std::vector<double> cycleStart_;          // JACK's time of the cycle's first frame, ns
+    std::vector<double> cyclePeriod_;         // JACK's length of the cycle, ns
+    std::vector<double> cycleJackMinusHost_;  // ns
     std::atomic<std::size_t> recorded_{0};
     std::atomic<std::size_t> cycles_{0};
     bool connected_ = false;

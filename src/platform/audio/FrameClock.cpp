@@ -7,7 +7,7 @@ namespace kv {
 
 namespace {
 constexpr double kBandwidthHz = 1.0;
-constexpr double kResyncNanos = 20e6;  // a wake-up this far off (an overrun, a stall) restarts the loop
+constexpr double kResyncNanos = 50e6;  // a wake-up this far off (a stall, a restarted stream) starts anew
 }  // namespace
 
 std::uint64_t FrameClock::update(std::uint64_t wake, std::uint32_t frames, double sampleRate) {
@@ -22,10 +22,8 @@ std::uint64_t FrameClock::update(std::uint64_t wake, std::uint32_t frames, doubl
     const double period = frames * nsPerFrame_;
     const double omega = 2.0 * std::numbers::pi * kBandwidthHz * period * 1e-9;
     const double error = time - next_;
-    // A callback never wakes before its buffer starts, only after: an early wake-up shows that
-    // the estimate is late, and is taken at once; late ones are smoothed.
-    current_ = error < 0 ? time : next_;
-    next_ = current_ + period + (error < 0 ? 0.0 : std::sqrt(2.0) * omega * error);
+    current_ = next_;
+    next_ = current_ + period + std::sqrt(2.0) * omega * error;
     nsPerFrame_ += omega * omega * error / frames;
     return static_cast<std::uint64_t>(std::llround(current_));
 }

@@ -6,8 +6,7 @@ namespace kv {
 
 // Maps the frames the device renders to host time with a delay-locked loop on the callback
 // wake-up times, as JACK does: the estimate follows the device's clock but not the jitter of
-// any one wake-up, and settles on the earliest wake-ups, since jitter only ever delays them.
-// Buffers may vary in length.
+// any one wake-up. Buffers may vary in length.
 class FrameClock {
 public:
     // The smoothed host time of the first frame of the buffer whose callback woke at `wake`.

@@ -1,0 +1,54 @@
+// Metronome click onsets against their schedule, recorded from a JACK server with the dummy
+// driver: kv_bench_click_timing [ticks]. Prints the error's mean, p99 and max in milliseconds.
+#include "platform/audio/AudioEngine.h"
+#include "platform/audio/HostClock.h"
+#include "platform/audio/RtAudioDevice.h"
+#include "platform/desktop/Resources.h"
+#include "playback/Metronome.h"
+
+#include "support/JackServer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+int main(int argc, char** argv) {
+    using namespace std::chrono_literals;
+    const int ticks = argc > 1 ? std::stoi(argv[1]) : 80;
+    const double interval = 0.25;
+    kv::test::JackServer server;
+    if (!server.running()) return 1;
+    kv::AudioEngine engine(std::make_unique<kv::RtAudioDevice>(RtAudio::UNIX_JACK));
+    if (!engine.start()) return 1;
+    kv::Metronome metronome(engine, kv::resourcePath("sounds/tick.wav"));
+    kv::test::JackRecorder recorder(server.name(), "KVPlugin", ticks * interval + 3);
+    if (!recorder.connected()) return 1;
+    std::this_thread::sleep_for(1s);
+
+    const std::uint64_t before = kv::host_clock::now();
+    metronome.startWithInterval(interval, std::chrono::system_clock::now() + 300ms);
+    const std::uint64_t after = kv::host_clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(ticks * interval + 0.5));
+    metronome.stop();
+
+    const double scheduledZero = (static_cast<double>(before) + static_cast<double>(after)) / 2 + 0.3e9;
+    const auto onsets = recorder.onsets();
+    std::vector<double> errors;
+    for (std::size_t tick = 0; tick < onsets.size() && tick < static_cast<std::size_t>(ticks); ++tick) {
+        const double heard = static_cast<double>(recorder.hostTimeOfFrame(onsets[tick])) +
+                             engine.outputLatencySeconds() * 1e9;
+        errors.push_back((heard - (scheduledZero + tick * interval * 1e9)) / 1e6);
+    }
+    if (errors.empty()) return 1;
+    double sum = 0;
+    for (double error : errors) sum += error;
+    std::vector<double> magnitudes;
+    for (double error : errors) magnitudes.push_back(std::abs(error));
+    std::sort(magnitudes.begin(), magnitudes.end());
+    std::fprintf(stdout, "%zu clicks on JACK (dummy driver, 48 kHz, 256 frames): error mean %+.3f ms, p99 |%.3f| ms, max |%.3f| ms\n",
+                 errors.size(), sum / static_cast<double>(errors.size()),
+                 magnitudes[static_cast<std::size_t>(0.99 * static_cast<double>(magnitudes.size() - 1))], magnitudes.back());
+    return 0;
+}
