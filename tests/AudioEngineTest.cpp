@@ -2,6 +2,8 @@
 #include "platform/audio/OfflineAudioDevice.h"
 #include "platform/audio/SourceNode.h"
 
+#include "support/OfflineEngine.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,16 +14,8 @@
 namespace kv {
 namespace {
 
-// An engine on the offline device: tests render by hand against its virtual clock.
 class OfflineEngine : public ::testing::Test {
 protected:
-    OfflineEngine() {
-        auto device = std::make_unique<OfflineAudioDevice>();
-        device_ = device.get();
-        engine_ = std::make_unique<AudioEngine>(std::move(device));
-        engine_->start();
-    }
-
     static std::shared_ptr<const AudioBuffer> constant(float value, std::uint32_t frames) {
         auto buffer = std::make_shared<AudioBuffer>();
         buffer->samples.assign(static_cast<std::size_t>(frames) * 2, value);
@@ -37,8 +31,9 @@ protected:
         return -1;
     }
 
-    OfflineAudioDevice* device_;
-    std::unique_ptr<AudioEngine> engine_;
+    test::OfflineEngine offline_;
+    OfflineAudioDevice* device_ = offline_.device;
+    std::unique_ptr<AudioEngine>& engine_ = offline_.engine;
 };
 
 TEST_F(OfflineEngine, ABufferStartsOnTheExactFrameOfItsHostTime) {

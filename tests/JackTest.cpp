@@ -4,10 +4,10 @@
 #include "playback/Metronome.h"
 
 #include "support/JackServer.h"
+#include "support/OfflineEngine.h"
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <cmath>
 #include <thread>
@@ -17,18 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::filesystem::path writeClick(const std::filesystem::path& folder) {
-    const auto path = folder / "tick.wav";
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    std::vector<float> samples(200, 0.5F);
-    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
-    return path;
-}
 
 TEST(Jack, MetronomeClicksLandAtTheirHostTimesWithinOneBuffer) {
     test::JackServer server;
@@ -38,7 +26,7 @@ TEST(Jack, MetronomeClicksLandAtTheirHostTimesWithinOneBuffer) {
     EXPECT_EQ(engine.sampleRate(), test::JackServer::kSampleRate);
 
     test::TempDirectory folder;
-    Metronome metronome(engine, writeClick(folder.path()));
+    Metronome metronome(engine, test::writeTestClick(folder.path()));
     test::JackRecorder recorder(server.name(), "KVPlugin", 4.0);
     ASSERT_TRUE(recorder.connected());
     std::this_thread::sleep_for(1s);  // the frame clock settles, as it has long done in a running service

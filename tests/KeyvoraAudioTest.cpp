@@ -4,6 +4,8 @@
 #include "playback/KeyvoraAudio.h"
 #include "playback/PlaySongLogic.h"
 
+#include "support/OfflineEngine.h"
+
 #include <gtest/gtest.h>
 
 #include <future>
@@ -12,10 +14,9 @@ namespace kv {
 namespace {
 
 TEST(KeyvoraAudio, PlaysOnceStopsRewindsAndScalesItsVolume) {
-    auto device = std::make_unique<OfflineAudioDevice>();
-    auto* offline = device.get();
-    AudioEngine engine(std::move(device));
-    engine.start();
+    test::OfflineEngine rendering;
+    auto* offline = rendering.device;
+    AudioEngine& engine = *rendering.engine;
     auto sound = KeyvoraAudio::initWith("go", "wav", engine);
     ASSERT_TRUE(sound);
     EXPECT_GT(sound->getDuration(), 0.05);

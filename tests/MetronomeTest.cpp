@@ -2,10 +2,10 @@
 #include "platform/audio/OfflineAudioDevice.h"
 #include "playback/Metronome.h"
 
+#include "support/OfflineEngine.h"
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <cmath>
 
@@ -14,19 +14,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A click of 200 frames at 0.5: its onset and its level are plain in the recording.
-std::filesystem::path writeClick(const std::filesystem::path& folder) {
-    const auto path = folder / "tick.wav";
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    std::vector<float> samples(200, 0.5F);
-    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
-    return path;
-}
 
 struct Onset {
     std::int64_t frame;
@@ -35,13 +22,7 @@ struct Onset {
 
 class MetronomeTest : public ::testing::Test {
 protected:
-    MetronomeTest() {
-        auto device = std::make_unique<OfflineAudioDevice>();
-        device_ = device.get();
-        engine_ = std::make_unique<AudioEngine>(std::move(device));
-        engine_->start();
-        metronome_ = std::make_unique<Metronome>(*engine_, writeClick(folder_.path()));
-    }
+    MetronomeTest() : metronome_(std::make_unique<Metronome>(*offline_.engine, test::writeTestClick(folder_.path()))) {}
     ~MetronomeTest() override { metronome_.reset(); }
 
     std::uint64_t renderedFrames() const { return device_->recorded().size() / 2; }
@@ -67,8 +48,8 @@ protected:
     }
 
     test::TempDirectory folder_;
-    OfflineAudioDevice* device_;
-    std::unique_ptr<AudioEngine> engine_;
+    test::OfflineEngine offline_;
+    OfflineAudioDevice* device_ = offline_.device;
     std::unique_ptr<Metronome> metronome_;
 };
 

@@ -4,6 +4,8 @@
 #include "playback/PlayMidiMessage.h"
 #include "playback/SongObject.h"
 
+#include "support/OfflineEngine.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -93,14 +95,7 @@ TEST_F(PlayMidiMessageTest, StopSilencesItsSixteenChannelsAndStopPlaySongOnlyOnc
 // The synthesizer on an offline engine, with the General MIDI SoundFont.
 class SynthesizerTest : public ::testing::Test {
 protected:
-    SynthesizerTest() {
-        auto device = std::make_unique<OfflineAudioDevice>();
-        device_ = device.get();
-        engine_ = std::make_unique<AudioEngine>(std::move(device));
-        synthesizer_ = std::make_shared<Synthesizer>(engine_->sampleRate(), kSoundFont);
-        engine_->connect(synthesizer_, engine_->mainMixerNode());
-        engine_->start();
-    }
+    SynthesizerTest() { engine_->connect(synthesizer_, engine_->mainMixerNode()); }
 
     std::int64_t firstSound(std::size_t from) const {
         const auto& samples = device_->recorded();
@@ -142,9 +137,10 @@ protected:
         return sum;
     }
 
-    OfflineAudioDevice* device_;
-    std::unique_ptr<AudioEngine> engine_;
-    std::shared_ptr<Synthesizer> synthesizer_;
+    test::OfflineEngine offline_;
+    OfflineAudioDevice* device_ = offline_.device;
+    std::unique_ptr<AudioEngine>& engine_ = offline_.engine;
+    std::shared_ptr<Synthesizer> synthesizer_ = std::make_shared<Synthesizer>(engine_->sampleRate(), kSoundFont);
 };
 
 TEST_F(SynthesizerTest, ATimedNoteSoundsAtItsFrameWithinHalfABlock) {
