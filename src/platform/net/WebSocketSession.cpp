@@ -131,9 +131,11 @@ void WebSocketSession<Stream>::finish(const boost::system::error_code& error) {
                                  std::string(reason.reason.data(), reason.reason.size()), wasClean);
 }
 
+// On the loop's own thread (an answer) the frame starts at once; from another thread (a push) it
+// is posted there.
 template <class Stream>
 void WebSocketSession<Stream>::send(std::string text) {
-    boost::asio::post(ws_.get_executor(),
+    boost::asio::dispatch(ws_.get_executor(),
                       [self = this->shared_from_this(), text = std::move(text)]() mutable {
                           if (!self->open_ || self->closing_) return;
                           if (self->queuedBytes_ + text.size() > kMaxQueuedBytes) {

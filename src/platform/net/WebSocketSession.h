@@ -25,7 +25,7 @@ using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
 // One accepted connection, plain or TLS: (TLS handshake,) reads the upgrade request, accepts
 // it, then reads messages one at a time and hands each to the delegate before reading the next.
 // The io_context is run by one thread (the main loop), which serializes every step; send() and
-// close() post to it, so they are safe from any thread.
+// close() run there, so they are safe from any thread.
 template <class Stream>
 class WebSocketSession : public WebSocketConnection,
                          public std::enable_shared_from_this<WebSocketSession<Stream>> {
