@@ -136,5 +136,22 @@ TEST_F(MetronomeTest, TicksAlreadyPastAreSkippedAndNeverPlayed) {
     EXPECT_LE(found[0].frame - static_cast<std::int64_t>(afterSkip), 4800);
 }
 
+TEST_F(MetronomeTest, MovingToAnotherEngineStopsAndTicksThere) {
+    metronome_->startWithInterval(0.1, std::chrono::system_clock::now() - 1s);
+    play(0.3);
+    test::OfflineEngine other;
+    metronome_->useEngine(other.engine.get());
+    EXPECT_FALSE(metronome_->isRunning());
+    const auto movedAt = renderedFrames();
+    metronome_->startWithInterval(0.1, std::chrono::system_clock::now() - 1s);
+    metronome_->schedulePendingTicksNow();
+    other.device->renderFrames(48000);
+    device_->renderFrames(48000);
+    EXPECT_TRUE(onsets(movedAt).empty());  // nothing more on the old engine
+    const auto& moved = other.device->recorded();
+    EXPECT_TRUE(std::any_of(moved.begin(), moved.end(), [](float sample) { return sample != 0.0F; }));
+    metronome_->useEngine(offline_.engine.get());
+}
+
 }  // namespace
 }  // namespace kv

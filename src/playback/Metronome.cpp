@@ -128,12 +128,18 @@ void Metronome::useEngine(AudioEngine* engine) {
         log("useEngine called while running - stop first");
         stop();
     }
-    engine_->disconnect(mixer_, engine_->mainMixerNode());
-    engine_->disconnect(player_, mixer_);
-    engine_ = engine;
-    player_ = engine_->makePlayerNode();
-    engine_->connect(player_, mixer_);
-    engine_->connect(mixer_, engine_->mainMixerNode());
+    // The schedule queue uses the engine and the player: they change on it.
+    std::promise<void> moved;
+    scheduleQueue_.async([&] {
+        engine_->disconnect(mixer_, engine_->mainMixerNode());
+        engine_->disconnect(player_, mixer_);
+        engine_ = engine;
+        player_ = engine_->makePlayerNode();
+        engine_->connect(player_, mixer_);
+        engine_->connect(mixer_, engine_->mainMixerNode());
+        moved.set_value();
+    });
+    moved.get_future().wait();
     engine_->start();
     log(format("useEngine — isRunning=%d buffer=%s", engine_->isRunning() ? 1 : 0,
                clicks_.get() ? "ready" : "not loaded yet"));
