@@ -20,6 +20,7 @@ test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j2
 
 bench: build
+	@scripts/install-deps --bench
 	@bench/run
 
 clean:
