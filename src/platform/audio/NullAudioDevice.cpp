@@ -2,12 +2,14 @@
 
 #include <time.h>
 
+#include <cerrno>
+
 namespace kv {
 
 namespace {
 void sleepUntil(std::uint64_t hostTime) {
     timespec until{static_cast<time_t>(hostTime / 1'000'000'000ULL), static_cast<long>(hostTime % 1'000'000'000ULL)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) != 0) {
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
     }
 }
 }  // namespace
