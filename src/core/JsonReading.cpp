@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <stdexcept>
 
@@ -63,6 +64,14 @@ std::int32_t toInt32(const nlohmann::json& value) {
     return static_cast<std::int32_t>(std::clamp(wide, low, high));
 }
 
+double toDouble(const nlohmann::json& value) {
+    double number = 0;
+    if (value.is_number()) number = value.get<double>();
+    if (value.is_boolean()) number = value.get<bool>() ? 1 : 0;
+    if (value.is_string()) number = std::strtod(value.get_ref<const std::string&>().c_str(), nullptr);
+    return std::isfinite(number) ? number : 0;
+}
+
 bool toBool(const nlohmann::json& value) {
     if (value.is_boolean()) return value.get<bool>();
     if (value.is_number_float()) return value.get<double>() != 0.0;
@@ -82,6 +91,12 @@ std::optional<std::int32_t> readInt32(const nlohmann::json& object, std::string_
     const auto* value = find(object, key);
     if (!value) return std::nullopt;
     return toInt32(*value);
+}
+
+std::optional<double> readDouble(const nlohmann::json& object, std::string_view key) {
+    const auto* value = find(object, key);
+    if (!value) return std::nullopt;
+    return toDouble(*value);
 }
 
 std::optional<bool> readBool(const nlohmann::json& object, std::string_view key) {

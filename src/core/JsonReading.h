@@ -19,7 +19,12 @@ std::int64_t toInt64(const nlohmann::json& value);
 // zeros begins with Y, y, T, t or a digit 1 to 9.
 bool toBool(const nlohmann::json& value);
 
+// A number as it is, a flag as 0 or 1, a string's leading decimal number; anything else, and a
+// value that is not finite, reads 0.
+double toDouble(const nlohmann::json& value);
+
 std::optional<std::int32_t> readInt32(const nlohmann::json& object, std::string_view key);
+std::optional<double> readDouble(const nlohmann::json& object, std::string_view key);
 std::optional<bool> readBool(const nlohmann::json& object, std::string_view key);
 // A string as it is; a number as its JSON text; any other type reads as absent.
 std::optional<std::string> readString(const nlohmann::json& object, std::string_view key);

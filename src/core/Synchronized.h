@@ -17,6 +17,13 @@ public:
         return value_;
     }
 
+    // Reads under the lock without copying the value: for threads that must not allocate.
+    template <class Reader>
+    auto read(Reader reader) const {
+        std::lock_guard lock(mutex_);
+        return reader(static_cast<const T&>(value_));
+    }
+
     void set(T value) {
         std::lock_guard lock(mutex_);
         value_ = std::move(value);

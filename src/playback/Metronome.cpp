@@ -1,6 +1,7 @@
 #include "playback/Metronome.h"
 
 #include "app/Console.h"
+#include "app/TextFormat.h"
 #include "platform/audio/HostClock.h"
 #include "platform/audio/SoundFile.h"
 #include "platform/desktop/Resources.h"
@@ -21,13 +22,6 @@ constexpr double kMinInterval = 0.1;
 constexpr int kLookaheadIntervals = 8;
 constexpr auto kScheduleEvery = std::chrono::milliseconds(100);
 constexpr double kEarliestStart = 0.01;
-
-template <class... Arguments>
-std::string format(const char* pattern, Arguments... arguments) {
-    char text[256];
-    std::snprintf(text, sizeof text, pattern, arguments...);
-    return text;
-}
 
 void log(const std::string& text) {
     consoleLine("[Metronome] " + text);
@@ -73,14 +67,14 @@ void Metronome::loadAudioFile(const std::filesystem::path& path) {
     log("tick.wav loaded");
     const float peak = click->peak();
     maxTickGain_ = gainForPeak(peak);
-    log(format("tick peak=%.3f → maxTickGain=%.2f", peak, static_cast<double>(maxTickGain_.load())));
+    log(formatText("tick peak=%.3f → maxTickGain=%.2f", peak, static_cast<double>(maxTickGain_.load())));
     Clicks clicks;
     clicks.soft = std::make_shared<const AudioBuffer>(scaledBuffer(pitchedBuffer(*click, 7), 0.8F));
     clicks.silent = std::make_shared<const AudioBuffer>(scaledBuffer(*click, 0));
     const double seconds = click->frames() / engine_->sampleRate();
     clicks.full = std::make_shared<const AudioBuffer>(std::move(*click));
     clicks_.set(std::move(clicks));
-    log(format("Loaded %.3fs @ %.0fHz", seconds, engine_->sampleRate()));
+    log(formatText("Loaded %.3fs @ %.0fHz", seconds, engine_->sampleRate()));
 }
 
 float Metronome::gainForPeak(float peak) {
@@ -108,7 +102,7 @@ AudioBuffer Metronome::pitchedBuffer(const AudioBuffer& buffer, float semitones)
 }
 
 AudioBuffer Metronome::scaledBuffer(const AudioBuffer& buffer, float scale) {
-    consoleLine(format("[ACCENT] scaledBuffer scale=%.2f ch=%u frames=%u", static_cast<double>(scale),
+    consoleLine(formatText("[ACCENT] scaledBuffer scale=%.2f ch=%u frames=%u", static_cast<double>(scale),
                        AudioBuffer::kChannels, buffer.frames()));
     AudioBuffer scaled = buffer;
     for (float& sample : scaled.samples) sample *= scale;
@@ -141,7 +135,7 @@ void Metronome::useEngine(AudioEngine* engine) {
     });
     moved.get_future().wait();
     engine_->start();
-    log(format("useEngine — isRunning=%d buffer=%s", engine_->isRunning() ? 1 : 0,
+    log(formatText("useEngine — isRunning=%d buffer=%s", engine_->isRunning() ? 1 : 0,
                clicks_.get() ? "ready" : "not loaded yet"));
 }
 
@@ -175,8 +169,8 @@ void Metronome::start(double seconds, Date scheduledTime) {
     startHostTime_ = engine_->now() + static_cast<std::uint64_t>(host_clock::secondsToTicks(startIn));
     tickCount_ = 0;
     outputLatencyMs_ = engine_->outputLatencySeconds() * 1000;
-    log(format("hardware output latency = %.1fms", outputLatencyMs_.load()));
-    log(format("interval=%.4fs BPM=%.1f startIn=%.0fms", interval_.load(), 60 / interval_.load(), startIn * 1000));
+    log(formatText("hardware output latency = %.1fms", outputLatencyMs_.load()));
+    log(formatText("interval=%.4fs BPM=%.1f startIn=%.0fms", interval_.load(), 60 / interval_.load(), startIn * 1000));
     running_ = true;
     applyMixerVolume();
     scheduleQueue_.async([this] {
@@ -231,7 +225,7 @@ void Metronome::schedulePendingTicks() {
         const std::uint64_t hostTime = start + static_cast<std::uint64_t>(host_clock::secondsToTicks(tickTime(tick, offsets)));
         if (hostTime > horizon) break;
         if (hostTime < now) {
-            log(format("skip tick=%lu (%.1fms past)", static_cast<unsigned long>(tick),
+            log(formatText("skip tick=%lu (%.1fms past)", static_cast<unsigned long>(tick),
                        host_clock::ticksToSeconds(static_cast<std::int64_t>(now - hostTime)) * 1000));
             continue;
         }
@@ -243,23 +237,23 @@ void Metronome::schedulePendingTicks() {
                                         metronome->measure(tick, hostTime, startedAt);
                                     }
                                 });
-        log(format("tick=%lu in=%.0fms", static_cast<unsigned long>(tick),
+        log(formatText("tick=%lu in=%.0fms", static_cast<unsigned long>(tick),
                    host_clock::ticksToSeconds(static_cast<std::int64_t>(hostTime - now)) * 1000));
         ++scheduled;
     }
-    if (scheduled > 0) log(format("scheduled %lu ticks", static_cast<unsigned long>(scheduled)));
+    if (scheduled > 0) log(formatText("scheduled %lu ticks", static_cast<unsigned long>(scheduled)));
 }
 
 // The error is where the click was really heard against where it was scheduled.
 void Metronome::measure(std::uint64_t tick, std::uint64_t hostTime, std::uint64_t startedAt) {
     const double errorMs = host_clock::ticksToSeconds(static_cast<std::int64_t>(startedAt - hostTime)) * 1000;
-    log(format("tick=%lu actual=%+.2fms [%s]", static_cast<unsigned long>(tick), errorMs, label(errorMs)));
+    log(formatText("tick=%lu actual=%+.2fms [%s]", static_cast<unsigned long>(tick), errorMs, label(errorMs)));
     scheduleQueue_.async([this, errorMs] {
         driftSum_ += errorMs;
         ++driftSamples_;
         driftMaxAbs_ = std::max(driftMaxAbs_, std::abs(errorMs));
         if (driftSamples_ % 8 == 0) {
-            log(format("--- 8-tick summary: avg=%+.2fms max=%.2fms ---", driftSum_ / static_cast<double>(driftSamples_),
+            log(formatText("--- 8-tick summary: avg=%+.2fms max=%.2fms ---", driftSum_ / static_cast<double>(driftSamples_),
                        driftMaxAbs_));
         }
     });
@@ -275,7 +269,7 @@ void Metronome::schedulePendingTicksNow() {
 }
 
 void Metronome::stop() {
-    if (running_) log(format("stop() — tickCount=%lu", static_cast<unsigned long>(tickCount_.load())));
+    if (running_) log(formatText("stop() — tickCount=%lu", static_cast<unsigned long>(tickCount_.load())));
     running_ = false;
     tickCount_ = 0;
     startHostTime_ = 0;

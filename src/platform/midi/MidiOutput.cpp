@@ -1,0 +1,35 @@
+#include "platform/midi/MidiOutput.h"
+
+#include "platform/midi/OpenMidiApi.h"
+
+namespace kv {
+
+MidiOutput::MidiOutput(const std::string& clientName)
+    : midi_(openMidiApi<RtMidiOut>(trap_, api_, clientName)) {}
+
+std::vector<MidiPortInfo> MidiOutput::ports() {
+    auto ports = listForeignPorts(*midi_, api_);
+    trap_.check();
+    return ports;
+}
+
+void MidiOutput::openPort(unsigned index, const std::string& portName) {
+    midi_->openPort(index, portName);
+    trap_.check();
+}
+
+void MidiOutput::closePort() {
+    midi_->closePort();
+    trap_.check();
+}
+
+bool MidiOutput::isPortOpen() const {
+    return midi_->isPortOpen();
+}
+
+void MidiOutput::send(const unsigned char* bytes, std::size_t size) {
+    midi_->sendMessage(bytes, size);
+    trap_.check();
+}
+
+}  // namespace kv

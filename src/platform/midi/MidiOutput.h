@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/midi/MidiPortInfo.h"
+#include "platform/midi/MidiPortList.h"
+
+#include <rtmidi/RtMidi.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kv {
+
+// A MIDI output: one port open at a time. Not thread-safe; its owner serializes the calls.
+class MidiOutput {
+public:
+    // Throws MidiError when no MIDI interface opens.
+    explicit MidiOutput(const std::string& clientName);
+
+    RtMidi::Api api() const { return api_; }
+    // These throw MidiError.
+    std::vector<MidiPortInfo> ports();
+    void openPort(unsigned index, const std::string& portName);
+    void closePort();
+    bool isPortOpen() const;
+    void send(const unsigned char* bytes, std::size_t size);
+
+private:
+    MidiErrorTrap trap_;
+    RtMidi::Api api_ = RtMidi::UNSPECIFIED;
+    std::unique_ptr<RtMidiOut> midi_;
+};
+
+}  // namespace kv
