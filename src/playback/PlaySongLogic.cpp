@@ -1,5 +1,7 @@
 #include "playback/PlaySongLogic.h"
 
+#include "leds/KVLedScheduler.h"
+
 #include <atomic>
 
 namespace kv {
@@ -23,6 +25,7 @@ std::int32_t PlaySongLogic::nextEpoch() {
 
 void PlaySongLogic::cancelPlayback() {
     epoch.fetch_add(1);
+    KVLedScheduler::shared().stop();
 }
 
 }  // namespace kv

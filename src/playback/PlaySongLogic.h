@@ -12,7 +12,7 @@ public:
     static std::mutex& transitionGate();
     static std::int32_t currentEpoch();
     static std::int32_t nextEpoch();
-    // Supersedes every running play.
+    // Supersedes every running play and puts out the key lights.
     static void cancelPlayback();
 };
 

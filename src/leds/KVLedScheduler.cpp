@@ -1,0 +1,253 @@
+#include "leds/KVLedScheduler.h"
+
+#include "app/Console.h"
+#include "app/TextFormat.h"
+#include "core/JsonReading.h"
+#include "leds/KVLedController.h"
+#include "platform/dispatch/ThreadPriority.h"
+
+#include <algorithm>
+#include <array>
+#include <ctime>
+
+namespace kv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::duration<double, std::milli>;
+using Wanted = std::array<std::array<bool, 2>, 128>;
+
+constexpr int kStopPolls = 200;
+constexpr auto kStopPoll = std::chrono::milliseconds(5);
+
+bool onKeyboard(std::int32_t note) {
+    return note >= KVLedController::kLowestKey && note <= KVLedController::kHighestKey;
+}
+
+void lightExactly(KVLedController& controller, const Wanted& want) {
+    for (int note = KVLedController::kLowestKey; note <= KVLedController::kHighestKey; ++note) {
+        for (int color = 0; color < 2; ++color) {
+            controller.setLed(note, color, want[static_cast<std::size_t>(note)][static_cast<std::size_t>(color)] ? 1 : 0);
+        }
+    }
+}
+
+std::string describe(Date date) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(date);
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+    return formatText("%s.%03d +0000", text, static_cast<int>(millis));
+}
+
+}  // namespace
+
+KVLedScheduler& KVLedScheduler::shared() {
+    static KVLedScheduler scheduler(KVLedController::shared());
+    return scheduler;
+}
+
+KVLedScheduler::KVLedScheduler(KVLedController& controller) : controller_(controller) {}
+
+KVLedScheduler::~KVLedScheduler() {
+    stop();
+    if (worker_.joinable()) worker_.join();
+}
+
+int KVLedScheduler::colorForStaff(std::int32_t staff) {
+    return staff == 0 ? 1 : 0;
+}
+
+std::vector<KVLedNote> KVLedScheduler::parsePlan(const nlohmann::json& ledNotes) {
+    std::vector<KVLedNote> plan;
+    if (!ledNotes.is_array()) return plan;
+    for (const auto& element : ledNotes) {
+        if (!element.is_object()) continue;
+        KVLedNote entry;
+        entry.note = json_reading::readInt32(element, "note").value_or(0);
+        if (!onKeyboard(entry.note)) continue;
+        entry.staff = json_reading::readInt32(element, "staff").value_or(0);
+        entry.flashFrom = json_reading::readDouble(element, "flashFrom").value_or(0);
+        entry.time = json_reading::readDouble(element, "time").value_or(0);
+        entry.offTime = json_reading::readDouble(element, "offTime").value_or(0);
+        if (entry.offTime <= entry.time) entry.offTime = entry.time + 1.0;
+        if (entry.flashFrom > entry.time) entry.flashFrom = entry.time;
+        plan.push_back(entry);
+    }
+    return plan;
+}
+
+void KVLedScheduler::parseAndSetPlanFromJson(const nlohmann::json& ledNotes, double playStartTimeMs) {
+    const auto plan = parsePlan(ledNotes);
+    consoleLine(formatText("[LED-SCHED] parse plan: %lu note (playStartTimeMs=%.1f)",
+                           static_cast<unsigned long>(plan.size()), playStartTimeMs));
+    setPlan(plan, playStartTimeMs);
+}
+
+void KVLedScheduler::setPlan(const std::vector<KVLedNote>& plan, double playStartTimeMs) {
+    auto shifted = std::make_shared<Plan>(plan);
+    for (auto& entry : *shifted) {
+        entry.flashFrom -= playStartTimeMs;
+        entry.time -= playStartTimeMs;
+        entry.offTime -= playStartTimeMs;
+    }
+    std::sort(shifted->begin(), shifted->end(),
+              [](const KVLedNote& a, const KVLedNote& b) { return a.flashFrom < b.flashFrom; });
+    std::lock_guard lock(lock_);
+    plan_ = std::move(shifted);
+    scanFrom_ = 0;
+}
+
+void KVLedScheduler::startAtUtc(Date start) {
+    std::lock_guard control(control_);
+    stopWorker();
+    bool hasPlan = false;
+    {
+        std::lock_guard lock(lock_);
+        startUtc_ = start;
+        scanFrom_ = 0;
+        hasPlan = plan_ && !plan_->empty();
+    }
+    if (!hasPlan) {
+        consoleLine("[LED-SCHED] startAtUtc: chua co plan -> bo qua");
+        return;
+    }
+    if (!controller_.isOpen()) {
+        consoleLine("[LED-SCHED] startAtUtc: LED port chua mo -> bo qua");
+        return;
+    }
+    // The plan runs on the steady clock from here, so a wall-clock step mid-song moves nothing.
+    const SteadyTime steadyStart =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(start - std::chrono::system_clock::now());
+    run_ = true;
+    const std::uint64_t generation = ++generation_;
+    workerFinished_ = std::make_shared<std::atomic<bool>>(false);
+    worker_ = std::thread([this, generation, steadyStart, finished = workerFinished_] {
+        nameCurrentThread("KVLedScheduler");
+        raiseCurrentThreadPriority();
+        workerLoop(generation, steadyStart);
+        *finished = true;
+    });
+    consoleLine("[LED-SCHED] start, moc UTC = " + describe(start));
+}
+
+void KVLedScheduler::stop() {
+    std::lock_guard control(control_);
+    stopWorker();
+}
+
+void KVLedScheduler::stopWorker() {
+    run_ = false;
+    ++generation_;
+    {
+        std::lock_guard wakeLock(wakeMutex_);
+    }
+    wake_.notify_all();
+    std::thread worker = std::move(worker_);
+    if (worker.joinable()) {
+        for (int poll = 0; poll < kStopPolls && !*workerFinished_; ++poll) std::this_thread::sleep_for(kStopPoll);
+        // A worker stuck past its second ends on its own at its next tick.
+        if (*workerFinished_) {
+            worker.join();
+        } else {
+            worker.detach();
+        }
+    }
+    {
+        std::lock_guard lock(lock_);
+        startUtc_.reset();
+    }
+    controller_.allOff();
+}
+
+void KVLedScheduler::applyStaticLeds(const nlohmann::json& leds) {
+    if (run_) {
+        consoleLine("[LED-SCHED] applyStaticLeds: worker theo thoi gian DANG CHAY -> bo qua (nghi sai wiring)");
+        return;
+    }
+    Wanted want{};
+    if (leds.is_array()) {
+        for (const auto& element : leds) {
+            if (!element.is_object()) continue;
+            const std::int32_t note = json_reading::readInt32(element, "note").value_or(0);
+            if (!onKeyboard(note)) continue;
+            const int color = colorForStaff(json_reading::readInt32(element, "staff").value_or(0));
+            want[static_cast<std::size_t>(note)][static_cast<std::size_t>(color)] = true;
+        }
+    }
+    lightExactly(controller_, want);
+}
+
+void KVLedScheduler::workerLoop(std::uint64_t generation, SteadyTime start) {
+    while (keepRunning(generation)) {
+        if (!controller_.isOpen()) {
+            sleepUntil(generation, Clock::now() + kPortPoll);
+            continue;
+        }
+        const SteadyTime tickStart = Clock::now();
+        const Scan scan = scanAndLight(Milliseconds(tickStart - start).count());
+        if (scan.finished) {
+            consoleLine("[LED-SCHED] het plan -> tat den, dung worker");
+            controller_.allOff();
+            return;
+        }
+        const SteadyTime due = start + std::chrono::duration_cast<Clock::duration>(Milliseconds(scan.nextChangeMs));
+        sleepUntil(generation, std::min(tickStart + kTick, std::max(due, tickStart)));
+    }
+}
+
+KVLedScheduler::Scan KVLedScheduler::scanAndLight(double nowMs) {
+    std::shared_ptr<const Plan> plan;
+    std::size_t scanFrom = 0;
+    {
+        std::lock_guard lock(lock_);
+        if (!plan_ || !startUtc_) return {false, nowMs + Milliseconds(kTick).count()};
+        plan = plan_;
+        scanFrom = scanFrom_;
+    }
+    Wanted want{};
+    bool pending = false;
+    bool doneSoFar = true;
+    double next = nowMs + Milliseconds(kTick).count();
+    for (std::size_t i = scanFrom; i < plan->size(); ++i) {
+        const KVLedNote& entry = (*plan)[i];
+        if (entry.flashFrom > nowMs) {
+            pending = true;
+            next = std::min(next, entry.flashFrom);
+            break;
+        }
+        if (nowMs >= entry.offTime) {
+            if (doneSoFar) scanFrom = i + 1;
+            continue;
+        }
+        doneSoFar = false;
+        pending = true;
+        if (nowMs < entry.time) {
+            next = std::min(next, entry.time);
+            continue;
+        }
+        want[static_cast<std::size_t>(entry.note)][static_cast<std::size_t>(colorForStaff(entry.staff))] = true;
+        next = std::min(next, entry.offTime);
+    }
+    {
+        std::lock_guard lock(lock_);
+        // A plan installed meanwhile starts its own scan from the beginning.
+        if (plan_ == plan) scanFrom_ = scanFrom;
+    }
+    lightExactly(controller_, want);
+    return {!pending && scanFrom >= plan->size(), next};
+}
+
+bool KVLedScheduler::keepRunning(std::uint64_t generation) const {
+    return run_ && generation_ == generation;
+}
+
+void KVLedScheduler::sleepUntil(std::uint64_t generation, SteadyTime wake) {
+    std::unique_lock lock(wakeMutex_);
+    wake_.wait_until(lock, wake, [&] { return !keepRunning(generation); });
+}
+
+}  // namespace kv
