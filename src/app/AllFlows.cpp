@@ -1,6 +1,8 @@
 #include "app/AllFlows.h"
 
 #include "core/flows/SessionFlows.h"
+#include "leds/flows/LedFlows.h"
+#include "midi/flows/MidiFlows.h"
 #include "store/flows/StoreFlows.h"
 
 namespace kv {
@@ -9,6 +11,8 @@ FlowTable makeAllFlows() {
     FlowTable table;
     addSessionFlows(table);
     addStoreFlows(table);
+    addMidiFlows(table);
+    addLedFlows(table);
     return table;
 }
 

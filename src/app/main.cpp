@@ -4,6 +4,7 @@
 #include "core/CertManager.h"
 #include "core/RequestDispatcher.h"
 #include "core/SocketService.h"
+#include "midi/MidiManagerHandler.h"
 #include "platform/dispatch/MainLoop.h"
 #include "playback/CountOff.h"
 #include "playback/Metronome.h"
@@ -28,6 +29,7 @@ int main() {
                                                                CertManager::shared());
     socketService->createServer();
     sharedSynthesizer();
+    MidiManagerHandler::shared().createDeviceManager(mainLoop.context().get_executor());
     Metronome::shared();
     loadCountOffFiles();
 

@@ -7,7 +7,6 @@
 #include "midi/model/WhiteNoteConverter.h"
 #include "store/UserHelper.h"
 
-#include <regex>
 
 namespace kv {
 
@@ -18,17 +17,10 @@ nlohmann::json keyObject(std::int32_t noteNumber) {
     return {{"pitch", note.pitch}, {"octave", note.octave}};
 }
 
-// A user id that the store cannot look up must not become the integer of another user's
-// record, whose settings the new record would overwrite.
-bool isUserId(const std::string& clientID) {
-    static const std::regex number(R"([+-]?[0-9]+)");
-    return std::regex_match(clientID, number);
-}
-
 std::optional<User> findOrCreateUser(const BaseRequestJSONObject& request) {
     const std::string clientID = request.clientID.value_or("");
     if (auto user = UserHelper::getUserByID(clientID)) return user;
-    if (!isUserId(clientID)) return std::nullopt;
+    if (!UserHelper::isUserId(clientID)) return std::nullopt;
     User user;
     user.Id = json_reading::toInt32(clientID);
     user.token = request.token.value_or("");

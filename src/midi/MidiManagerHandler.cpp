@@ -1,0 +1,334 @@
+#include "midi/MidiManagerHandler.h"
+
+#include "app/Console.h"
+#include "app/Log.h"
+#include "app/TextFormat.h"
+#include "core/BaseResponseJSONObject.h"
+#include "core/DateText.h"
+#include "core/KeyvoraFlow.h"
+#include "leds/KVLedController.h"
+#include "midi/model/WhiteNoteConverter.h"
+#include "platform/midi/MidiError.h"
+#include "platform/net/WebSocketConnection.h"
+#include "playback/PlayMidiMessage.h"
+#include "store/DeviceHelper.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace kv {
+
+namespace {
+
+constexpr const char* kInputClient = "RtMidi Input Client";
+constexpr const char* kInputPort = "RtMidi Input";
+constexpr auto kCheckEvery = std::chrono::seconds(1);
+
+std::int64_t millisSince1970(Date date) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
+}
+
+// Whole milliseconds from baseTime (none counts as 1970) to now, cut to 32 bits.
+std::int32_t millisSinceBaseTime() {
+    const auto base = KeyvoraFlow::shared().baseTime.get();
+    const std::int64_t now = millisSince1970(std::chrono::system_clock::now());
+    return static_cast<std::int32_t>(now - (base ? millisSince1970(*base) : 0));
+}
+
+MidiEvent playedKey(int key, std::int32_t pressTime, int velocity, bool isNoteOn) {
+    const WhiteNote note = WhiteNoteConverter::shared().getWhiteNote(key);
+    return {note.pitch, note.octave, isNoteOn ? 1 : 0, pressTime, velocity, key};
+}
+
+std::vector<std::string> names(const std::vector<MidiPortInfo>& ports) {
+    std::vector<std::string> result;
+    for (const auto& port : ports) result.push_back(port.name);
+    return result;
+}
+
+}  // namespace
+
+MidiManagerHandler& MidiManagerHandler::shared() {
+    static MidiManagerHandler manager;
+    return manager;
+}
+
+void MidiManagerHandler::createDeviceManager(boost::asio::any_io_executor mainLoop) {
+    // Made before the input, whose callback sounds it from the first key on.
+    if (!midiPlayer_) midiPlayer_ = PlayMidiMessage::initWithInstrument(0, PlayMidiMessage::kEchoChannels);
+    lightsQueue_ = std::make_unique<SerialQueue>("KVLedAllOff");
+    makeMidiInput();
+    checkDevices();
+    checkTimer_ = std::make_unique<RepeatingTimer>(mainLoop, kCheckEvery, [this] { checkDevices(); });
+    checkTimer_->start();
+}
+
+void MidiManagerHandler::makeMidiInput() {
+    midiInput_.reset();
+    try {
+        midiInput_ = std::make_unique<MidiInput>(kInputClient, kInputQueueLimit, &RecordingCallback);
+        inputFailureLogged_ = false;
+    } catch (const MidiError& error) {
+        // Retried at every check; said once, not every second.
+        if (!inputFailureLogged_) logText(kLogError, std::string("MIDI input cannot be opened: ") + error.what());
+        inputFailureLogged_ = true;
+    }
+}
+
+// A keyboard swapped for another between two checks keeps the count but not the names: the
+// names are compared, so the new keyboard is connected.
+void MidiManagerHandler::checkDevices() {
+    if (!midiInput_) makeMidiInput();
+    if (!midiInput_) return;
+    try {
+        auto ports = midiInput_->ports();
+        if (names(ports) == names(ports_)) return;
+        ports_ = std::move(ports);
+        numberOfDevices_ = static_cast<std::int32_t>(ports_.size());
+        devicesDidChange();
+    } catch (const MidiError& error) {
+        recoverFromMidiFailure(error);
+    }
+}
+
+void MidiManagerHandler::recoverFromMidiFailure(const std::exception& error) {
+    consoleLine(error.what());
+    makeMidiInput();
+}
+
+void MidiManagerHandler::devicesDidChange() {
+    logText(kLogInfo, "devices did change");
+    disconnectDevice();
+    auto& session = KeyvoraFlow::shared();
+    session.listDevices.set({});
+    if (numberOfDevices_ < 1) {
+        sendDeviceListToClient();
+        return;
+    }
+    std::vector<MidiDevice> listed;
+    for (const auto& port : ports_) {
+        MidiDevice device;
+        device.rawName = port.name;
+        device.name = changeNameOfDuplicateDevice(port.name, listed);
+        device.index = static_cast<std::int32_t>(port.index);
+        device.deviceId = device.name;
+        device.modifiedDate = toString();
+        listed.push_back(device);
+        session.listDevices.set(listed);
+        insertDeviceToDatabse(device);
+    }
+    getCurrentDevice();
+    moveCurrentDeviceOnTop();
+    connectToDevice();
+    sendDeviceListToClient();
+}
+
+void MidiManagerHandler::disconnectDevice() {
+    KVLedController::shared().closePort();
+    if (midiInput_ && midiInput_->isPortOpen()) midiInput_->closePort();
+}
+
+void MidiManagerHandler::connectToDevice() {
+    if (!midiInput_) throw MidiError("no MIDI input");
+    auto& session = KeyvoraFlow::shared();
+    const MidiDevice current = session.currentMidiDevice.get();
+    for (const auto& device : session.listDevices.get()) {
+        if (device.name != current.name) continue;
+        if (midiInput_->isPortOpen()) midiInput_->closePort();
+        midiInput_->openPort(static_cast<unsigned>(current.index), kInputPort);
+        logText(kLogInfo, formatText("Did open port at index: %d", current.index));
+        if (KVLedController::shared().openPortWithRawName(current.rawName)) {
+            lightsQueue_->async([] { KVLedController::shared().forceAllOff(); });
+        }
+    }
+}
+
+void MidiManagerHandler::insertDeviceToDatabse(const MidiDevice& device) {
+    for (const auto& record : DeviceHelper::getAllDevices()) {
+        if (record.deviceName == device.name) return;
+    }
+    Device record;
+    record.deviceId = device.deviceId;
+    record.deviceName = device.name;
+    record.isLatest = false;
+    record.createdDate = toString();
+    if (DeviceHelper::insertDevice(record)) consoleLine("DeviceHelper insert device " + device.deviceId + " success");
+}
+
+std::int32_t MidiManagerHandler::calculateDuplicateDevice(const std::string& portName,
+                                                          const std::vector<MidiDevice>& listed) {
+    const auto containing = std::count_if(listed.begin(), listed.end(), [&](const MidiDevice& device) {
+        return device.name.find(portName) != std::string::npos;
+    });
+    return 1 + static_cast<std::int32_t>(containing);
+}
+
+std::string MidiManagerHandler::changeNameOfDuplicateDevice(const std::string& portName,
+                                                            const std::vector<MidiDevice>& listed) {
+    const std::int32_t count = calculateDuplicateDevice(portName, listed);
+    return count >= 2 ? portName + " " + std::to_string(count) : portName;
+}
+
+void MidiManagerHandler::getCurrentDevice() {
+    auto& session = KeyvoraFlow::shared();
+    if (auto selected = detectSelectedDeviceInDatabase()) {
+        session.currentMidiDevice.set(*selected);
+        return;
+    }
+    const auto listed = session.listDevices.get();
+    std::optional<MidiDevice> last;
+    if (!listed.empty()) last = listed.back();
+    auto record = last ? findDeviceInDatabase(last->name) : std::nullopt;
+    DeviceHelper::resetIsLatest();
+    if (!last || !record) return;
+    record->isLatest = true;
+    DeviceHelper::updateDevice(*record);
+    last->lowestNote = record->lowestNote;
+    last->highestNote = record->highestNote;
+    session.currentMidiDevice.set(*last);
+}
+
+std::optional<MidiDevice> MidiManagerHandler::detectSelectedDeviceInDatabase() {
+    const auto records = DeviceHelper::getAllDevices();
+    const auto marked = std::find_if(records.begin(), records.end(), [](const Device& d) { return d.isLatest; });
+    if (marked == records.end()) return std::nullopt;
+    for (auto device : KeyvoraFlow::shared().listDevices.get()) {
+        if (device.name != marked->deviceName) continue;
+        device.lowestNote = marked->lowestNote;
+        device.highestNote = marked->highestNote;
+        return device;
+    }
+    return std::nullopt;
+}
+
+std::optional<Device> MidiManagerHandler::findDeviceInDatabase(const std::string& name) {
+    return DeviceHelper::getDeviceByName(name);
+}
+
+void MidiManagerHandler::moveCurrentDeviceOnTop() {
+    auto& session = KeyvoraFlow::shared();
+    auto listed = session.listDevices.get();
+    const std::string current = session.currentMidiDevice.get().name;
+    const auto found = std::find_if(listed.begin(), listed.end(), [&](const MidiDevice& d) { return d.name == current; });
+    if (found == listed.end()) return;
+    std::rotate(listed.begin(), found, found + 1);
+    session.listDevices.set(std::move(listed));
+}
+
+void MidiManagerHandler::sendMiDiMessage(int key, int velocity, bool isNoteOn) {
+    auto& session = KeyvoraFlow::shared();
+    switch (session.APP_STATE.load()) {
+        case KeyvoraFlow::kDeviceSettingSingleConnection:
+            if (isNoteOn) sendNoteToClient(key, true);
+            return;
+        case KeyvoraFlow::kWaitMode:
+            if (session.webVersion.read([](const std::string& v) { return v == "oldgen/web"; })) {
+                session.listMidiEvents.replaceWith(playedKey(key, millisSinceBaseTime(), velocity, isNoteOn));
+            } else {
+                sendNoteToClient(key, isNoteOn);
+            }
+            return;
+        case KeyvoraFlow::kDeviceSetting:
+            if (isNoteOn) session.listMidiEvents.replaceWith(playedKey(key, 0, velocity, false));
+            return;
+        case KeyvoraFlow::kSongPlaying: {
+            if (!isNoteOn || !session.baseTime.get()) return;
+            std::int32_t pressTime = millisSinceBaseTime();
+            if (pressTime < 0 && session.timeGetNoteEarly.load() >= static_cast<float>(pressTime)) pressTime = 0;
+            session.listMidiEvents.append(playedKey(key, pressTime, velocity, false));
+            return;
+        }
+        default:
+            return;
+    }
+}
+
+void MidiManagerHandler::sendNoteToClient(int key, bool isNoteOn) {
+    const auto connection = KeyvoraFlow::shared().currentConnection.get().lock();
+    if (!connection) return;
+    MidiEvent event = playedKey(key, millisSinceBaseTime(), 0, isNoteOn);
+    event.noteNumber = 0;
+    std::string text = event.toJson().dump();
+    if (text.empty()) {
+        consoleLine("Can not send note to client");
+        return;
+    }
+    connection->send(std::move(text));
+    consoleLine("Send note to client success");
+}
+
+void MidiManagerHandler::playEcho(int status, int key, int velocity) {
+    if (KeyvoraFlow::shared().valueVolume.load() <= 0 || !midiPlayer_) return;
+    const int channel = status & 0x0F;
+    if (velocity > 0) {
+        midiPlayer_->playNoteOn(key, velocity, channel);
+    } else {
+        midiPlayer_->playNoteOff(key, channel);
+    }
+}
+
+void MidiManagerHandler::sendDeviceListToClient() {
+    const auto connection = KeyvoraFlow::shared().currentConnection.get().lock();
+    if (!connection) return;
+    const BaseRequestJSONObject request = parseRequest(R"({"methodName":3})");
+    std::string text = composeResponseMessage(convertListDevicesToDictionary(), 0, "SUCCESS", request).toJSONString();
+    if (text.empty()) {
+        consoleLine("Can not parse data to JSON String");
+        return;
+    }
+    connection->send(std::move(text));
+    consoleLine("Response Message Success");
+}
+
+nlohmann::json MidiManagerHandler::convertListDevicesToDictionary() {
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& device : KeyvoraFlow::shared().listDevices.get()) {
+        list.push_back({{"id", device.deviceId},
+                        {"deviceName", device.name},
+                        {"modifiedDate", device.modifiedDate},
+                        {"index", device.index},
+                        {"highestNote", device.highestNote},
+                        {"lowestNote", device.lowestNote}});
+    }
+    return list;
+}
+
+void RecordingCallback(const unsigned char* bytes, std::size_t size) {
+    if (size == 0) return;
+    auto& manager = MidiManagerHandler::shared();
+    auto& session = KeyvoraFlow::shared();
+    const unsigned char status = bytes[0];
+    if (status >= 0x90 && status <= 0x9F) {
+        if (size < 3) return;
+        const int key = bytes[1];
+        const int velocity = bytes[2];
+        if (velocity == 0) {
+            manager.playEcho(status, key, 0);
+            manager.sendMiDiMessage(key, 0, false);
+            return;
+        }
+        const std::int32_t volume = session.currentUser.read(
+            [](const std::optional<User>& user) { return user ? user->speakerPcVelocity : 0; });
+        session.valueVolume = static_cast<float>(volume);
+        const auto top = static_cast<std::int32_t>(session.valueVolume.load() * 127.0F / 100.0F);
+        const auto scaled = static_cast<int>(velocity / 127.0 * top);
+        manager.playEcho(status, key, scaled);
+        manager.sendMiDiMessage(key, scaled, true);
+    } else if (status >= 0x80 && status <= 0x8F) {
+        if (size < 2) return;
+        manager.playEcho(status, bytes[1], 0);
+        manager.sendMiDiMessage(bytes[1], 0, false);
+    } else if (status == 0xF0) {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        std::string hex;
+        hex.reserve(size * 3);
+        for (std::size_t i = 0; i < size; ++i) {
+            hex += kDigits[bytes[i] >> 4];
+            hex += kDigits[bytes[i] & 0x0F];
+            hex += ' ';
+        }
+        logText(kLogInfo, formatText("[LED] SysEx nhan duoc (%zu byte): ", size) + hex);
+    }
+}
+
+}  // namespace kv

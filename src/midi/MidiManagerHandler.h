@@ -1,0 +1,74 @@
+#pragma once
+
+#include "midi/model/MidiDevice.h"
+#include "platform/dispatch/RepeatingTimer.h"
+#include "platform/dispatch/SerialQueue.h"
+#include "platform/midi/MidiInput.h"
+#include "platform/midi/MidiPortInfo.h"
+#include "store/Device.h"
+
+#include <boost/asio/any_io_executor.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kv {
+
+class PlayMidiMessage;
+
+// The service's one owner of MIDI input: watches the ports every second, keeps the session's
+// device list and current device, holds the current keyboard's input (and its lights) open,
+// and routes each played key by what the web application is showing.
+// Everything but the input callback runs on the main loop.
+class MidiManagerHandler {
+public:
+    static constexpr unsigned kInputQueueLimit = 100000;
+
+    static MidiManagerHandler& shared();
+
+    void createDeviceManager(boost::asio::any_io_executor mainLoop);
+    void checkDevices();
+    void devicesDidChange();
+    void disconnectDevice();
+    // Throws MidiError when the current device's port cannot be opened.
+    void connectToDevice();
+    void insertDeviceToDatabse(const MidiDevice& device);
+    // Numbering against the devices listed so far in the rebuild.
+    static std::string changeNameOfDuplicateDevice(const std::string& portName,
+                                                   const std::vector<MidiDevice>& listed);
+    static std::int32_t calculateDuplicateDevice(const std::string& portName,
+                                                 const std::vector<MidiDevice>& listed);
+    void getCurrentDevice();
+    std::optional<MidiDevice> detectSelectedDeviceInDatabase();
+    std::optional<Device> findDeviceInDatabase(const std::string& name);
+    void moveCurrentDeviceOnTop();
+    // These three run on the MIDI library's thread.
+    void sendMiDiMessage(int key, int velocity, bool isNoteOn);
+    void sendNoteToClient(int key, bool isNoteOn);
+    void playEcho(int status, int key, int velocity);
+    void sendDeviceListToClient();
+    nlohmann::json convertListDevicesToDictionary();
+
+private:
+    MidiManagerHandler() = default;
+    void makeMidiInput();
+    void recoverFromMidiFailure(const std::exception& error);
+
+    std::unique_ptr<MidiInput> midiInput_;
+    std::shared_ptr<PlayMidiMessage> midiPlayer_;
+    std::int32_t numberOfDevices_ = 0;
+    std::vector<MidiPortInfo> ports_;  // as at the last check
+    bool inputFailureLogged_ = false;
+    std::unique_ptr<RepeatingTimer> checkTimer_;
+    std::unique_ptr<SerialQueue> lightsQueue_;
+};
+
+// The input callback: one complete MIDI message from the current keyboard.
+void RecordingCallback(const unsigned char* bytes, std::size_t size);
+
+}  // namespace kv

@@ -1,0 +1,16 @@
+#include "midi/flows/StartSettingDeviceSingleConnectionFlow.h"
+
+#include "core/KeyvoraFlow.h"
+
+#include <chrono>
+
+namespace kv {
+
+nlohmann::json StartSettingDeviceSingleConnectionFlow::processData(const nlohmann::json&, const std::string&, const BaseRequestJSONObject&) {
+    auto& session = KeyvoraFlow::shared();
+    session.baseTime.set(std::chrono::system_clock::now());
+    session.APP_STATE = KeyvoraFlow::kDeviceSettingSingleConnection;
+    return {{"code", 0}, {"message", "SUCCESS"}};
+}
+
+}  // namespace kv

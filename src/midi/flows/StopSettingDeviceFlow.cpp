@@ -1,0 +1,12 @@
+#include "midi/flows/StopSettingDeviceFlow.h"
+
+#include "core/KeyvoraFlow.h"
+
+namespace kv {
+
+nlohmann::json StopSettingDeviceFlow::processData(const nlohmann::json&, const std::string&, const BaseRequestJSONObject&) {
+    KeyvoraFlow::shared().APP_STATE = KeyvoraFlow::kIdle;
+    return {{"code", 0}, {"message", "SUCCESS"}};
+}
+
+}  // namespace kv
