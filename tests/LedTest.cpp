@@ -1,0 +1,95 @@
+#include "leds/KVLedScheduler.h"
+#include "leds/LedPortMatch.h"
+#include "leds/LedSysEx.h"
+#include "platform/midi/MidiPortList.h"
+
+#include <gtest/gtest.h>
+
+namespace kv {
+namespace {
+
+using nlohmann::json;
+
+std::optional<LedPortMatch> match(const std::vector<std::string>& names, const std::string& rawName) {
+    std::vector<MidiPortInfo> ports;
+    for (unsigned i = 0; i < names.size(); ++i) ports.push_back({i + 10, names[i]});
+    return matchLedPort(ports, rawName);
+}
+
+TEST(LedPortMatch, ExactBeatsContainedBeatsPrefix) {
+    auto chosen = match({"Digital Piano MIDI 1", "Digital Piano", "Digital Piano"}, "Digital Piano");
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->index, 12u) << "a later exact match replaces an earlier one";
+    EXPECT_EQ(chosen->description, "chinh xac");
+
+    chosen = match({"Other", "Digital Piano MIDI 1", "Piano"}, "Digital Piano");
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->index, 11u) << "the first name containing the raw name or contained in it";
+    EXPECT_EQ(chosen->description, "long");
+}
+
+TEST(LedPortMatch, APrefixNeedsFourCharactersAndTheFirstLongestWins) {
+    EXPECT_FALSE(match({"Digx", "DigYY"}, "Digital Keys"));
+    auto chosen = match({"Digx", "digitaL X", "DIGITAL Y"}, "Digital Keys");
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->index, 11u);
+    EXPECT_EQ(chosen->description, "tien to 8 ky tu");
+    EXPECT_FALSE(match({}, "Digital Keys"));
+    EXPECT_FALSE(match({""}, "Digital Keys"));
+}
+
+TEST(LedSysEx, MessagesCarryTheKeyAndColourTimesSixteenPlusState) {
+    EXPECT_EQ(ledSysEx(60, ledStateByte(0, 1)), (LedSysEx{0xF0, 0x4D, 0x4C, 0x4C, 0x45, 0x3C, 0x01, 0xF7}));
+    EXPECT_EQ(ledSysEx(60, ledStateByte(1, 1)), (LedSysEx{0xF0, 0x4D, 0x4C, 0x4C, 0x45, 0x3C, 0x11, 0xF7}));
+    EXPECT_EQ(ledStateByte(1, 0), 0x10);
+    EXPECT_EQ(ledStateByte(0, 0x31), 0x01) << "only the low nibble of the state";
+}
+
+TEST(MidiPortNames, StayTheSameWhenTheSystemRenumbersAKeyboard) {
+    EXPECT_EQ(stablePortName(RtMidi::LINUX_ALSA, "Keys:Keys MIDI 1 20:0"), "Keys:Keys MIDI 1");
+    EXPECT_EQ(stablePortName(RtMidi::LINUX_ALSA, "Keys:Keys MIDI 1 128:12"), "Keys:Keys MIDI 1");
+    EXPECT_EQ(stablePortName(RtMidi::LINUX_ALSA, "Keys 2000"), "Keys 2000");
+    EXPECT_EQ(stablePortName(RtMidi::UNIX_JACK, "Keys-01:Keys"), "Keys:Keys");
+    EXPECT_EQ(stablePortName(RtMidi::UNIX_JACK, "Keys:Keys-01"), "Keys:Keys-01");
+    EXPECT_EQ(stablePortName(RtMidi::UNIX_JACK, "Keys-1:Keys"), "Keys-1:Keys");
+}
+
+TEST(LedPlan, EntriesOffTheKeyboardOrNotObjectsAreDroppedAndWindowsMadeSensible) {
+    const json ledNotes = json::array({
+        {{"note", 20}, {"time", 1}},
+        {{"note", 109}, {"time", 1}},
+        "not an object",
+        {{"note", 21}, {"staff", 0}, {"flashFrom", 900}, {"time", 500}, {"offTime", 500}},
+        {{"note", "108"}, {"staff", "1"}, {"flashFrom", "1e2"}, {"time", "abc"}, {"offTime", nullptr}},
+        {{"note", 60}, {"flashFrom", "nan"}, {"time", 1e308}, {"offTime", true}},
+    });
+    const auto plan = KVLedScheduler::parsePlan(ledNotes);
+    ASSERT_EQ(plan.size(), 3u);
+    EXPECT_EQ(plan[0].note, 21);
+    EXPECT_DOUBLE_EQ(plan[0].flashFrom, 500) << "a window after its time starts at the time";
+    EXPECT_DOUBLE_EQ(plan[0].offTime, 501) << "a light that does not outlast its time lasts 1 ms";
+    EXPECT_EQ(plan[1].note, 108);
+    EXPECT_EQ(plan[1].staff, 1);
+    EXPECT_DOUBLE_EQ(plan[1].time, 0) << "a time that is not a number reads 0";
+    EXPECT_DOUBLE_EQ(plan[1].flashFrom, 0);
+    EXPECT_DOUBLE_EQ(plan[1].offTime, 1);
+    EXPECT_DOUBLE_EQ(plan[2].flashFrom, 0);
+    EXPECT_DOUBLE_EQ(plan[2].offTime, 1e308 + 1.0);
+
+    EXPECT_TRUE(KVLedScheduler::parsePlan(json::object({{"note", 60}})).empty());
+    EXPECT_TRUE(KVLedScheduler::parsePlan("ledNotes").empty());
+    EXPECT_EQ(KVLedScheduler::colorForStaff(0), 1);
+    EXPECT_EQ(KVLedScheduler::colorForStaff(1), 0);
+    EXPECT_EQ(KVLedScheduler::colorForStaff(-3), 0);
+}
+
+TEST(LedPlan, AHundredThousandEntriesParse) {
+    json ledNotes = json::array();
+    for (int i = 0; i < 100000; ++i) {
+        ledNotes.push_back({{"note", 21 + i % 88}, {"staff", i % 2}, {"flashFrom", i}, {"time", i + 10}, {"offTime", i + 20}});
+    }
+    EXPECT_EQ(KVLedScheduler::parsePlan(ledNotes).size(), 100000u);
+}
+
+}  // namespace
+}  // namespace kv

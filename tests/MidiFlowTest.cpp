@@ -1,0 +1,271 @@
+#include "core/KeyvoraFlow.h"
+#include "midi/MidiManagerHandler.h"
+#include "store/DeviceHelper.h"
+#include "store/UserHelper.h"
+
+#include "support/InProcessService.h"
+#include "support/TempDatabase.h"
+
+#include <chrono>
+
+namespace kv {
+namespace {
+
+using nlohmann::json;
+using test::call;
+using namespace std::chrono_literals;
+
+void message(std::vector<unsigned char> bytes) {
+    RecordingCallback(bytes.data(), bytes.size());
+}
+void press(int key, int velocity = 100) {
+    message({0x90, static_cast<unsigned char>(key), static_cast<unsigned char>(velocity)});
+}
+void release(int key) {
+    message({0x80, static_cast<unsigned char>(key), 64});
+}
+
+// The browser's side of the played keys: flows answered, notes pushed.
+class MidiFlowTest : public test::InProcessService {
+protected:
+    void SetUp() override {
+        test::InProcessService::SetUp();
+        client_ = std::make_unique<test::WsClient>(startService());
+        call(*client_, test::request(1, "connect"));  // becomes the connection pushes go to
+    }
+
+    void TearDown() override {
+        client_.reset();
+        test::InProcessService::TearDown();
+        auto& session = KeyvoraFlow::shared();
+        session.APP_STATE = KeyvoraFlow::kIdle;
+        session.listMidiEvents.clear();
+        session.currentUser.set(std::nullopt);
+        session.currentMidiDevice.set(MidiDevice{});
+        session.listDevices.set({});
+        session.baseTime.reset();
+        session.timeGetNoteEarly = 0;
+    }
+
+    static void userWithVolume(std::int32_t volume) {
+        User user;
+        user.Id = 9;
+        user.speakerPcVelocity = volume;
+        KeyvoraFlow::shared().currentUser.set(user);
+    }
+
+    json callWith(int methodName, json data = nullptr, const std::string& version = "") {
+        json text = test::request(methodName, "f", std::move(data));
+        if (!version.empty()) text["version"] = version;
+        return call(*client_, text);
+    }
+
+    // The next bare note pushed, or null within the timeout.
+    json pushedNote(std::chrono::milliseconds timeout = 1s) {
+        const auto text = client_->receive(timeout);
+        return text ? json::parse(*text) : json();
+    }
+
+    test::TempDatabase database_;
+    std::unique_ptr<test::WsClient> client_;
+};
+
+TEST_F(MidiFlowTest, KeyRangeIsStoredOnTheCurrentDevicesRecord) {
+    Device record;
+    record.deviceId = record.deviceName = "Keys";
+    ASSERT_TRUE(DeviceHelper::insertDevice(record));
+    MidiDevice current;
+    current.name = current.deviceId = "Keys";
+    KeyvoraFlow::shared().currentMidiDevice.set(current);
+
+    json answer = callWith(14, {{"LowestNote", {{"pitch", "A"}, {"octave", 0}}},
+                                {"HighestNote", {{"pitch", "C"}, {"octave", "8"}}}});
+    EXPECT_EQ(answer, json({{"code", 0}, {"message", "SUCCESS"}}));
+    auto stored = DeviceHelper::getDeviceByName("Keys");
+    EXPECT_EQ(stored->lowestNote, 21);
+    EXPECT_EQ(stored->highestNote, 108);
+    EXPECT_EQ(stored->modifiedDate.size(), 19u);
+    EXPECT_EQ(KeyvoraFlow::shared().currentMidiDevice.get().highestNote, 108);
+
+    callWith(14, {{"LowestNote", {{"pitch", "H"}, {"octave", 3}}}, {"HighestNote", {{"pitch", 7}, {"octave", 5}}}});
+    stored = DeviceHelper::getDeviceByName("Keys");
+    EXPECT_EQ(stored->lowestNote, 48) << "a pitch that is no note name is C";
+    EXPECT_EQ(stored->highestNote, 72);
+
+    for (const json& bad : {json({{"LowestNote", {{"pitch", "A"}, {"octave", 0}}}}),
+                            json({{"LowestNote", "A0"}, {"HighestNote", {{"pitch", "C"}}}}),
+                            json({{"LowestNote", json::array({1})}, {"HighestNote", 5}})}) {
+        EXPECT_EQ(callWith(14, bad), json({{"code", -1}, {"message", "Can not parse lowestNote or highestNote"}}));
+    }
+    current.name = "Nope";
+    KeyvoraFlow::shared().currentMidiDevice.set(current);
+    EXPECT_EQ(callWith(14, {{"LowestNote", json::object()}, {"HighestNote", json::object()}}),
+              json({{"code", -1}, {"message", "Device did not available in database"}}));
+}
+
+TEST_F(MidiFlowTest, TheVirtualPianoIsOnWhenSpeakerPcIsPresentAtAll) {
+    auto update = [&](const std::string& clientID, json data) {
+        return call(*client_, {{"methodName", 23}, {"clientID", clientID}, {"token", "t"}, {"data", data}});
+    };
+    EXPECT_EQ(update("5", {{"speakerPc", false}, {"virtualPianoSoundVolume", "65"}})["code"], 0);
+    auto user = UserHelper::getUserByID("5");
+    ASSERT_TRUE(user);
+    EXPECT_TRUE(user->speakerPc);
+    EXPECT_EQ(user->speakerPcVelocity, 65);
+    EXPECT_EQ(user->token, "t");
+    EXPECT_EQ(KeyvoraFlow::shared().currentUser.get()->Id, 5);
+
+    EXPECT_EQ(update("5", {{"virtualPianoSoundVolume", 30}})["code"], 0);
+    user = UserHelper::getUserByID("5");
+    EXPECT_FALSE(user->speakerPc);
+    EXPECT_EQ(user->speakerPcVelocity, 30);
+
+    EXPECT_EQ(update("1abc", {{"speakerPc", 1}}), json({{"code", -1}, {"message", "insert User is fail"}}));
+    EXPECT_FALSE(UserHelper::getUserByID("1"));
+}
+
+TEST_F(MidiFlowTest, DeviceSettingKeepsOnlyTheLatestPressForOnePoll) {
+    userWithVolume(100);
+    EXPECT_EQ(callWith(27)["code"], 0);
+    press(60, 127);
+    press(62, 127);
+    release(62);
+    json answer = callWith(29);
+    EXPECT_EQ(answer["code"], 0);
+    EXPECT_EQ(answer["note"], json({{"pitch", "D"}, {"octave", 4}}));
+    EXPECT_FLOAT_EQ(answer["percent"].get<float>(), 100.0F);
+    EXPECT_EQ(callWith(29), json({{"message", "DO NOT HAVE MIDI MESSAGE"}, {"code", -1}}));
+    EXPECT_EQ(callWith(28)["code"], 0);
+    press(64);
+    EXPECT_EQ(callWith(29)["code"], -1) << "idle records nothing";
+}
+
+TEST_F(MidiFlowTest, VelocityIsScaledByTheUsersVolume) {
+    KeyvoraFlow::shared().APP_STATE = KeyvoraFlow::kDeviceSetting;
+    auto recordedVelocity = [](int velocity) {
+        press(60, velocity);
+        return KeyvoraFlow::shared().listMidiEvents.snapshot().at(0).velocity;
+    };
+    userWithVolume(100);
+    EXPECT_EQ(recordedVelocity(127), 127);
+    EXPECT_EQ(recordedVelocity(37), 37);
+    userWithVolume(50);
+    EXPECT_EQ(recordedVelocity(127), 63);
+    EXPECT_EQ(recordedVelocity(100), 49);
+    userWithVolume(0);
+    EXPECT_EQ(recordedVelocity(127), 0);
+    KeyvoraFlow::shared().currentUser.set(std::nullopt);
+    EXPECT_EQ(recordedVelocity(127), 0);
+    EXPECT_EQ(KeyvoraFlow::shared().valueVolume.load(), 0.0F);
+}
+
+TEST_F(MidiFlowTest, SingleConnectionSettingPushesPressesOnly) {
+    EXPECT_EQ(callWith(53)["code"], 0);
+    press(61);
+    message({0x93, 61, 0});  // a press of velocity 0 is a release
+    release(61);
+    press(21);
+    const json first = pushedNote();
+    EXPECT_EQ(first["pitch"], "Csharp");
+    EXPECT_EQ(first["octave"], 4);
+    EXPECT_EQ(first["isNoteOn"], 1);
+    EXPECT_EQ(first["velocity"], 0);
+    EXPECT_EQ(first["noteNumber"], 0);
+    EXPECT_GE(first["pressTime"].get<int>(), 0);
+    EXPECT_LT(first["pressTime"].get<int>(), 5000);
+    EXPECT_EQ(pushedNote()["pitch"], "A") << "no release in between";
+    EXPECT_EQ(callWith(54)["code"], 0);
+    press(60);
+    EXPECT_TRUE(pushedNote(300ms).is_null());
+}
+
+TEST_F(MidiFlowTest, WaitModePushesPressesAndReleasesOrKeepsTheLatestForOlderWebApplications) {
+    callWith(46);
+    press(60);
+    release(60);
+    EXPECT_EQ(pushedNote()["isNoteOn"], 1);
+    EXPECT_EQ(pushedNote()["isNoteOn"], 0);
+    EXPECT_EQ(callWith(48), json({{"code", 0}, {"message", "DO NOT HAVE MIDI MESSAGE"}}));
+
+    callWith(46, nullptr, "oldgen/web");
+    press(60);
+    release(60);
+    const json answer = callWith(48, nullptr, "oldgen/web");  // the next message: nothing was pushed
+    ASSERT_EQ(answer["eventList"].size(), 1u);
+    const json& event = answer["eventList"][0];
+    EXPECT_EQ(event["noteList"], json::array({{{"pitch", "C"}, {"octave", 4}}}));
+    EXPECT_EQ(event["isNoteOn"], 0);
+    EXPECT_GE(event["time"].get<int>(), 0);
+    EXPECT_EQ(callWith(48, nullptr, "oldgen/web")["message"], "DO NOT HAVE MIDI MESSAGE");
+    EXPECT_EQ(callWith(47)["code"], 0) << "a pushed key would have come before this answer";
+    EXPECT_EQ(KeyvoraFlow::shared().APP_STATE.load(), KeyvoraFlow::kIdle);
+}
+
+TEST_F(MidiFlowTest, ASongRecordsEveryPressFromBaseTimeAndEarlyOnesAsZero) {
+    auto& session = KeyvoraFlow::shared();
+    session.APP_STATE = KeyvoraFlow::kSongPlaying;
+    press(60);
+    EXPECT_EQ(session.listMidiEvents.size(), 0u) << "nothing before a base time exists";
+    session.baseTime.set(std::chrono::system_clock::now() + 2s);
+    press(60);
+    session.timeGetNoteEarly = -5000;
+    press(62);
+    release(62);
+    session.baseTime.set(std::chrono::system_clock::now() - 3s);
+    press(64);
+    const auto events = session.listMidiEvents.snapshot();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].pressTime, 0);
+    EXPECT_LT(events[1].pressTime, -1000);
+    EXPECT_GE(events[2].pressTime, 3000);
+    EXPECT_LT(events[2].pressTime, 4000);
+    EXPECT_EQ(events[2].noteNumber, 64);
+}
+
+TEST_F(MidiFlowTest, SysExIsLoggedInHexAndIncompleteMessagesAreIgnored) {
+    message({0xF0, 0x4D, 0x4C, 0x01, 0x02, 0xF7});
+    EXPECT_EQ(test::countLogLines("RecordingCallback[line:", "[LED] SysEx nhan duoc (6 byte): F0 4D 4C 01 02 F7 "), 1);
+    std::vector<unsigned char> large(64 * 1024, 0x22);
+    large.front() = 0xF0;
+    large.back() = 0xF7;
+    message(large);
+    EXPECT_EQ(test::countLogLines("[LED] SysEx nhan duoc (65536 byte): F0 22 22"), 1);
+
+    KeyvoraFlow::shared().APP_STATE = KeyvoraFlow::kDeviceSetting;
+    message({});
+    message({0x90, 60});
+    message({0x80});
+    message({0xB0, 64, 127});
+    EXPECT_EQ(KeyvoraFlow::shared().listMidiEvents.size(), 0u);
+}
+
+TEST_F(MidiFlowTest, WithoutKeyboardsTheDeviceFlowsAnswerEmpty) {
+    EXPECT_EQ(callWith(3), json::array());
+    EXPECT_EQ(callWith(7), json({{"id", ""}, {"deviceName", ""}, {"deviceCount", 0}}));
+    EXPECT_EQ(callWith(4, {{"deviceName", "Nope"}}), json({{"code", -1}, {"message", "MIDI DEVICE CAN NOT SAVED"}}));
+    EXPECT_EQ(callWith(4, {{"deviceName", json::array()}})["code"], -1);
+}
+
+TEST_F(MidiFlowTest, StaticLightsAnswerSuccessWhateverTheListHolds) {
+    for (const json& data : {json::object(), json({{"leds", "60"}}), json({{"leds", json::array({1, "x", nullptr})}}),
+                             json({{"leds", json::array({{{"note", 60}, {"staff", "a"}}, {{"note", 500}}})}})}) {
+        EXPECT_EQ(callWith(60, data), json({{"message", "SUCCESS"}, {"code", 0}})) << data;
+    }
+}
+
+TEST_F(MidiFlowTest, LatencyWaitsTenToElevenSecondsForASongThatDoesNotStart) {
+    const auto start = std::chrono::steady_clock::now();
+    client_->sendText(test::request(15, "l").dump());
+    const auto text = client_->receive(15s);
+    ASSERT_TRUE(text);
+    const json answer = json::parse(*text)["data"];
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(answer, json({{"latency", 0.0}, {"code", 0}, {"message", "SUCCESS"}}));
+    EXPECT_GE(waited, 9900ms);
+    EXPECT_LE(waited, 11500ms);
+    KeyvoraFlow::shared().APP_STATE = KeyvoraFlow::kSongPlaying;
+    EXPECT_EQ(callWith(15)["code"], 0);
+}
+
+}  // namespace
+}  // namespace kv
