@@ -223,13 +223,17 @@ TEST_F(MidiFlowTest, ASongRecordsEveryPressFromBaseTimeAndEarlyOnesAsZero) {
 }
 
 TEST_F(MidiFlowTest, SysExIsLoggedInHexAndIncompleteMessagesAreIgnored) {
+    const std::string small = "[LED] SysEx nhan duoc (6 byte): F0 4D 4C 01 02 F7 ";
+    const std::string large = "[LED] SysEx nhan duoc (65536 byte): F0 22 22";
+    const int smallBefore = test::countLogLines("RecordingCallback[line:", small);
+    const int largeBefore = test::countLogLines(large);
     message({0xF0, 0x4D, 0x4C, 0x01, 0x02, 0xF7});
-    EXPECT_EQ(test::countLogLines("RecordingCallback[line:", "[LED] SysEx nhan duoc (6 byte): F0 4D 4C 01 02 F7 "), 1);
-    std::vector<unsigned char> large(64 * 1024, 0x22);
-    large.front() = 0xF0;
-    large.back() = 0xF7;
-    message(large);
-    EXPECT_EQ(test::countLogLines("[LED] SysEx nhan duoc (65536 byte): F0 22 22"), 1);
+    EXPECT_EQ(test::countLogLines("RecordingCallback[line:", small), smallBefore + 1);
+    std::vector<unsigned char> bytes(64 * 1024, 0x22);
+    bytes.front() = 0xF0;
+    bytes.back() = 0xF7;
+    message(bytes);
+    EXPECT_EQ(test::countLogLines(large), largeBefore + 1);
 
     KeyvoraFlow::shared().APP_STATE = KeyvoraFlow::kDeviceSetting;
     message({});

@@ -11,6 +11,7 @@
 #include "platform/midi/MidiError.h"
 #include "platform/net/WebSocketConnection.h"
 #include "playback/PlayMidiMessage.h"
+#include "playback/SharedAudio.h"
 #include "store/DeviceHelper.h"
 
 #include <algorithm>
@@ -49,6 +50,9 @@ std::vector<std::string> names(const std::vector<MidiPortInfo>& ports) {
 }  // namespace
 
 MidiManagerHandler& MidiManagerHandler::shared() {
+    // What the manager uses exists first, so it is destroyed after the manager at exit.
+    sharedSynthesizer();
+    KVLedController::shared();
     static MidiManagerHandler manager;
     return manager;
 }

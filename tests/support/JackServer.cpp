@@ -26,9 +26,9 @@ jack_client_t* openClient(const std::string& server, const char* name) {
 
 }  // namespace
 
-JackServer::JackServer() : name_("kvtest-" + std::to_string(getpid()) + "-" + std::to_string(std::rand())) {
+JackServer::JackServer(int period) : name_("kvtest-" + std::to_string(getpid()) + "-" + std::to_string(std::rand())) {
     std::vector<std::string> arguments = {"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r",
-                                          std::to_string(kSampleRate), "-p", std::to_string(kPeriod)};
+                                          std::to_string(kSampleRate), "-p", std::to_string(period)};
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);

@@ -18,7 +18,8 @@ public:
     static constexpr int kSampleRate = 48000;
     static constexpr int kPeriod = 256;
 
-    JackServer();
+    // A shorter period for MIDI, which JACK delivers once a cycle.
+    explicit JackServer(int period = kPeriod);
     ~JackServer();
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;

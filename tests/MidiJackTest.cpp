@@ -1,0 +1,265 @@
+#include "core/KeyvoraFlow.h"
+#include "leds/KVLedScheduler.h"
+#include "midi/MidiManagerHandler.h"
+#include "platform/audio/HostClock.h"
+#include "store/DeviceHelper.h"
+
+#include "support/InProcessService.h"
+#include "support/JackServer.h"
+#include "support/KeyboardSim.h"
+#include "support/TempDatabase.h"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+namespace kv {
+namespace {
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+// One server for the process: the device manager's ports live until the process ends.
+test::JackServer& jack() {
+    static test::JackServer server(64);
+    return server;
+}
+
+bool isLine(const std::string& line, const std::string& text) {
+    return line.find(text) != std::string::npos;
+}
+
+// The service with its device manager and a browser, on a JACK server where keyboards come
+// and go as simulator processes.
+class MidiJackTest : public test::InProcessService {
+protected:
+    void SetUp() override {
+        setenv("KVPLUGIN_MIDI_API", "jack", 1);
+        setenv("KVPLUGIN_AUDIO_API", "null", 1);
+        ASSERT_TRUE(jack().running());
+        test::InProcessService::SetUp();
+    }
+
+    void startWithBrowser() {
+        client_ = std::make_unique<test::WsClient>(startService());
+        EXPECT_EQ(message(test::request(1, "hello"))["methodName"], 1);
+        onMainLoop([this] { MidiManagerHandler::shared().createDeviceManager(context_.get_executor()); });
+    }
+    // With keyboards already there, the start pushes their list.
+    void startWithKeyboards(std::size_t count) {
+        startWithBrowser();
+        EXPECT_EQ(pushedDeviceNames().size(), count);
+    }
+
+    json message(const json& request) {
+        client_->sendText(request.dump());
+        return next();
+    }
+    json next(std::chrono::milliseconds timeout = 3s) {
+        const auto text = client_->receive(timeout);
+        return text ? json::parse(*text) : json();
+    }
+    json data(int methodName, json requestData = nullptr) {
+        return message(test::request(methodName, "f", std::move(requestData)))["data"];
+    }
+    // The device names of the next device-list push.
+    std::vector<std::string> pushedDeviceNames(std::chrono::milliseconds timeout = 1500ms) {
+        const json push = next(timeout);
+        EXPECT_EQ(push["methodName"], 3) << push;
+        std::vector<std::string> names;
+        for (const auto& device : push["data"]) names.push_back(device["deviceName"]);
+        return names;
+    }
+
+    test::TempDatabase database_;
+    std::unique_ptr<test::WsClient> client_;
+};
+
+TEST_F(MidiJackTest, KeyboardsComeAndGoAndTheCurrentOneIsKept) {
+    startWithBrowser();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(message(test::request(1, "ping"))["methodName"], 1) << "no list is pushed while no port exists";
+
+    test::KeyboardSim first("Keys");
+    ASSERT_TRUE(first.ready());
+    EXPECT_EQ(pushedDeviceNames(), std::vector<std::string>{"Keys:Keys"});
+    EXPECT_EQ(data(7), json({{"id", "Keys:Keys"}, {"deviceName", "Keys:Keys"}, {"deviceCount", 1}}));
+    {
+        test::KeyboardSim second("Keys");
+        ASSERT_TRUE(second.ready());
+        EXPECT_EQ(pushedDeviceNames(), (std::vector<std::string>{"Keys:Keys", "Keys:Keys 2"}));
+        EXPECT_TRUE(DeviceHelper::getDeviceByName("Keys:Keys 2"));
+        EXPECT_EQ(DeviceHelper::getAllDevices().size(), 2u);
+    }
+    EXPECT_EQ(pushedDeviceNames(), std::vector<std::string>{"Keys:Keys"});
+    first.quit();
+    EXPECT_TRUE(pushedDeviceNames().empty());
+    EXPECT_EQ(data(7), json({{"id", "Keys:Keys"}, {"deviceName", "Keys:Keys"}, {"deviceCount", 0}}));
+    EXPECT_EQ(data(3), json::array());
+}
+
+TEST_F(MidiJackTest, WithTheMarkedKeyboardAbsentTheLastListedBecomesCurrentAndMarked) {
+    Device gone;
+    gone.deviceId = gone.deviceName = "Gone:Gone";
+    gone.isLatest = true;
+    ASSERT_TRUE(DeviceHelper::insertDevice(gone));
+    test::KeyboardSim alpha("Alpha");
+    test::KeyboardSim beta("Beta");
+    ASSERT_TRUE(alpha.ready() && beta.ready());
+    startWithKeyboards(2);
+
+    const json list = data(3);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0]["deviceName"], "Beta:Beta") << "current first";
+    EXPECT_EQ(list[1]["deviceName"], "Alpha:Alpha");
+    EXPECT_EQ(list[0]["index"], 1) << "a device keeps its port index on top";
+    EXPECT_TRUE(DeviceHelper::getDeviceByName("Beta:Beta")->isLatest);
+    EXPECT_FALSE(DeviceHelper::getDeviceByName("Gone:Gone")->isLatest);
+}
+
+TEST_F(MidiJackTest, PlayedKeysReachTheBrowserOnlyFromTheSelectedKeyboard) {
+    test::KeyboardSim keys("Keys");
+    ASSERT_TRUE(keys.ready());
+    startWithKeyboards(1);
+    EXPECT_EQ(data(53)["code"], 0);
+    keys.command("61 90");
+    const json note = next();
+    EXPECT_EQ(note["pitch"], "Csharp");
+    EXPECT_EQ(note["isNoteOn"], 1);
+
+    EXPECT_EQ(data(4, {{"deviceName", "Other:Other"}}), json({{"code", -1}, {"message", "MIDI DEVICE CAN NOT SAVED"}}));
+    keys.command("62 90");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(message(test::request(1, "ping"))["methodName"], 1) << "no port is open after a failed choice";
+
+    EXPECT_EQ(data(4, {{"deviceName", "Keys:Keys"}}), json({{"code", 0}, {"message", "SUCCESS"}}));
+    keys.command("64 90");
+    EXPECT_EQ(next()["pitch"], "E");
+    EXPECT_EQ(data(54)["code"], 0);
+}
+
+TEST_F(MidiJackTest, StaticLightsSendExactlyTheListedKeys) {
+    test::KeyboardSim keys("Lights");
+    ASSERT_TRUE(keys.ready());
+    startWithKeyboards(1);
+    // Connecting puts every light out first: 176 messages.
+    for (int wait = 0; wait < 100 && keys.leds().size() < 176; ++wait) std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(keys.leds().size(), 176u);
+
+    EXPECT_EQ(data(60, {{"leds", json::array({{{"note", 60}, {"staff", 0}}, {{"note", 64}, {"staff", 1}},
+                                             {{"note", 20}, {"staff", 1}}, "x"})}}),
+              json({{"message", "SUCCESS"}, {"code", 0}}));
+    std::this_thread::sleep_for(200ms);
+    auto leds = keys.leds();
+    ASSERT_EQ(leds.size(), 178u);
+    EXPECT_EQ(leds[176].key, 60);
+    EXPECT_EQ(leds[176].colour, 1);
+    EXPECT_TRUE(leds[176].on);
+    EXPECT_EQ(leds[177].key, 64);
+    EXPECT_EQ(leds[177].colour, 0);
+
+    data(60, {{"leds", json::array({{{"note", 64}, {"staff", 1}}})}});
+    std::this_thread::sleep_for(200ms);
+    leds = keys.leds();
+    ASSERT_EQ(leds.size(), 179u) << "only the change is sent";
+    EXPECT_EQ(leds[178].key, 60);
+    EXPECT_FALSE(leds[178].on);
+}
+
+TEST_F(MidiJackTest, APlanLightsAndClearsEachKeyWithinSixMillisecondsOfItsTime) {
+    test::KeyboardSim keys("Plan");
+    ASSERT_TRUE(keys.ready());
+    startWithKeyboards(1);
+    for (int wait = 0; wait < 100 && keys.leds().size() < 176; ++wait) std::this_thread::sleep_for(20ms);
+    const std::size_t before = keys.leds().size();
+
+    auto& scheduler = KVLedScheduler::shared();
+    scheduler.parseAndSetPlanFromJson(
+        json::array({{{"note", 60}, {"staff", 0}, {"flashFrom", 2100}, {"time", 2200}, {"offTime", 2350}},
+                     {{"note", 62}, {"staff", 1}, {"flashFrom", 2300}, {"time", 2400}, {"offTime", 2410}},
+                     {{"note", 64}, {"staff", 1}, {"flashFrom", 2000}, {"time", 2650}, {"offTime", 2900}}}),
+        2000);
+    const auto wallStart = std::chrono::system_clock::now() + 300ms;
+    const std::uint64_t hostStart = host_clock::hostTimeForWallClock(wallStart);
+    scheduler.startAtUtc(wallStart);
+    std::this_thread::sleep_for(1500ms);
+    scheduler.stop();
+
+    const auto leds = keys.leds();
+    ASSERT_GE(leds.size(), before + 6);
+    const std::vector<std::tuple<int, bool, double>> planned = {
+        {60, true, 200}, {60, false, 350}, {62, true, 400}, {62, false, 410}, {64, true, 650}, {64, false, 900}};
+    for (std::size_t i = 0; i < planned.size(); ++i) {
+        const auto& led = leds[before + i];
+        const auto [key, on, ms] = planned[i];
+        EXPECT_EQ(led.key, key) << i;
+        EXPECT_EQ(led.on, on) << i;
+        const double errorMs = (static_cast<double>(led.monotonicNs) - static_cast<double>(hostStart)) / 1e6 - ms;
+        EXPECT_LE(std::abs(errorMs), 6.0) << "key " << key << (on ? " on" : " off") << " at " << ms << " ms: " << errorMs;
+    }
+}
+
+TEST_F(MidiJackTest, UnpluggingDuringAPlanSuspendsItAndItResumesOnTheReturningKeyboard) {
+    auto keys = std::make_unique<test::KeyboardSim>("Replug");
+    ASSERT_TRUE(keys->ready());
+    startWithKeyboards(1);
+    json plan = json::array();
+    for (int i = 0; i < 60; ++i) {
+        plan.push_back({{"note", 40 + i % 20}, {"staff", 1}, {"flashFrom", i * 100}, {"time", i * 100}, {"offTime", i * 100 + 50}});
+    }
+    auto& scheduler = KVLedScheduler::shared();
+    scheduler.parseAndSetPlanFromJson(plan, 0);
+    scheduler.startAtUtc(std::chrono::system_clock::now() + 200ms);
+    std::this_thread::sleep_for(800ms);
+    keys->quit();
+    EXPECT_TRUE(pushedDeviceNames(2s).empty());
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(scheduler.isRunning());
+
+    keys = std::make_unique<test::KeyboardSim>("Replug");
+    ASSERT_TRUE(keys->ready());
+    EXPECT_EQ(pushedDeviceNames(2s), std::vector<std::string>{"Replug:Replug"});
+    const auto lit = keys->waitForLine([](const std::string& line) { return isLine(line, " on"); }, 2s);
+    EXPECT_TRUE(lit) << "the plan lights keys on the keyboard that came back";
+    scheduler.stop();
+}
+
+long residentKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST_F(MidiJackTest, AFloodingKeyboardNeitherExhaustsMemoryNorStallsTheService) {
+    test::KeyboardSim keys("Flood");
+    ASSERT_TRUE(keys.ready());
+    startWithKeyboards(1);
+    auto& session = KeyvoraFlow::shared();
+    session.baseTime.set(std::chrono::system_clock::now());
+    session.APP_STATE = KeyvoraFlow::kSongPlaying;
+    const long memoryBefore = residentKilobytes();
+
+    keys.command("sysex 65536");
+    keys.command("flood 10000 5");
+    std::chrono::steady_clock::duration slowest{};
+    for (int i = 0; i < 40; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(message(test::request(1, "ping"))["methodName"], 1);
+        slowest = std::max(slowest, std::chrono::steady_clock::now() - start);
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(keys.waitForLine([](const std::string& line) { return isLine(line, "flood done"); }, 10s));
+    std::this_thread::sleep_for(200ms);
+    session.APP_STATE = KeyvoraFlow::kIdle;
+
+    EXPECT_LT(slowest, 50ms);
+    EXPECT_GT(session.listMidiEvents.size(), 40000u);
+    EXPECT_LE(session.listMidiEvents.size(), 50000u);
+    EXPECT_LT(residentKilobytes() - memoryBefore, 64 * 1024);
+    session.listMidiEvents.clear();
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,113 @@
+#include "support/KeyboardSim.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <sstream>
+
+extern char** environ;
+
+namespace kv::test {
+
+KeyboardSim::KeyboardSim(const std::string& name) {
+    int toSim[2];
+    int fromSim[2];
+    if (pipe(toSim) != 0 || pipe(fromSim) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toSim[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fromSim[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, toSim[1]);
+    posix_spawn_file_actions_addclose(&actions, fromSim[0]);
+    std::vector<std::string> arguments = {KV_KEYBOARD_SIM, "--name", name, "--api", "jack", "--decode-leds", "--stdin"};
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const int spawned = posix_spawn(&pid_, KV_KEYBOARD_SIM, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(toSim[0]);
+    close(fromSim[1]);
+    input_ = toSim[1];
+    if (spawned != 0) {
+        pid_ = -1;
+        close(fromSim[0]);
+        return;
+    }
+    reader_ = std::thread([this, fd = fromSim[0]] { readLines(fd); });
+    ready_ = waitForLine([](const std::string& line) { return line.find(" ready ") != std::string::npos; },
+                         std::chrono::seconds(5))
+                 .has_value();
+}
+
+KeyboardSim::~KeyboardSim() {
+    quit();
+    if (reader_.joinable()) reader_.join();
+}
+
+void KeyboardSim::command(const std::string& line) {
+    if (input_ < 0) return;
+    const std::string text = line + "\n";
+    [[maybe_unused]] const auto written = write(input_, text.data(), text.size());
+}
+
+void KeyboardSim::quit() {
+    if (input_ >= 0) close(input_);
+    input_ = -1;
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
+void KeyboardSim::readLines(int fd) {
+    FILE* stream = fdopen(fd, "r");
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    ssize_t length = 0;
+    while ((length = getline(&line, &capacity, stream)) > 0) {
+        std::lock_guard lock(mutex_);
+        lines_.emplace_back(line, static_cast<std::size_t>(length) - (line[length - 1] == '\n' ? 1 : 0));
+        changed_.notify_all();
+    }
+    free(line);
+    fclose(stream);
+}
+
+std::vector<std::string> KeyboardSim::lines() {
+    std::lock_guard lock(mutex_);
+    return lines_;
+}
+
+std::optional<std::string> KeyboardSim::waitForLine(const std::function<bool(const std::string&)>& wanted,
+                                                    std::chrono::milliseconds timeout, std::size_t from) {
+    std::unique_lock lock(mutex_);
+    std::optional<std::string> found;
+    changed_.wait_for(lock, timeout, [&] {
+        for (std::size_t i = from; i < lines_.size() && !found; ++i) {
+            if (wanted(lines_[i])) found = lines_[i];
+        }
+        return found.has_value();
+    });
+    return found;
+}
+
+std::vector<KeyboardSim::Led> KeyboardSim::leds() {
+    std::vector<Led> result;
+    for (const auto& line : lines()) {
+        std::istringstream fields(line);
+        Led led;
+        std::string key;
+        std::string colour;
+        std::string state;
+        if (fields >> led.monotonicNs >> key >> led.key >> colour >> led.colour >> state && key == "key") {
+            led.on = state == "on";
+            result.push_back(led);
+        }
+    }
+    return result;
+}
+
+}  // namespace kv::test
