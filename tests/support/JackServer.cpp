@@ -65,6 +65,7 @@ JackRecorder::JackRecorder(const std::string& server, const std::string& sourceC
     if (!client_) return;
     input_ = jack_port_register(client_, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     jack_set_process_callback(client_, &JackRecorder::process, this);
+    period_ = jack_get_buffer_size(client_);
     if (!input_ || jack_activate(client_) != 0) return;
     const char** ports = jack_get_ports(client_, (sourceClient + ":").c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
     if (ports && ports[0]) {
@@ -98,8 +99,8 @@ int JackRecorder::process(jack_nframes_t frames, void* self) {
 }
 
 std::uint64_t JackRecorder::hostTimeOfFrame(std::size_t index) const {
-    const std::size_t cycle = index / JackServer::kPeriod;
-    const double offset = static_cast<double>(index % JackServer::kPeriod) / JackServer::kPeriod;
+    const std::size_t cycle = index / period_;
+    const double offset = static_cast<double>(index % period_) / static_cast<double>(period_);
     return static_cast<std::uint64_t>(cycleStart_[cycle] + offset * cyclePeriod_[cycle] - cycleJackMinusHost_[cycle]);
 }
 

@@ -65,6 +65,7 @@ private:
     std::vector<double> cycleJackMinusHost_;  // ns
     std::atomic<std::size_t> recorded_{0};
     std::atomic<std::size_t> cycles_{0};
+    std::size_t period_ = JackServer::kPeriod;  // frames a cycle
     bool connected_ = false;
 };
 

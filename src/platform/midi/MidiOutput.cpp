@@ -27,9 +27,11 @@ bool MidiOutput::isPortOpen() const {
     return midi_->isPortOpen();
 }
 
+// The library only warns when its output buffer is full and the message is dropped.
 void MidiOutput::send(const unsigned char* bytes, std::size_t size) {
     midi_->sendMessage(bytes, size);
     trap_.check();
+    if (std::string dropped = trap_.takeWarnings(); !dropped.empty()) throw MidiError(dropped);
 }
 
 }  // namespace kv
