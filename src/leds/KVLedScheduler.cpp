@@ -54,7 +54,6 @@ KVLedScheduler::KVLedScheduler(KVLedController& controller) : controller_(contro
 
 KVLedScheduler::~KVLedScheduler() {
     stop();
-    if (worker_.joinable()) worker_.join();
 }
 
 int KVLedScheduler::colorForStaff(std::int32_t staff) {
