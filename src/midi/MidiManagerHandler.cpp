@@ -118,9 +118,9 @@ void MidiManagerHandler::devicesDidChange() {
         device.deviceId = device.name;
         device.modifiedDate = toString();
         listed.push_back(device);
-        session.listDevices.set(listed);
         insertDeviceToDatabse(device);
     }
+    session.listDevices.set(std::move(listed));
     getCurrentDevice();
     moveCurrentDeviceOnTop();
     connectToDevice();
