@@ -1,18 +1,23 @@
 #include "platform/midi/MidiInput.h"
 
+#include "platform/dispatch/ThreadPriority.h"
 #include "platform/midi/OpenMidiApi.h"
 
 namespace kv {
 
 MidiInput::MidiInput(const std::string& clientName, unsigned queueLimit, Receiver receiver)
     : receiver_(std::move(receiver)),
-      midi_(openMidiApi<RtMidiIn>(trap_, api_, clientName, queueLimit)) {
+      midi_(openMidiApi<RtMidiIn>(trap_, api_, clientName, queueLimit)),
+      deliverer_([this] { deliver(); }) {
     midi_->setCallback(&MidiInput::onMessage, this);
     midi_->ignoreTypes(false, false, false);
 }
 
 MidiInput::~MidiInput() {
-    midi_->cancelCallback();
+    midi_.reset();
+    stopping_ = true;
+    waiting_.release();
+    deliverer_.join();
 }
 
 std::vector<MidiPortInfo> MidiInput::ports() {
@@ -35,8 +40,23 @@ bool MidiInput::isPortOpen() const {
     return midi_->isPortOpen();
 }
 
+// On the library's thread: a copy and a wake-up, no lock, no allocation. A message that does
+// not fit (the receiver a megabyte behind) is dropped.
 void MidiInput::onMessage(double, std::vector<unsigned char>* message, void* self) {
-    if (message) static_cast<MidiInput*>(self)->receiver_(message->data(), message->size());
+    auto& input = *static_cast<MidiInput*>(self);
+    if (message && input.ring_.push(message->data(), message->size())) input.waiting_.release();
+}
+
+void MidiInput::deliver() {
+    nameCurrentThread("MidiInput");
+    raiseCurrentThreadPriority();
+    std::vector<unsigned char> message;
+    message.reserve(kRingBytes);
+    while (true) {
+        waiting_.acquire();
+        if (stopping_) return;
+        while (ring_.pop(message)) receiver_(message.data(), message.size());
+    }
 }
 
 }  // namespace kv

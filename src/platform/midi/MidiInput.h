@@ -1,23 +1,31 @@
 #pragma once
 
+#include "platform/midi/MidiByteRing.h"
 #include "platform/midi/MidiPortInfo.h"
 #include "platform/midi/MidiPortList.h"
 
 #include <rtmidi/RtMidi.h>
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <semaphore>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kv {
 
 // The MIDI input of the service: one port open at a time, every message passed on whole,
-// SysEx, timing and active sensing included.
+// SysEx, timing and active sensing included. The library's thread (under JACK, the real-time
+// process thread) only copies each message into a ring; a thread of our own, "MidiInput", at
+// raised priority, hands it on, so nothing the receiver does can hold up the audio graph.
 class MidiInput {
 public:
-    // Called on the library's thread (JACK: its process thread) with each complete message.
+    static constexpr std::size_t kRingBytes = std::size_t{1} << 20;
+
+    // Called on the "MidiInput" thread with each complete message, in order.
     using Receiver = std::function<void(const unsigned char* bytes, std::size_t size)>;
 
     // Throws MidiError when no MIDI interface opens.
@@ -35,11 +43,16 @@ public:
 
 private:
     static void onMessage(double timeStamp, std::vector<unsigned char>* message, void* self);
+    void deliver();
 
     Receiver receiver_;
+    MidiByteRing ring_{kRingBytes};
+    std::counting_semaphore<> waiting_{0};
+    std::atomic<bool> stopping_{false};
     MidiErrorTrap trap_;
     RtMidi::Api api_ = RtMidi::UNSPECIFIED;
     std::unique_ptr<RtMidiIn> midi_;
+    std::thread deliverer_;  // started once the library object exists
 };
 
 }  // namespace kv
