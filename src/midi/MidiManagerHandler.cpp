@@ -95,9 +95,12 @@ void MidiManagerHandler::checkDevices() {
     }
 }
 
+// The new input has no port open: forgetting the ports makes the next check rebuild the list
+// and reconnect the keyboard, which would otherwise stay silent until a port came or went.
 void MidiManagerHandler::recoverFromMidiFailure(const std::exception& error) {
     consoleLine(error.what());
     makeMidiInput();
+    ports_.clear();
 }
 
 void MidiManagerHandler::devicesDidChange() {
