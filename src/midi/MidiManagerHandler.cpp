@@ -268,7 +268,8 @@ void MidiManagerHandler::playEcho(int status, int key, int velocity) {
     if (KeyvoraFlow::shared().valueVolume.load() <= 0 || !midiPlayer_) return;
     const int channel = status & 0x0F;
     if (velocity > 0) {
-        midiPlayer_->playNoteOn(key, velocity, channel);
+        // A stored volume above 100 scales past MIDI's range; the loudest key is 127.
+        midiPlayer_->playNoteOn(key, std::min(velocity, 127), channel);
     } else {
         midiPlayer_->playNoteOff(key, channel);
     }
