@@ -1,6 +1,7 @@
 #include "core/KeyvoraFlow.h"
 #include "leds/KVLedScheduler.h"
 #include "midi/MidiManagerHandler.h"
+#include "playback/PlaySongLogic.h"
 #include "platform/audio/HostClock.h"
 #include "store/DeviceHelper.h"
 
@@ -100,6 +101,16 @@ TEST_F(MidiJackTest, KeyboardsComeAndGoAndTheCurrentOneIsKept) {
     EXPECT_EQ(data(3), json::array());
 }
 
+TEST_F(MidiJackTest, WithoutAMidiSystemTheServiceRunsOnAndSaysSoOnce) {
+    setenv("JACK_DEFAULT_SERVER", "no-such-server", 1);
+    const int before = test::countLogLines("MIDI input cannot be opened");
+    startWithBrowser();
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(test::countLogLines("MIDI input cannot be opened"), before + 1) << "not every second";
+    EXPECT_EQ(data(3), json::array());
+    EXPECT_EQ(data(4, {{"deviceName", "Keys:Keys"}})["code"], -1);
+}
+
 TEST_F(MidiJackTest, WithTheMarkedKeyboardAbsentTheLastListedBecomesCurrentAndMarked) {
     Device gone;
     gone.deviceId = gone.deviceName = "Gone:Gone";
@@ -184,8 +195,11 @@ TEST_F(MidiJackTest, APlanLightsAndClearsEachKeyWithinSixMillisecondsOfItsTime) 
     const auto wallStart = std::chrono::system_clock::now() + 300ms;
     const std::uint64_t hostStart = host_clock::hostTimeForWallClock(wallStart);
     scheduler.startAtUtc(wallStart);
-    std::this_thread::sleep_for(1500ms);
-    scheduler.stop();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(scheduler.isRunning());
+    std::this_thread::sleep_for(1000ms);
+    PlaySongLogic::cancelPlayback();
+    EXPECT_FALSE(scheduler.isRunning()) << "cancelling playback stops the lights";
 
     const auto leds = keys.leds();
     ASSERT_GE(leds.size(), before + 6);
