@@ -87,6 +87,15 @@ public:
         in_.openVirtualPort(options.name);
     }
 
+    // The MIDI library frees its JACK output buffer before closing its client, while the process
+    // thread may still read it: close the port, let a running cycle end, then destroy.
+    ~Keyboard() {
+        out_.closePort();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    Keyboard(const Keyboard&) = delete;
+    Keyboard& operator=(const Keyboard&) = delete;
+
     void send(std::vector<unsigned char> bytes) {
         const std::uint64_t now = monotonicNs();
         out_.sendMessage(&bytes);

@@ -2,10 +2,21 @@
 
 #include "platform/midi/OpenMidiApi.h"
 
+#include <thread>
+
 namespace kv {
 
 MidiOutput::MidiOutput(const std::string& clientName)
     : midi_(openMidiApi<RtMidiOut>(trap_, api_, clientName)) {}
+
+// The library frees its JACK output buffer before it closes its client, while the process
+// thread may still be reading that buffer: with the port closed first, no new cycle touches it,
+// and the wait lets a cycle already running end.
+MidiOutput::~MidiOutput() {
+    if (api_ != RtMidi::UNIX_JACK) return;
+    midi_->closePort();
+    std::this_thread::sleep_for(kJackCycleBound);
+}
 
 std::vector<MidiPortInfo> MidiOutput::ports() {
     auto ports = listForeignPorts(*midi_, api_);

@@ -5,6 +5,7 @@
 
 #include <rtmidi/RtMidi.h>
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -15,8 +16,14 @@ namespace kv {
 // A MIDI output: one port open at a time. Not thread-safe; its owner serializes the calls.
 class MidiOutput {
 public:
+    // Longer than any JACK cycle in use (2,048 frames at 44.1 kHz are 46 ms).
+    static constexpr auto kJackCycleBound = std::chrono::milliseconds(100);
+
     // Throws MidiError when no MIDI interface opens.
     explicit MidiOutput(const std::string& clientName);
+    ~MidiOutput();
+    MidiOutput(const MidiOutput&) = delete;
+    MidiOutput& operator=(const MidiOutput&) = delete;
 
     RtMidi::Api api() const { return api_; }
     // These throw MidiError.
