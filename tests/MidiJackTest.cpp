@@ -44,6 +44,10 @@ protected:
     }
 
     void startWithBrowser() {
+        // The device manager lives to the end of the process and keeps its check timer on this
+        // loop: made before it, this list is destroyed after it.
+        static std::vector<std::shared_ptr<boost::asio::io_context>> loopsOfTheManager;
+        loopsOfTheManager.push_back(sharedContext_);
         client_ = std::make_unique<test::WsClient>(startService());
         EXPECT_EQ(message(test::request(1, "hello"))["methodName"], 1);
         onMainLoop([this] { MidiManagerHandler::shared().createDeviceManager(context_.get_executor()); });
@@ -270,7 +274,7 @@ TEST_F(MidiJackTest, AFloodingKeyboardNeitherExhaustsMemoryNorStallsTheService) 
 
     EXPECT_LT(slowest, 50ms);
     EXPECT_GT(session.listMidiEvents.size(), 40000u);
-    EXPECT_LE(session.listMidiEvents.size(), 50000u);
+    EXPECT_LE(session.listMidiEvents.size(), MidiEventList::kMaxEvents);
     EXPECT_LT(residentKilobytes() - memoryBefore, 64 * 1024);
     session.listMidiEvents.clear();
 }

@@ -43,7 +43,9 @@ protected:
     template <class Work>
     auto onMainLoop(Work work) -> decltype(work());
 
-    boost::asio::io_context context_;
+    // Shared, so that a test can keep the loop alive for singletons that hold timers on it.
+    std::shared_ptr<boost::asio::io_context> sharedContext_ = std::make_shared<boost::asio::io_context>();
+    boost::asio::io_context& context_ = *sharedContext_;
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> keepAlive_{
         context_.get_executor()};
     FlowTable flows_ = makeAllFlows();
