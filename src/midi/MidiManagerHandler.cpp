@@ -88,7 +88,6 @@ void MidiManagerHandler::checkDevices() {
         auto ports = midiInput_->ports();
         if (names(ports) == names(ports_)) return;
         ports_ = std::move(ports);
-        numberOfDevices_ = static_cast<std::int32_t>(ports_.size());
         devicesDidChange();
     } catch (const MidiError& error) {
         recoverFromMidiFailure(error);
@@ -108,7 +107,7 @@ void MidiManagerHandler::devicesDidChange() {
     disconnectDevice();
     auto& session = KeyvoraFlow::shared();
     session.listDevices.set({});
-    if (numberOfDevices_ < 1) {
+    if (ports_.empty()) {
         sendDeviceListToClient();
         return;
     }

@@ -61,8 +61,7 @@ private:
 
     std::unique_ptr<MidiInput> midiInput_;
     std::shared_ptr<PlayMidiMessage> midiPlayer_;
-    std::int32_t numberOfDevices_ = 0;
-    std::vector<MidiPortInfo> ports_;  // as at the last check
+    std::vector<MidiPortInfo> ports_;  // as at the last check: the device count is its size
     bool inputFailureLogged_ = false;
     std::unique_ptr<RepeatingTimer> checkTimer_;
     std::unique_ptr<SerialQueue> lightsQueue_;

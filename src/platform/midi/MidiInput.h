@@ -34,7 +34,6 @@ public:
     MidiInput(const MidiInput&) = delete;
     MidiInput& operator=(const MidiInput&) = delete;
 
-    RtMidi::Api api() const { return api_; }
     // These throw MidiError.
     std::vector<MidiPortInfo> ports();
     void openPort(unsigned index, const std::string& portName);

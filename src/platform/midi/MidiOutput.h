@@ -25,7 +25,6 @@ public:
     MidiOutput(const MidiOutput&) = delete;
     MidiOutput& operator=(const MidiOutput&) = delete;
 
-    RtMidi::Api api() const { return api_; }
     // These throw MidiError.
     std::vector<MidiPortInfo> ports();
     void openPort(unsigned index, const std::string& portName);
