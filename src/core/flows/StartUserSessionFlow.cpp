@@ -1,9 +1,8 @@
 #include "core/flows/StartUserSessionFlow.h"
 
 #include "app/Log.h"
-#include "core/DateText.h"
-#include "core/JsonReading.h"
 #include "core/KeyvoraFlow.h"
+#include "core/NewUser.h"
 #include "midi/model/WhiteNoteConverter.h"
 #include "store/UserHelper.h"
 
@@ -20,14 +19,8 @@ nlohmann::json keyObject(std::int32_t noteNumber) {
 std::optional<User> findOrCreateUser(const BaseRequestJSONObject& request) {
     const std::string clientID = request.clientID.value_or("");
     if (auto user = UserHelper::getUserByID(clientID)) return user;
-    if (!UserHelper::isUserId(clientID)) return std::nullopt;
-    User user;
-    user.Id = json_reading::toInt32(clientID);
-    user.token = request.token.value_or("");
-    user.createdDate = toString();
-    user.modifiedDate = user.createdDate;
-    user.lastAccess = user.createdDate;
-    if (!UserHelper::insertUser(user)) return std::nullopt;
+    auto user = newUser(request);
+    if (!user || !UserHelper::insertUser(*user)) return std::nullopt;
     return user;
 }
 

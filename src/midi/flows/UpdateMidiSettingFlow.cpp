@@ -1,9 +1,9 @@
 #include "midi/flows/UpdateMidiSettingFlow.h"
 
 #include "app/Log.h"
-#include "core/DateText.h"
 #include "core/JsonReading.h"
 #include "core/KeyvoraFlow.h"
+#include "core/NewUser.h"
 #include "store/UserHelper.h"
 
 namespace kv {
@@ -33,16 +33,11 @@ nlohmann::json UpdateMidiSettingFlow::processData(const nlohmann::json& requestD
             session.currentUser.set(user);
             return {{"code", 0}, {"message", "SUCCESS"}};
         }
-        if (!UserHelper::isUserId(clientID)) return failure("insert User is fail");
-        User user;
-        user.Id = json_reading::toInt32(clientID);
-        user.token = request.token.value_or("");
-        user.createdDate = toString();
-        user.modifiedDate = user.createdDate;
-        user.lastAccess = user.createdDate;
-        user.speakerPc = speakerPc;
-        user.speakerPcVelocity = volume;
-        if (!UserHelper::insertUser(user)) return failure("insert User is fail");
+        auto user = newUser(request);
+        if (!user) return failure("insert User is fail");
+        user->speakerPc = speakerPc;
+        user->speakerPcVelocity = volume;
+        if (!UserHelper::insertUser(*user)) return failure("insert User is fail");
         session.currentUser.set(user);
         return {{"code", 0}, {"message", "SUCCESS"}};
     } catch (const std::exception& error) {
