@@ -145,10 +145,10 @@ TEST(PathComponent, RefusesWhatCouldLeaveItsFolder) {
     for (const char* safe : {"123", "en", "vi-VN", "song 7", "ü"}) EXPECT_TRUE(isSafePathComponent(safe)) << safe;
     for (const std::string& unsafe : {std::string(), std::string("."), std::string(".."), std::string("../x"),
                                      std::string("a/b"), std::string("a\\b"), std::string("a\0b", 3),
-                                     std::string("a\nb"), std::string(129, '1')}) {
+                                     std::string("a\nb"), std::string(65, '1')}) {
         EXPECT_FALSE(isSafePathComponent(unsafe)) << unsafe;
     }
-    EXPECT_TRUE(isSafePathComponent(std::string(128, '1')));
+    EXPECT_TRUE(isSafePathComponent(std::string(64, '1')));
     EXPECT_FALSE(getMidiCacheFolderPathWithSongID("../../.bashrc"));
     EXPECT_FALSE(createXMLCacheFolderPathWithSongID("12", "../en"));
 }

@@ -8,7 +8,7 @@
 namespace kv {
 
 // The record of a client seen for the first time, dated now, not yet saved; nothing when its
-// clientID is not an integer (see UserHelper::isUserId).
+// clientID is not an integer that fits 32 bits.
 std::optional<User> newUser(const BaseRequestJSONObject& request);
 
 }  // namespace kv

@@ -1,16 +1,13 @@
 #include "store/Condition.h"
 
+#include "base/IdText.h"
+
 #include <charconv>
-#include <regex>
+#include <cstdlib>
 
 namespace kv {
 
 namespace {
-
-bool isNumericLiteral(std::string_view text) {
-    static const std::regex literal(R"([+-]?[0-9]+(\.[0-9]+)?)");
-    return std::regex_match(text.begin(), text.end(), literal);
-}
 
 // What SQLite makes of the unquoted literal: an integer when it fits, else a real.
 std::variant<std::int64_t, double, std::string> numericValue(std::string_view literal) {
@@ -19,28 +16,36 @@ std::variant<std::int64_t, double, std::string> numericValue(std::string_view li
     std::int64_t integer = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), integer);
     if (error == std::errc() && end == digits.data() + digits.size()) return integer;
-    return std::stod(std::string(digits));
+    return std::strtod(std::string(digits).c_str(), nullptr);
 }
 
 }  // namespace
 
-Condition& Condition::number(std::string column, std::string_view op, std::string_view literal) {
-    if (!isNumericLiteral(literal)) {
-        if (!invalid_) {
-            constexpr std::size_t kShown = 64;
-            invalid_ = "not a number in condition on " + column + ": \"" +
-                       std::string(literal.substr(0, kShown)) +
-                       (literal.size() > kShown ? "…\"" : "\"");
-        }
-        terms_.push_back({std::move(column), std::string(op), std::string(literal)});
-        return *this;
+Condition& Condition::refuse(std::string column, std::string_view value, const char* what) {
+    if (!invalid_) {
+        constexpr std::size_t kShown = 64;
+        invalid_ = std::string(what) + " in condition on " + column + ": \"" +
+                   std::string(value.substr(0, kShown)) + (value.size() > kShown ? "…\"" : "\"");
     }
+    terms_.push_back({std::move(column), "=", std::string()});
+    return *this;
+}
+
+Condition& Condition::number(std::string column, std::string_view op, std::string_view literal) {
+    if (!isNumericLiteral(literal)) return refuse(std::move(column), literal, "not a number");
     terms_.push_back({std::move(column), std::string(op), numericValue(literal)});
     return *this;
 }
 
 Condition& Condition::number(std::string column, std::string_view op, std::int64_t value) {
     terms_.push_back({std::move(column), std::string(op), value});
+    return *this;
+}
+
+Condition& Condition::id(std::string column, std::string_view text) {
+    const auto value = int32FromIdText(text);
+    if (!value) return refuse(std::move(column), text, "not a 32-bit id");
+    terms_.push_back({std::move(column), "=", std::int64_t{*value}});
     return *this;
 }
 

@@ -17,10 +17,14 @@ namespace kv {
 // ever becoming SQL.
 class Condition {
 public:
-    // `column op value`, where value must be a numeric literal: optional sign, digits,
-    // optional fraction. Compared with a text column it matches exactly those digits.
+    // `column op value`, where value must be a numeric literal of at most 64 bytes: optional
+    // sign, digits, optional fraction. Compared with a text column it matches exactly those
+    // digits.
     Condition& number(std::string column, std::string_view op, std::string_view literal);
     Condition& number(std::string column, std::string_view op, std::int64_t value);
+    // `column = value` for a user, song or exercise id: an integer that fits 32 bits, as the
+    // records' ids do. Any other text (too long, "1abc", "99999999999") finds nothing.
+    Condition& id(std::string column, std::string_view text);
     // `column = value`, an exact text comparison.
     Condition& text(std::string column, std::string value);
 
@@ -33,6 +37,8 @@ public:
 
 private:
     using Value = std::variant<std::int64_t, double, std::string>;
+    // A value the condition cannot use: the condition becomes invalid, reported once.
+    Condition& refuse(std::string column, std::string_view value, const char* what);
     struct Term {
         std::string column;
         std::string op;

@@ -6,7 +6,7 @@
 namespace kv {
 
 std::optional<Exercise> ExerciseHelper::getExcerciseByID(std::string_view id) {
-    return RecordTable<Exercise>::first(Database::shared(), Condition().number("Id", "=", id));
+    return RecordTable<Exercise>::first(Database::shared(), Condition().id("Id", id));
 }
 
 bool ExerciseHelper::insertExercise(Exercise& exercise) {

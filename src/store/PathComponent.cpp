@@ -1,10 +1,11 @@
 #include "store/PathComponent.h"
 
+#include "base/IdText.h"
+
 namespace kv {
 
 bool isSafePathComponent(std::string_view component) {
-    constexpr std::size_t kMaxBytes = 128;
-    if (component.empty() || component.size() > kMaxBytes) return false;
+    if (component.empty() || component.size() > kMaxIdBytes) return false;
     if (component == "." || component == "..") return false;
     for (const char c : component) {
         const auto byte = static_cast<unsigned char>(c);

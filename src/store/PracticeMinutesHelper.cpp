@@ -9,7 +9,7 @@ namespace {
 
 Condition userSong(std::string_view clientID, std::string_view songID) {
     Condition condition;
-    condition.number("clientID", "=", clientID).number("songID", "=", songID);
+    condition.id("clientID", clientID).number("songID", "=", songID);
     return condition;
 }
 

@@ -8,7 +8,8 @@
 
 namespace kv {
 
-// Ids and tempos are matched as numbers: a value that is not one finds and deletes nothing.
+// Client ids are matched as 32-bit ids, songs and tempos as numbers: a value that is not one
+// finds and deletes nothing.
 class PracticeMinutesHelper {
 public:
     static std::vector<PracticeMinutes> getPracticeMinutesByClientID(std::string_view clientID,

@@ -6,7 +6,7 @@
 namespace kv {
 
 std::optional<Song> SongHelper::getSongByID(std::string_view id) {
-    return RecordTable<Song>::first(Database::shared(), Condition().number("Id", "=", id));
+    return RecordTable<Song>::first(Database::shared(), Condition().id("Id", id));
 }
 
 bool SongHelper::insertSong(Song& song) {

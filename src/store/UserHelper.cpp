@@ -3,17 +3,10 @@
 #include "app/Log.h"
 #include "store/RecordTable.h"
 
-#include <regex>
-
 namespace kv {
 
 std::optional<User> UserHelper::getUserByID(std::string_view id) {
-    return RecordTable<User>::first(Database::shared(), Condition().number("Id", "=", id));
-}
-
-bool UserHelper::isUserId(std::string_view id) {
-    static const std::regex number(R"([+-]?[0-9]+)");
-    return std::regex_match(id.begin(), id.end(), number);
+    return RecordTable<User>::first(Database::shared(), Condition().id("Id", id));
 }
 
 bool UserHelper::insertUser(User& user) {

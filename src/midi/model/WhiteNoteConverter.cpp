@@ -1,5 +1,7 @@
 #include "midi/model/WhiteNoteConverter.h"
 
+#include "base/Numbers.h"
+
 #include <algorithm>
 #include <string>
 
@@ -21,8 +23,9 @@ WhiteNote WhiteNoteConverter::getWhiteNote(std::int32_t noteNumber) const {
 std::int32_t WhiteNoteConverter::convertWhiteNoteToNumber(std::string_view pitch,
                                                           std::int32_t octave) const {
     const auto found = std::find(kNames.begin(), kNames.end(), pitch);
-    const auto index = found == kNames.end() ? 0 : static_cast<std::int32_t>(found - kNames.begin());
-    return kOctaveWidth * (octave + 1) + index;
+    const std::int64_t index = found == kNames.end() ? 0 : found - kNames.begin();
+    // An octave from a request may be any 32-bit number: held within the range, not overflowed.
+    return saturatedInt32(std::int64_t{kOctaveWidth} * (std::int64_t{octave} + 1) + index);
 }
 
 }  // namespace kv
