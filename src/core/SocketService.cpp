@@ -27,10 +27,11 @@ bool pastEnd(std::int32_t index, const std::vector<std::uint16_t>& list) {
 
 SocketService::SocketService(boost::asio::io_context& context, RequestDispatcher& dispatcher,
                              CertManager& certManager, std::vector<std::uint16_t> portList,
-                             std::vector<std::uint16_t> portListSSL)
+                             std::vector<std::uint16_t> portListSSL, WebSocketLimits limits)
     : context_(context),
       dispatcher_(dispatcher),
       certManager_(certManager),
+      limits_(std::move(limits)),
       certDidUpdate_(certManager.didUpdateNotification().subscribe([this] { reloadSSLCertificate(); })),
       portList_(std::move(portList)),
       portListSSL_(std::move(portListSSL)) {}
@@ -52,7 +53,7 @@ void SocketService::startServer() {
     serverStarted_ = false;
     server_ = std::make_shared<WebSocketServer>(context_, kListenAddress,
                                                 portList_[static_cast<std::size_t>(indexPort_)],
-                                                weak_from_this());
+                                                weak_from_this(), limits_);
     server_->start();
 }
 
@@ -78,7 +79,7 @@ void SocketService::startServerSSL() {
     }
     serverSSL_ = std::make_shared<WebSocketServer>(
         context_, kListenAddress, portListSSL_[static_cast<std::size_t>(indexPortSSL_)],
-        weak_from_this(), std::move(tls));
+        weak_from_this(), limits_, std::move(tls));
     serverSSL_->start();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Notification.h"
+#include "platform/net/WebSocketLimits.h"
 #include "platform/net/WebSocketServerDelegate.h"
 
 #include <boost/asio/io_context.hpp>
@@ -30,7 +31,7 @@ public:
 
     SocketService(boost::asio::io_context& context, RequestDispatcher& dispatcher,
                   CertManager& certManager, std::vector<std::uint16_t> portList = {19420, 19421},
-                  std::vector<std::uint16_t> portListSSL = {19520, 19521});
+                  std::vector<std::uint16_t> portListSSL = {19520, 19521}, WebSocketLimits limits = {});
     ~SocketService() override;
 
     void createServer();
@@ -64,6 +65,7 @@ private:
     boost::asio::io_context& context_;
     RequestDispatcher& dispatcher_;
     CertManager& certManager_;
+    WebSocketLimits limits_;  // one outgoing budget for the connections of both listeners
     Notification::Subscription certDidUpdate_;
     std::shared_ptr<WebSocketServer> server_;
     std::shared_ptr<WebSocketServer> serverSSL_;

@@ -13,7 +13,7 @@ using tcp = asio::ip::tcp;
 
 WebSocketServer::WebSocketServer(asio::io_context& context, std::string address,
                                  std::uint16_t port,
-                                 std::weak_ptr<WebSocketServerDelegate> delegate,
+                                 std::weak_ptr<WebSocketServerDelegate> delegate, WebSocketLimits limits,
                                  std::shared_ptr<asio::ssl::context> tls)
     : context_(context),
       acceptor_(context),
@@ -21,6 +21,7 @@ WebSocketServer::WebSocketServer(asio::io_context& context, std::string address,
       address_(std::move(address)),
       port_(port),
       delegate_(std::move(delegate)),
+      limits_(std::move(limits)),
       tls_(std::move(tls)) {}
 
 WebSocketServer::~WebSocketServer() {
@@ -72,7 +73,7 @@ void WebSocketServer::stop() {
 template <class Stream, class... StreamArguments>
 void WebSocketServer::startSession(StreamArguments&&... streamArguments) {
     auto session = std::make_shared<WebSocketSession<Stream>>(
-        port_, delegate_, std::forward<StreamArguments>(streamArguments)...);
+        port_, delegate_, limits_, std::forward<StreamArguments>(streamArguments)...);
     sessions_.push_back(session);
     session->run();
 }

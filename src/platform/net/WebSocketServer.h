@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/net/WebSocketLimits.h"
 #include "platform/net/WebSocketServerDelegate.h"
 
 #include <boost/asio/io_context.hpp>
@@ -23,7 +24,7 @@ class WebSocketConnection;
 class WebSocketServer : public std::enable_shared_from_this<WebSocketServer> {
 public:
     WebSocketServer(boost::asio::io_context& context, std::string address, std::uint16_t port,
-                    std::weak_ptr<WebSocketServerDelegate> delegate,
+                    std::weak_ptr<WebSocketServerDelegate> delegate, WebSocketLimits limits,
                     std::shared_ptr<boost::asio::ssl::context> tls = nullptr);
     ~WebSocketServer();
     WebSocketServer(const WebSocketServer&) = delete;
@@ -49,6 +50,7 @@ private:
     std::string address_;
     std::uint16_t port_;
     std::weak_ptr<WebSocketServerDelegate> delegate_;
+    WebSocketLimits limits_;
     // Sessions made from it keep their own reference to the underlying OpenSSL context.
     std::shared_ptr<boost::asio::ssl::context> tls_;
     std::vector<std::weak_ptr<WebSocketConnection>> sessions_;

@@ -72,7 +72,7 @@ void WebSocketSession<Stream>::onRequest(const boost::system::error_code& error)
     timeouts.idle_timeout = websocket::stream_base::none();
     timeouts.keep_alive_pings = false;
     ws_.set_option(timeouts);
-    ws_.read_message_max(kMaxMessageBytes);
+    ws_.read_message_max(limits_.maxMessageBytes);
     ws_.async_accept(parser_->release(),
                      [self = this->shared_from_this()](const boost::system::error_code& acceptError) {
                          self->onAccept(acceptError);
@@ -116,12 +116,12 @@ void WebSocketSession<Stream>::onRead(const boost::system::error_code& error) {
     readNext();
 }
 
+// The queue is left as it is: a write in flight still reads its front, and a peer that only
+// half-closed still reads what is queued (the write deadline ends a peer that does not).
 template <class Stream>
 void WebSocketSession<Stream>::finish(const boost::system::error_code& error) {
     const bool wasClean = error == websocket::error::closed;
     open_ = false;
-    outgoing_.clear();
-    queuedBytes_ = 0;
     auto observer = delegate();
     if (!observer) return;
     auto self = this->shared_from_this();
@@ -138,8 +138,9 @@ void WebSocketSession<Stream>::send(std::string text) {
     boost::asio::dispatch(ws_.get_executor(),
                       [self = this->shared_from_this(), text = std::move(text)]() mutable {
                           if (!self->open_ || self->closing_) return;
-                          if (self->queuedBytes_ + text.size() > kMaxQueuedBytes) {
-                              self->close();
+                          if (self->queuedBytes_ + text.size() > self->limits_.maxQueuedBytes ||
+                              !self->limits_.budget->take(text.size())) {
+                              self->abort();
                               return;
                           }
                           self->queuedBytes_ += text.size();
@@ -150,30 +151,52 @@ void WebSocketSession<Stream>::send(std::string text) {
 
 template <class Stream>
 void WebSocketSession<Stream>::writeNext() {
+    writeDeadline_.expires_after(limits_.writeTimeout);
+    writeDeadline_.async_wait([self = this->shared_from_this()](const boost::system::error_code& error) {
+        if (!error) self->abort();
+    });
     ws_.text(true);
     ws_.async_write(boost::asio::buffer(outgoing_.front()),
                     [self = this->shared_from_this()](const boost::system::error_code& error,
                                                       std::size_t) { self->onWrite(error); });
 }
 
+// A failed write also fails the pending read, which reports the connection's end; the message
+// stays queued until the session goes.
 template <class Stream>
 void WebSocketSession<Stream>::onWrite(const boost::system::error_code& error) {
-    // A failed write also fails the pending read, which reports the connection's end.
-    if (error || outgoing_.empty()) return;
-    queuedBytes_ -= outgoing_.front().size();
+    if (error) return;
+    const std::size_t written = outgoing_.front().size();
+    queuedBytes_ -= written;
+    limits_.budget->give(written);
     outgoing_.pop_front();
-    if (!outgoing_.empty()) writeNext();
+    if (outgoing_.empty()) {
+        writeDeadline_.cancel();
+        return;
+    }
+    writeNext();
 }
 
+template <class Stream>
+void WebSocketSession<Stream>::abort() {
+    closing_ = true;
+    writeDeadline_.cancel();
+    boost::system::error_code ignored;
+    beast::get_lowest_layer(ws_).socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+    beast::get_lowest_layer(ws_).close();
+}
+
+// A connection with writes waiting may have a peer that no longer reads: a closing handshake
+// would only queue behind them, so it ends at once.
 template <class Stream>
 void WebSocketSession<Stream>::close() {
     boost::asio::post(ws_.get_executor(), [self = this->shared_from_this()] {
         if (self->closing_) return;
-        self->closing_ = true;
-        if (!self->open_) {
-            beast::get_lowest_layer(self->ws_).close();
+        if (!self->open_ || !self->outgoing_.empty()) {
+            self->abort();
             return;
         }
+        self->closing_ = true;
         self->ws_.async_close(websocket::close_code::going_away,
                               [self](const boost::system::error_code&) {});
     });
