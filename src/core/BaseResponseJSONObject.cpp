@@ -1,6 +1,7 @@
 #include "core/BaseResponseJSONObject.h"
 
 #include "core/DateText.h"
+#include "core/JsonText.h"
 #include "core/KeyvoraFlow.h"
 
 namespace kv {
@@ -35,11 +36,7 @@ std::string BaseResponseJSONObject::toJSONString() const {
     putIfPresent(object, "functionId", functionId);
     if (data) object["data"] = *data;
     putIfPresent(object, "errorMessage", errorMessage);
-    try {
-        return object.dump();
-    } catch (const nlohmann::json::exception&) {
-        return {};
-    }
+    return toJSONText(object);
 }
 
 BaseResponseJSONObject composeResponseMessage(std::optional<nlohmann::json> data,

@@ -30,7 +30,7 @@ struct BaseResponseJSONObject {
     std::optional<nlohmann::json> data;
     std::optional<std::string> errorMessage;
 
-    // Empty when the response cannot be serialized.
+    // Text that is not valid UTF-8 is written with U+FFFD in its place (see toJSONText).
     std::string toJSONString() const;
 };
 

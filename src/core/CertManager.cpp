@@ -1,6 +1,7 @@
 #include "core/CertManager.h"
 
 #include "app/Console.h"
+#include "core/JsonText.h"
 #include "kvplugin/BuildInfo.h"
 #include "platform/crypto/Pkcs12Identity.h"
 #include "platform/crypto/RandomUuid.h"
@@ -162,7 +163,7 @@ void CertManager::saveStateVersion(const std::optional<std::string>& version,
     nlohmann::json state = nlohmann::json::object();
     if (version) state["version"] = *version;
     if (etag) state["etag"] = *etag;
-    const std::string text = state.dump();
+    const std::string text = toJSONText(state);
     std::error_code ignored;
     fs::create_directories(settings_.certDir, ignored);
     File::writeToFileWithURL(statePath(), std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));

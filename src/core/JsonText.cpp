@@ -49,6 +49,10 @@ private:
 
 }  // namespace
 
+std::string toJSONText(const nlohmann::json& value) {
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 std::optional<nlohmann::json> JSONStringToDictionary(std::string_view text) {
     nlohmann::json result;
     DepthLimitedSax sax(result);

@@ -15,4 +15,8 @@ inline constexpr int kMaxJsonDepth = 64;
 // JSON nested deeper than kMaxJsonDepth.
 std::optional<nlohmann::json> JSONStringToDictionary(std::string_view text);
 
+// The JSON text of a value, compact. Text that is not valid UTF-8 (a device's name, a header of a
+// server) is written with U+FFFD in place of its bad bytes instead of failing the whole text.
+std::string toJSONText(const nlohmann::json& value);
+
 }  // namespace kv

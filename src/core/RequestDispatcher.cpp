@@ -10,30 +10,57 @@
 namespace kv {
 
 namespace {
+
 constexpr const char* kSocketSessionID = "id of socket";
+// What the browser is told of a failure that escaped a flow; the cause goes to the log only.
+constexpr const char* kFlowFailure = "ERROR OCCURED WHEN PROCESSING";
+
+// A message that is not a request envelope is answered with why, as a bare text. Only the
+// service's own reasons are sent: what a library throws stays in the log.
+std::optional<BaseRequestJSONObject> readRequest(const std::shared_ptr<WebSocketConnection>& connection,
+                                                 const WebSocketMessage& message) {
+    std::string refusal;
+    try {
+        if (message.isText) return parseRequest(message.payload);
+        refusal = "Message is not text";
+    } catch (const std::invalid_argument& error) {
+        refusal = error.what();
+    } catch (const std::runtime_error& error) {
+        refusal = error.what();
+    } catch (const std::exception& error) {
+        logText(kLogError, error.what());
+        refusal = "The request could not be read";
+    }
+    logText(kLogError, refusal);
+    connection->send(refusal);
+    return std::nullopt;
+}
+
+nlohmann::json run(BaseFlow& flow, const BaseRequestJSONObject& request) {
+    try {
+        return flow.processData(request.data.value_or(nlohmann::json::object()), kSocketSessionID, request);
+    } catch (const std::exception& error) {
+        logText(kLogError, "method " + std::to_string(request.methodName) + ": " + error.what());
+        return {{"code", -1}, {"message", kFlowFailure}};
+    }
+}
+
 }  // namespace
 
 void RequestDispatcher::receive(const std::shared_ptr<WebSocketConnection>& connection,
                                 const WebSocketMessage& message) {
-    try {
-        if (!message.isText) throw std::invalid_argument("Message is not text");
-        const BaseRequestJSONObject request = parseRequest(message.payload);
-        auto flow = table_.getBaseFlow(request.methodName);
-        if (!flow) return;
-        KeyvoraFlow::shared().currentConnection.set(connection);
-        const nlohmann::json requestData = request.data.value_or(nlohmann::json::object());
-        auto result = flow->processData(requestData, kSocketSessionID, request);
-        const std::string text =
-            composeResponseMessage(std::move(result), 0, "SUCCESS", request).toJSONString();
-        if (text.empty()) {
-            logText(kLogError, "Can not parse data to JSON String");
-            return;
-        }
-        connection->send(text);
-    } catch (const std::exception& error) {
-        logText(kLogError, error.what());
-        connection->send(error.what());
+    const auto request = readRequest(connection, message);
+    if (!request) return;
+    auto flow = table_.getBaseFlow(request->methodName);
+    if (!flow) return;
+    KeyvoraFlow::shared().currentConnection.set(connection);
+    auto result = run(*flow, *request);
+    const std::string text = composeResponseMessage(std::move(result), 0, "SUCCESS", *request).toJSONString();
+    if (text.empty()) {
+        logText(kLogError, "Can not parse data to JSON String");
+        return;
     }
+    connection->send(text);
 }
 
 }  // namespace kv
