@@ -41,7 +41,7 @@ protected:
         session.APP_STATE = KeyvoraFlow::kIdle;
         session.listMidiEvents.clear();
         session.currentUser.set(std::nullopt);
-        session.currentMidiDevice.set(MidiDevice{});
+        session.currentMidiDevice.set(std::make_shared<MidiDevice>());
         session.listDevices.set({});
         session.baseTime.reset();
         session.timeGetNoteEarly = 0;
@@ -70,12 +70,15 @@ protected:
     std::unique_ptr<test::WsClient> client_;
 };
 
-TEST_F(MidiFlowTest, KeyRangeIsStoredOnTheCurrentDevicesRecord) {
+TEST_F(MidiFlowTest, KeyRangeIsStoredOnTheCurrentDevicesRecordAndShowsInTheList) {
     Device record;
     record.deviceId = record.deviceName = "Keys";
     ASSERT_TRUE(DeviceHelper::insertDevice(record));
-    MidiDevice current;
-    current.name = current.deviceId = "Keys";
+    auto current = std::make_shared<MidiDevice>();
+    current->name = current->deviceId = "Keys";
+    auto other = std::make_shared<MidiDevice>();
+    other->name = other->deviceId = "Other";
+    KeyvoraFlow::shared().listDevices.set({other, current});
     KeyvoraFlow::shared().currentMidiDevice.set(current);
 
     json answer = callWith(14, {{"LowestNote", {{"pitch", "A"}, {"octave", 0}}},
@@ -85,20 +88,29 @@ TEST_F(MidiFlowTest, KeyRangeIsStoredOnTheCurrentDevicesRecord) {
     EXPECT_EQ(stored->lowestNote, 21);
     EXPECT_EQ(stored->highestNote, 108);
     EXPECT_EQ(stored->modifiedDate.size(), 19u);
-    EXPECT_EQ(KeyvoraFlow::shared().currentMidiDevice.get().highestNote, 108);
+    const json listed = callWith(3);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0]["deviceName"], "Keys") << "the current device first";
+    EXPECT_EQ(listed[0]["lowestNote"], 21) << "the listed device is the current one";
+    EXPECT_EQ(listed[0]["highestNote"], 108);
+    EXPECT_EQ(listed[1]["highestNote"], 0);
 
     callWith(14, {{"LowestNote", {{"pitch", "H"}, {"octave", 3}}}, {"HighestNote", {{"pitch", 7}, {"octave", 5}}}});
     stored = DeviceHelper::getDeviceByName("Keys");
     EXPECT_EQ(stored->lowestNote, 48) << "a pitch that is no note name is C";
     EXPECT_EQ(stored->highestNote, 72);
+    callWith(14, {{"LowestNote", {{"pitch", "B"}, {"octave", 2147483647}}},
+                  {"HighestNote", {{"pitch", "C"}, {"octave", -2147483647 - 1}}}});
+    stored = DeviceHelper::getDeviceByName("Keys");
+    EXPECT_EQ(stored->lowestNote, 2147483647) << "held at the limit, not wrapped";
+    EXPECT_EQ(stored->highestNote, -2147483647 - 1);
 
     for (const json& bad : {json({{"LowestNote", {{"pitch", "A"}, {"octave", 0}}}}),
                             json({{"LowestNote", "A0"}, {"HighestNote", {{"pitch", "C"}}}}),
                             json({{"LowestNote", json::array({1})}, {"HighestNote", 5}})}) {
         EXPECT_EQ(callWith(14, bad), json({{"code", -1}, {"message", "Can not parse lowestNote or highestNote"}}));
     }
-    current.name = "Nope";
-    KeyvoraFlow::shared().currentMidiDevice.set(current);
+    current->name = "Nope";
     EXPECT_EQ(callWith(14, {{"LowestNote", json::object()}, {"HighestNote", json::object()}}),
               json({{"code", -1}, {"message", "Device did not available in database"}}));
 }

@@ -19,7 +19,7 @@ protected:
     void TearDown() override {
         test::InProcessService::TearDown();
         auto& session = KeyvoraFlow::shared();
-        session.currentMidiDevice.set(MidiDevice{});
+        session.currentMidiDevice.set(std::make_shared<MidiDevice>());
         session.listDevices.set({});
         session.currentUser.set(std::nullopt);
     }
@@ -68,14 +68,14 @@ TEST_F(UserSessionFlowTest, AKnownUserKeepsItsStoredTokenAndDates) {
 }
 
 TEST_F(UserSessionFlowTest, TheSelectedKeyboardIsAnsweredWithItsKeyRange) {
-    MidiDevice piano;
-    piano.deviceId = "Piano 2";
-    piano.name = "Piano 2";
-    piano.lowestNote = 21;
-    piano.highestNote = 108;
+    auto piano = std::make_shared<MidiDevice>();
+    piano->deviceId = "Piano 2";
+    piano->name = "Piano 2";
+    piano->lowestNote = 21;
+    piano->highestNote = 108;
     auto& session = KeyvoraFlow::shared();
     session.currentMidiDevice.set(piano);
-    session.listDevices.set({MidiDevice{}, piano});
+    session.listDevices.set({std::make_shared<MidiDevice>(), piano});
     test::WsClient client(startService());
     const json answer = startSession(client, "8", "t");
     EXPECT_EQ(answer["Device"], json({{"id", "Piano 2"}, {"deviceName", "Piano 2"}, {"deviceCount", 2}}));

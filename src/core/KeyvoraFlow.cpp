@@ -5,9 +5,9 @@
 namespace kv {
 
 namespace {
-MidiDevice placeholderDevice() {
-    MidiDevice device;
-    device.modifiedDate = toString();
+std::shared_ptr<MidiDevice> placeholderDevice() {
+    auto device = std::make_shared<MidiDevice>();
+    device->modifiedDate = toString();
     return device;
 }
 }  // namespace

@@ -43,9 +43,11 @@ public:
     Synchronized<std::string> token;
     Synchronized<std::string> keepAliveSessionID;
     Synchronized<std::optional<User>> currentUser;
-    // Never absent: before any choice, an empty device that matches no port.
-    Synchronized<MidiDevice> currentMidiDevice;
-    Synchronized<std::vector<MidiDevice>> listDevices;
+    // Never absent: before any choice, an empty device that matches no port. Once chosen, the
+    // current device is one of the listed objects itself, so a key range set on it shows in the
+    // list. The devices' fields are read and written on the main thread only.
+    Synchronized<std::shared_ptr<MidiDevice>> currentMidiDevice;
+    Synchronized<std::vector<std::shared_ptr<MidiDevice>>> listDevices;
     MidiEventList listMidiEvents;
     AtomicDate baseTime;
     // Pushes go here; a closed connection stays until the next request replaces it.

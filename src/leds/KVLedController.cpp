@@ -2,7 +2,6 @@
 
 #include "app/Console.h"
 #include "app/TextFormat.h"
-#include "leds/LedPortMatch.h"
 #include "leds/LedSysEx.h"
 #include "platform/midi/MidiError.h"
 
@@ -49,26 +48,28 @@ KVLedController::KVLedController() : midiOut_(makeMidiOut()) {
 
 KVLedController::~KVLedController() = default;
 
-bool KVLedController::openPortWithRawName(const std::string& rawName) {
+bool KVLedController::openPortWithRawName(const std::string& rawName, const AlikeKeyboard& alike) {
     if (rawName.empty()) {
         consoleLine("[LED] openPort: rawName rong -> bo qua");
         return false;
     }
     std::lock_guard lock(lock_);
     try {
+        // An output left on a MIDI system that went away is dead: a new one talks to the new.
+        if (midiOut_ && midiOut_->systemLost()) midiOut_.reset();
         if (!midiOut_) midiOut_ = std::make_unique<MidiOutput>(kClientName);
         if (midiOut_->isPortOpen()) midiOut_->closePort();
         const auto ports = midiOut_->ports();
         for (const auto& port : ports) {
             consoleLine(formatText("[LED] out port %u: %s", port.index, port.name.c_str()));
         }
-        const auto match = matchLedPort(ports, rawName);
+        const auto match = matchLedPort(ports, rawName, alike);
         if (!match) {
             consoleLine(formatText("[LED] KHONG thay out port nao khop '%s' (co %u port) -> den se khong sang",
                                    rawName.c_str(), static_cast<unsigned>(ports.size())));
             return false;
         }
-        midiOut_->openPort(match->index, "RtMidi Output");
+        midiOut_->openPort(match->rawName, "RtMidi Output");
         if (!midiOut_->isPortOpen()) return false;
         openedName_ = rawName;
         resetStates();
@@ -98,7 +99,7 @@ void KVLedController::closePort() {
 
 bool KVLedController::isOpen() {
     std::lock_guard lock(lock_);
-    return midiOut_ && midiOut_->isPortOpen();
+    return midiOut_ && !midiOut_->systemLost() && midiOut_->isPortOpen();
 }
 
 void KVLedController::setLed(int note, int color, int state) {
@@ -128,7 +129,7 @@ void KVLedController::forceAllOff() {
 bool KVLedController::sendBytes(const unsigned char* bytes, std::size_t size) {
     if (size == 0) return false;
     std::lock_guard lock(lock_);
-    if (!midiOut_ || !midiOut_->isPortOpen()) {
+    if (!isOpen()) {
         refusalLine();
         return false;
     }

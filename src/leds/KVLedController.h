@@ -1,5 +1,6 @@
 #pragma once
 
+#include "leds/LedPortMatch.h"
 #include "platform/midi/MidiOutput.h"
 
 #include <array>
@@ -26,7 +27,8 @@ public:
     KVLedController(const KVLedController&) = delete;
     KVLedController& operator=(const KVLedController&) = delete;
 
-    bool openPortWithRawName(const std::string& rawName);
+    // The output of the keyboard whose input port has that raw name (see matchLedPort).
+    bool openPortWithRawName(const std::string& rawName, const AlikeKeyboard& alike = {});
     void closePort();
     bool isOpen();
     void setLed(int note, int color, int state);

@@ -3,8 +3,11 @@
 #include "app/Console.h"
 #include "app/Log.h"
 #include "app/TextFormat.h"
+#include "base/Numbers.h"
+#include "base/Utf8.h"
 #include "core/BaseResponseJSONObject.h"
 #include "core/DateText.h"
+#include "core/JsonText.h"
 #include "core/KeyvoraFlow.h"
 #include "leds/KVLedController.h"
 #include "midi/model/WhiteNoteConverter.h"
@@ -16,6 +19,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace kv {
 
@@ -50,11 +54,18 @@ std::vector<std::string> names(const std::vector<MidiPortInfo>& ports) {
 }  // namespace
 
 MidiManagerHandler& MidiManagerHandler::shared() {
-    // What the manager uses exists first, so it is destroyed after the manager at exit.
+    // What the manager and its input thread use exists first, so it is destroyed after the
+    // manager at exit.
+    KeyvoraFlow::shared();
     sharedSynthesizer();
     KVLedController::shared();
     static MidiManagerHandler manager;
     return manager;
+}
+
+MidiManagerHandler::~MidiManagerHandler() {
+    checkTimer_.reset();
+    midiInput_.reset();  // joins the input thread before anything it calls goes
 }
 
 void MidiManagerHandler::createDeviceManager(boost::asio::any_io_executor mainLoop) {
@@ -82,6 +93,8 @@ void MidiManagerHandler::makeMidiInput() {
 // A keyboard swapped for another between two checks keeps the count but not the names: the
 // names are compared, so the new keyboard is connected.
 void MidiManagerHandler::checkDevices() {
+    checkAudioOutput();
+    if (midiInput_ && midiInput_->systemLost()) loseMidiSystem();
     if (!midiInput_) makeMidiInput();
     if (!midiInput_) return;
     try {
@@ -102,6 +115,17 @@ void MidiManagerHandler::recoverFromMidiFailure(const std::exception& error) {
     ports_.clear();
 }
 
+// The system's ports are gone with it: the list empties, and the next check that can make an
+// input again lists and connects what the returning system has.
+void MidiManagerHandler::loseMidiSystem() {
+    logText(kLogError, "MIDI system lost: no keyboards until it is back");
+    inputFailureLogged_ = true;  // the failed attempts meanwhile are this same loss
+    midiInput_.reset();
+    KVLedController::shared().closePort();
+    ports_.clear();
+    devicesDidChange();
+}
+
 void MidiManagerHandler::devicesDidChange() {
     logText(kLogInfo, "devices did change");
     disconnectDevice();
@@ -111,16 +135,17 @@ void MidiManagerHandler::devicesDidChange() {
         sendDeviceListToClient();
         return;
     }
-    std::vector<MidiDevice> listed;
+    Devices listed;
     for (const auto& port : ports_) {
-        MidiDevice device;
-        device.rawName = port.name;
-        device.name = changeNameOfDuplicateDevice(port.name, listed);
-        device.index = static_cast<std::int32_t>(port.index);
-        device.deviceId = device.name;
-        device.modifiedDate = toString();
+        auto device = std::make_shared<MidiDevice>();
+        device->rawName = port.rawName;
+        // A name that is not valid UTF-8 would make every JSON text that carries it fail.
+        device->name = changeNameOfDuplicateDevice(validUtf8(port.name), listed);
+        device->index = static_cast<std::int32_t>(port.index);
+        device->deviceId = device->name;
+        device->modifiedDate = toString();
         listed.push_back(device);
-        insertDeviceToDatabse(device);
+        insertDeviceToDatabse(*device);
     }
     session.listDevices.set(std::move(listed));
     getCurrentDevice();
@@ -137,16 +162,32 @@ void MidiManagerHandler::disconnectDevice() {
 void MidiManagerHandler::connectToDevice() {
     if (!midiInput_) throw MidiError("no MIDI input");
     auto& session = KeyvoraFlow::shared();
-    const MidiDevice current = session.currentMidiDevice.get();
+    const auto current = session.currentMidiDevice.get();
     for (const auto& device : session.listDevices.get()) {
-        if (device.name != current.name) continue;
+        if (device->name != current->name) continue;
         if (midiInput_->isPortOpen()) midiInput_->closePort();
-        midiInput_->openPort(static_cast<unsigned>(current.index), kInputPort);
-        logText(kLogInfo, formatText("Did open port at index: %d", current.index));
-        if (KVLedController::shared().openPortWithRawName(current.rawName)) {
+        midiInput_->openPort(current->rawName, kInputPort);
+        logText(kLogInfo, formatText("Did open port at index: %d", current->index));
+        if (KVLedController::shared().openPortWithRawName(current->rawName, alikeKeyboard(*current))) {
             lightsQueue_->async([] { KVLedController::shared().forceAllOff(); });
         }
     }
+}
+
+// Alike keyboards list under one stable name; their LED outputs are told apart by rank.
+AlikeKeyboard MidiManagerHandler::alikeKeyboard(const MidiDevice& device) const {
+    AlikeKeyboard alike;
+    const auto self = std::find_if(ports_.begin(), ports_.end(),
+                                   [&](const MidiPortInfo& port) { return port.rawName == device.rawName; });
+    if (self == ports_.end()) return alike;
+    alike.name = self->name;
+    alike.count = 0;
+    for (auto port = ports_.begin(); port != ports_.end(); ++port) {
+        if (port->name != alike.name) continue;
+        if (port < self) ++alike.rank;
+        ++alike.count;
+    }
+    return alike;
 }
 
 void MidiManagerHandler::insertDeviceToDatabse(const MidiDevice& device) {
@@ -161,16 +202,14 @@ void MidiManagerHandler::insertDeviceToDatabse(const MidiDevice& device) {
     if (DeviceHelper::insertDevice(record)) consoleLine("DeviceHelper insert device " + device.deviceId + " success");
 }
 
-std::int32_t MidiManagerHandler::calculateDuplicateDevice(const std::string& portName,
-                                                          const std::vector<MidiDevice>& listed) {
-    const auto containing = std::count_if(listed.begin(), listed.end(), [&](const MidiDevice& device) {
-        return device.name.find(portName) != std::string::npos;
+std::int32_t MidiManagerHandler::calculateDuplicateDevice(const std::string& portName, const Devices& listed) {
+    const auto containing = std::count_if(listed.begin(), listed.end(), [&](const auto& device) {
+        return device->name.find(portName) != std::string::npos;
     });
     return 1 + static_cast<std::int32_t>(containing);
 }
 
-std::string MidiManagerHandler::changeNameOfDuplicateDevice(const std::string& portName,
-                                                            const std::vector<MidiDevice>& listed) {
+std::string MidiManagerHandler::changeNameOfDuplicateDevice(const std::string& portName, const Devices& listed) {
     const std::int32_t count = calculateDuplicateDevice(portName, listed);
     return count >= 2 ? portName + " " + std::to_string(count) : portName;
 }
@@ -178,12 +217,11 @@ std::string MidiManagerHandler::changeNameOfDuplicateDevice(const std::string& p
 void MidiManagerHandler::getCurrentDevice() {
     auto& session = KeyvoraFlow::shared();
     if (auto selected = detectSelectedDeviceInDatabase()) {
-        session.currentMidiDevice.set(*selected);
+        session.currentMidiDevice.set(std::move(selected));
         return;
     }
     const auto listed = session.listDevices.get();
-    std::optional<MidiDevice> last;
-    if (!listed.empty()) last = listed.back();
+    const std::shared_ptr<MidiDevice> last = listed.empty() ? nullptr : listed.back();
     auto record = last ? findDeviceInDatabase(last->name) : std::nullopt;
     DeviceHelper::resetIsLatest();
     if (!last || !record) return;
@@ -191,20 +229,20 @@ void MidiManagerHandler::getCurrentDevice() {
     DeviceHelper::updateDevice(*record);
     last->lowestNote = record->lowestNote;
     last->highestNote = record->highestNote;
-    session.currentMidiDevice.set(*last);
+    session.currentMidiDevice.set(last);
 }
 
-std::optional<MidiDevice> MidiManagerHandler::detectSelectedDeviceInDatabase() {
+std::shared_ptr<MidiDevice> MidiManagerHandler::detectSelectedDeviceInDatabase() {
     const auto records = DeviceHelper::getAllDevices();
     const auto marked = std::find_if(records.begin(), records.end(), [](const Device& d) { return d.isLatest; });
-    if (marked == records.end()) return std::nullopt;
-    for (auto device : KeyvoraFlow::shared().listDevices.get()) {
-        if (device.name != marked->deviceName) continue;
-        device.lowestNote = marked->lowestNote;
-        device.highestNote = marked->highestNote;
+    if (marked == records.end()) return nullptr;
+    for (const auto& device : KeyvoraFlow::shared().listDevices.get()) {
+        if (device->name != marked->deviceName) continue;
+        device->lowestNote = marked->lowestNote;
+        device->highestNote = marked->highestNote;
         return device;
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 std::optional<Device> MidiManagerHandler::findDeviceInDatabase(const std::string& name) {
@@ -214,8 +252,8 @@ std::optional<Device> MidiManagerHandler::findDeviceInDatabase(const std::string
 void MidiManagerHandler::moveCurrentDeviceOnTop() {
     auto& session = KeyvoraFlow::shared();
     auto listed = session.listDevices.get();
-    const std::string current = session.currentMidiDevice.get().name;
-    const auto found = std::find_if(listed.begin(), listed.end(), [&](const MidiDevice& d) { return d.name == current; });
+    const std::string current = session.currentMidiDevice.get()->name;
+    const auto found = std::find_if(listed.begin(), listed.end(), [&](const auto& d) { return d->name == current; });
     if (found == listed.end()) return;
     std::rotate(listed.begin(), found, found + 1);
     session.listDevices.set(std::move(listed));
@@ -254,7 +292,7 @@ void MidiManagerHandler::sendNoteToClient(int key, bool isNoteOn) {
     if (!connection) return;
     MidiEvent event = playedKey(key, millisSinceBaseTime(), 0, isNoteOn);
     event.noteNumber = 0;
-    std::string text = event.toJson().dump();
+    std::string text = toJSONText(event.toJson());
     if (text.empty()) {
         consoleLine("Can not send note to client");
         return;
@@ -290,12 +328,12 @@ void MidiManagerHandler::sendDeviceListToClient() {
 nlohmann::json MidiManagerHandler::convertListDevicesToDictionary() {
     nlohmann::json list = nlohmann::json::array();
     for (const auto& device : KeyvoraFlow::shared().listDevices.get()) {
-        list.push_back({{"id", device.deviceId},
-                        {"deviceName", device.name},
-                        {"modifiedDate", device.modifiedDate},
-                        {"index", device.index},
-                        {"highestNote", device.highestNote},
-                        {"lowestNote", device.lowestNote}});
+        list.push_back({{"id", device->deviceId},
+                        {"deviceName", device->name},
+                        {"modifiedDate", device->modifiedDate},
+                        {"index", device->index},
+                        {"highestNote", device->highestNote},
+                        {"lowestNote", device->lowestNote}});
     }
     return list;
 }
@@ -317,8 +355,9 @@ void RecordingCallback(const unsigned char* bytes, std::size_t size) {
         const std::int32_t volume = session.currentUser.read(
             [](const std::optional<User>& user) { return user ? user->speakerPcVelocity : 0; });
         session.valueVolume = static_cast<float>(volume);
-        const auto top = static_cast<std::int32_t>(session.valueVolume.load() * 127.0F / 100.0F);
-        const auto scaled = static_cast<int>(velocity / 127.0 * top);
+        // A stored volume is not clamped: the products saturate rather than overflow.
+        const std::int32_t top = saturatedInt32(std::trunc(session.valueVolume.load() * 127.0F / 100.0F));
+        const std::int32_t scaled = saturatedInt32(std::trunc(velocity / 127.0 * top));
         manager.playEcho(status, key, scaled);
         manager.sendMiDiMessage(key, scaled, true);
     } else if (status >= 0x80 && status <= 0x8F) {

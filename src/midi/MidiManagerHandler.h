@@ -1,5 +1,6 @@
 #pragma once
 
+#include "leds/LedPortMatch.h"
 #include "midi/model/MidiDevice.h"
 #include "platform/dispatch/RepeatingTimer.h"
 #include "platform/dispatch/SerialQueue.h"
@@ -28,8 +29,10 @@ class PlayMidiMessage;
 class MidiManagerHandler {
 public:
     static constexpr unsigned kInputQueueLimit = 100000;
+    using Devices = std::vector<std::shared_ptr<MidiDevice>>;
 
     static MidiManagerHandler& shared();
+    ~MidiManagerHandler();
 
     void createDeviceManager(boost::asio::any_io_executor mainLoop);
     void checkDevices();
@@ -39,12 +42,10 @@ public:
     void connectToDevice();
     void insertDeviceToDatabse(const MidiDevice& device);
     // Numbering against the devices listed so far in the rebuild.
-    static std::string changeNameOfDuplicateDevice(const std::string& portName,
-                                                   const std::vector<MidiDevice>& listed);
-    static std::int32_t calculateDuplicateDevice(const std::string& portName,
-                                                 const std::vector<MidiDevice>& listed);
+    static std::string changeNameOfDuplicateDevice(const std::string& portName, const Devices& listed);
+    static std::int32_t calculateDuplicateDevice(const std::string& portName, const Devices& listed);
     void getCurrentDevice();
-    std::optional<MidiDevice> detectSelectedDeviceInDatabase();
+    std::shared_ptr<MidiDevice> detectSelectedDeviceInDatabase();
     std::optional<Device> findDeviceInDatabase(const std::string& name);
     void moveCurrentDeviceOnTop();
     // These three run on the MIDI library's thread.
@@ -58,13 +59,16 @@ private:
     MidiManagerHandler() = default;
     void makeMidiInput();
     void recoverFromMidiFailure(const std::exception& error);
+    void loseMidiSystem();
+    AlikeKeyboard alikeKeyboard(const MidiDevice& device) const;
 
-    std::unique_ptr<MidiInput> midiInput_;
     std::shared_ptr<PlayMidiMessage> midiPlayer_;
     std::vector<MidiPortInfo> ports_;  // as at the last check: the device count is its size
     bool inputFailureLogged_ = false;
     std::unique_ptr<RepeatingTimer> checkTimer_;
     std::unique_ptr<SerialQueue> lightsQueue_;
+    // Last, so that it goes first: its thread calls into everything above until it is joined.
+    std::unique_ptr<MidiInput> midiInput_;
 };
 
 // The input callback: one complete MIDI message from the current keyboard.

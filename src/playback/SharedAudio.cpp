@@ -1,6 +1,7 @@
 #include "playback/SharedAudio.h"
 
 #include "app/Log.h"
+#include "platform/audio/AudioOutputKeeper.h"
 
 #include <cstdlib>
 #include <memory>
@@ -15,13 +16,23 @@ constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-GM.sf2"
 AudioEngine& sharedAudioEngine() {
     static const std::unique_ptr<AudioEngine> engine = [] {
         std::string failure;
-        auto opened = AudioEngine::openDefault(failure);
+        auto opened = AudioOutputKeeper::openEngine(failure);
         if (!failure.empty()) {
             logText(kLogError, "No audio output (" + failure + "): sound is off, timing runs on the host clock");
         }
         return opened;
     }();
     return *engine;
+}
+
+void checkAudioOutput() {
+    static AudioOutputKeeper keeper(sharedAudioEngine(), AudioOutputKeeper::defaultOutputs());
+    const auto change = keeper.check();
+    if (change.kind == AudioOutputKeeper::Change::kLost) {
+        logText(kLogError, "Audio output lost (" + change.detail + "): sound is off, timing runs on the host clock");
+    } else if (change.kind == AudioOutputKeeper::Change::kBack) {
+        logText(kLogInfo, "Audio output back: " + change.detail);
+    }
 }
 
 Synthesizer* sharedSynthesizer() {

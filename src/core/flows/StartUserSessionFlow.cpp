@@ -6,7 +6,6 @@
 #include "midi/model/WhiteNoteConverter.h"
 #include "store/UserHelper.h"
 
-
 namespace kv {
 
 namespace {
@@ -42,13 +41,13 @@ nlohmann::json StartUserSessionFlow::processData(const nlohmann::json&, const st
                                  {"virtualPianoSoundVolume", user->speakerPcVelocity},
                                  {"message", "SUCCESS"},
                                  {"code", 0}};
-        const MidiDevice device = session.currentMidiDevice.get();
-        if (!device.name.empty()) {
-            result["Device"] = {{"id", device.deviceId},
-                                {"deviceName", device.name},
+        const auto device = session.currentMidiDevice.get();
+        if (!device->name.empty()) {
+            result["Device"] = {{"id", device->deviceId},
+                                {"deviceName", device->name},
                                 {"deviceCount", session.listDevices.get().size()}};
-            result["PianoLowestNote"] = keyObject(device.lowestNote);
-            result["PianoHighestNote"] = keyObject(device.highestNote);
+            result["PianoLowestNote"] = keyObject(device->lowestNote);
+            result["PianoHighestNote"] = keyObject(device->highestNote);
         }
         return result;
     } catch (const std::exception& error) {

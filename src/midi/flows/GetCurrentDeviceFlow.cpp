@@ -7,9 +7,9 @@ namespace kv {
 nlohmann::json GetCurrentDeviceFlow::processData(const nlohmann::json&, const std::string&,
                                                  const BaseRequestJSONObject&) {
     const auto& session = KeyvoraFlow::shared();
-    const MidiDevice current = session.currentMidiDevice.get();
-    return {{"id", current.deviceId},
-            {"deviceName", current.name},
+    const auto current = session.currentMidiDevice.get();
+    return {{"id", current->deviceId},
+            {"deviceName", current->name},
             {"deviceCount", session.listDevices.get().size()}};
 }
 

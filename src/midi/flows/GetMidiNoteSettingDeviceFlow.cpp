@@ -12,10 +12,10 @@ nlohmann::json GetMidiNoteSettingDeviceFlow::processData(const nlohmann::json&, 
         const auto events = session.listMidiEvents.takeAll();
         if (events.empty()) return {{"message", "DO NOT HAVE MIDI MESSAGE"}, {"code", -1}};
         const MidiEvent& event = events.front();
-        const MidiDevice current = session.currentMidiDevice.get();
-        return {{"id", current.deviceId},
-                {"deviceName", current.name},
-                {"percent", static_cast<float>(event.velocity * 100) / 127.0F},
+        const auto current = session.currentMidiDevice.get();
+        return {{"id", current->deviceId},
+                {"deviceName", current->name},
+                {"percent", static_cast<float>(event.velocity) * 100.0F / 127.0F},
                 {"note", {{"pitch", event.pitch}, {"octave", event.octave}}},
                 {"message", "SUCCESS"},
                 {"code", 0}};

@@ -37,15 +37,14 @@ nlohmann::json SaveMidiDeviceKeySettingFlow::processData(const nlohmann::json& r
     const auto highest = readNote(requestData, "HighestNote");
     if (!lowest || !highest) return failure("Can not parse lowestNote or highestNote");
     auto& session = KeyvoraFlow::shared();
-    MidiDevice current = session.currentMidiDevice.get();
-    auto record = DeviceHelper::getDeviceByName(current.name);
+    const auto current = session.currentMidiDevice.get();
+    auto record = DeviceHelper::getDeviceByName(current->name);
     if (!record) return failure("Device did not available in database");
     record->lowestNote = noteNumber(*lowest);
     record->highestNote = noteNumber(*highest);
     record->modifiedDate = toString();
-    current.lowestNote = record->lowestNote;
-    current.highestNote = record->highestNote;
-    session.currentMidiDevice.set(current);
+    current->lowestNote = record->lowestNote;
+    current->highestNote = record->highestNote;
     if (!DeviceHelper::updateDevice(*record)) return {{"code", -1}, {"message", "Update device to database fail"}};
     return {{"code", 0}, {"message", "SUCCESS"}};
 }

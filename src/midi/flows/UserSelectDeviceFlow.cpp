@@ -21,15 +21,14 @@ bool selectDevice(const std::string& deviceName) {
     auto& session = KeyvoraFlow::shared();
     const auto listed = session.listDevices.get();
     const auto found = std::find_if(listed.begin(), listed.end(),
-                                    [&](const MidiDevice& d) { return d.name == deviceName; });
+                                    [&](const auto& d) { return d->name == deviceName; });
     if (found == listed.end()) return false;
-    MidiDevice current = *found;
+    const std::shared_ptr<MidiDevice> current = *found;
     session.currentMidiDevice.set(current);
     for (auto& record : DeviceHelper::getAllDevices()) {
         if (record.deviceName != deviceName) continue;
-        current.highestNote = record.highestNote;
-        current.lowestNote = record.lowestNote;
-        session.currentMidiDevice.set(current);
+        current->highestNote = record.highestNote;
+        current->lowestNote = record.lowestNote;
         DeviceHelper::resetIsLatest();
         record.isLatest = true;
         return DeviceHelper::updateDevice(record);

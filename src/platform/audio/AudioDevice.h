@@ -16,9 +16,14 @@ public:
     using Render = std::function<void(float* output, std::uint32_t frames, std::uint64_t wake)>;
 
     virtual ~AudioDevice() = default;
-    // False when the device cannot be opened.
-    virtual bool start(Render render) = 0;
+    // Opens the output without rendering yet. False when it cannot be opened (lastError says why).
+    virtual bool open(Render render) = 0;
+    virtual bool start() = 0;
+    // Stops rendering and closes the output; open() may follow.
     virtual void stop() = 0;
+    // False once the system took the output away (a sound server that stopped).
+    virtual bool healthy() const { return true; }
+    virtual std::string lastError() const { return {}; }
     virtual double sampleRate() const = 0;
     // From the render of a frame to its sound: the stream's output latency.
     virtual double outputLatencySeconds() const = 0;

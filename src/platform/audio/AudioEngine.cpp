@@ -1,45 +1,19 @@
 #include "platform/audio/AudioEngine.h"
 
-#include "platform/audio/NullAudioDevice.h"
-#include "platform/audio/RtAudioDevice.h"
-
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 namespace kv {
 
 namespace {
-
 constexpr auto kCompletionPoll = std::chrono::milliseconds(2);
-
-std::optional<RtAudio::Api> apiNamed(const std::string& name) {
-    if (name == "jack") return RtAudio::UNIX_JACK;
-    if (name == "pulse") return RtAudio::LINUX_PULSE;
-    if (name == "alsa") return RtAudio::LINUX_ALSA;
-    return std::nullopt;
-}
-
 }  // namespace
-
-std::unique_ptr<AudioEngine> AudioEngine::openDefault(std::string& failure) {
-    const char* chosen = std::getenv("KVPLUGIN_AUDIO_API");
-    const std::string api = chosen ? chosen : "";
-    if (api != "null") {
-        auto rtAudio = std::make_unique<RtAudioDevice>(apiNamed(api));
-        RtAudioDevice& device = *rtAudio;
-        auto engine = std::make_unique<AudioEngine>(std::move(rtAudio));
-        if (engine->start()) return engine;
-        failure = device.lastError();
-    }
-    auto engine = std::make_unique<AudioEngine>(std::make_unique<NullAudioDevice>());
-    engine->start();
-    return engine;
-}
 
 AudioEngine::AudioEngine(std::unique_ptr<AudioDevice> device)
     : device_(std::move(device)),
-      limiter_(device_->sampleRate()),
+      sampleRate_(openDevice()),
+      outputLatency_(device_->outputLatencySeconds()),
+      limiter_(sampleRate_),
       worker_([this] { runCompletions(); }) {}
 
 AudioEngine::~AudioEngine() {
@@ -48,25 +22,85 @@ AudioEngine::~AudioEngine() {
     worker_.join();
 }
 
+// The device's real rate is known once it is open.
+double AudioEngine::openDevice() {
+    opened_ = device_->open(renderer());
+    return device_->sampleRate();
+}
+
+AudioDevice::Render AudioEngine::renderer() {
+    return [this](float* output, std::uint32_t frames, std::uint64_t wake) { process(output, frames, wake); };
+}
+
 bool AudioEngine::start() {
+    std::lock_guard lock(deviceMutex_);
     if (running_) return true;
-    running_ = device_->start([this](float* output, std::uint32_t frames, std::uint64_t wake) {
-        process(output, frames, wake);
-    });
+    if (!opened_) opened_ = device_->open(renderer());
+    running_ = opened_ && device_->start();
+    lastRender_ = host_clock::now();
     return running_;
 }
 
 void AudioEngine::stop() {
+    std::lock_guard lock(deviceMutex_);
     if (!running_) return;
     device_->stop();
+    opened_ = false;
     running_ = false;
+}
+
+std::uint64_t AudioEngine::now() const {
+    std::lock_guard lock(deviceMutex_);
+    return device_->now();
+}
+
+std::string AudioEngine::lastError() const {
+    std::lock_guard lock(deviceMutex_);
+    return device_->lastError();
+}
+
+bool AudioEngine::replaceDevice(std::unique_ptr<AudioDevice> device, std::string& failure) {
+    if (!device->open(renderer())) {
+        failure = device->lastError();
+        return false;
+    }
+    if (device->sampleRate() != sampleRate_) {
+        failure = "it runs at " + std::to_string(device->sampleRate()) + " Hz, the engine at " +
+                  std::to_string(sampleRate_) + " Hz";
+        device->stop();
+        return false;
+    }
+    std::lock_guard lock(deviceMutex_);
+    // One device renders at a time: the engine's state belongs to whichever thread that is.
+    device_->stop();
+    std::swap(device_, device);
+    if (!device_->start()) {
+        failure = device_->lastError();
+        device_->stop();
+        std::swap(device_, device);
+        running_ = device_->open(renderer()) && device_->start();
+        return false;
+    }
+    outputLatency_ = device_->outputLatencySeconds();
+    lastRender_ = host_clock::now();
+    newDevice_ = true;
+    opened_ = running_ = true;
+    return true;
+}
+
+AudioEngine::DeviceState AudioEngine::deviceState() const {
+    std::lock_guard lock(deviceMutex_);
+    return {device_->name(), device_->healthy(), lastRender_.load(), framesRendered_.load()};
 }
 
 void AudioEngine::process(float* output, std::uint32_t frames, std::uint64_t wake) {
     cycle_.fetch_add(1, std::memory_order_acq_rel);
-    const double rate = device_->sampleRate();
+    lastRender_.store(wake, std::memory_order_relaxed);
+    framesRendered_.fetch_add(frames, std::memory_order_relaxed);
+    if (newDevice_.exchange(false, std::memory_order_acq_rel)) frameClock_ = FrameClock{};
+    const double rate = sampleRate_;
     const std::uint64_t first = frameClock_.update(wake, frames, rate) +
-                                static_cast<std::uint64_t>(device_->outputLatencySeconds() * 1e9);
+                                static_cast<std::uint64_t>(outputLatency_.load(std::memory_order_relaxed) * 1e9);
     std::memset(output, 0, static_cast<std::size_t>(frames) * 2 * sizeof(float));
     for (std::uint32_t done = 0; done < frames;) {
         const std::uint32_t count = std::min(kMaxFrames, frames - done);

@@ -23,10 +23,7 @@ class AudioEngine {
 public:
     static constexpr std::uint32_t kMaxFrames = 4096;
 
-    // A started engine on the device KVPLUGIN_AUDIO_API names (jack, pulse, alsa or null), else
-    // on RtAudio's first that opens; without any, on the null device, and `failure` says why.
-    static std::unique_ptr<AudioEngine> openDefault(std::string& failure);
-
+    // The engine runs at the rate of the device it is made with, for good.
     explicit AudioEngine(std::unique_ptr<AudioDevice> device);
     ~AudioEngine();
     AudioEngine(const AudioEngine&) = delete;
@@ -35,12 +32,25 @@ public:
     bool start();
     void stop();
     bool isRunning() const { return running_; }
+    // Why the device did not open or start.
+    std::string lastError() const;
 
-    double sampleRate() const { return device_->sampleRate(); }
+    double sampleRate() const { return sampleRate_; }
     // From render to sound: what the nodes' host times already include.
-    double outputLatencySeconds() const { return device_->outputLatencySeconds(); }
-    std::uint64_t now() const { return device_->now(); }
-    AudioDevice& device() { return *device_; }
+    double outputLatencySeconds() const { return outputLatency_; }
+    std::uint64_t now() const;
+
+    // Moves rendering to another device. The new one is opened while the current one still
+    // renders; when it cannot open, or opens at another rate, the current one goes on and
+    // `failure` says why.
+    bool replaceDevice(std::unique_ptr<AudioDevice> device, std::string& failure);
+    struct DeviceState {
+        std::string name;
+        bool healthy = false;
+        std::uint64_t lastRender = 0;  // host time the last callback started
+        std::uint64_t framesRendered = 0;
+    };
+    DeviceState deviceState() const;
 
     const std::shared_ptr<MixerNode>& mainMixerNode() const { return mainMixer_; }
     std::shared_ptr<PlayerNode> makePlayerNode() { return std::make_shared<PlayerNode>(completions_); }
@@ -53,15 +63,24 @@ private:
         std::uint64_t cycle;
     };
 
+    double openDevice();
+    AudioDevice::Render renderer();
     void process(float* output, std::uint32_t frames, std::uint64_t wake);
     void publish(MixerNode& mixer);
     void collectGarbage();
     void runCompletions();
 
+    mutable std::mutex deviceMutex_;  // device_ against replacement; never taken by the audio thread
     std::unique_ptr<AudioDevice> device_;
+    bool opened_ = false;  // before sampleRate_, whose initialization opens the device
+    const double sampleRate_;
+    std::atomic<double> outputLatency_;
+    std::atomic<std::uint64_t> lastRender_{0};
+    std::atomic<std::uint64_t> framesRendered_{0};
     std::shared_ptr<MixerNode> mainMixer_ = std::make_shared<MixerNode>();
     PeakLimiter limiter_;
     FrameClock frameClock_;  // audio thread only
+    std::atomic<bool> newDevice_{false};  // the frame clock starts anew on the next render
     std::atomic<bool> running_{false};
     std::atomic<std::uint64_t> cycle_{0};  // odd while a render runs
 

@@ -14,10 +14,16 @@ void sleepUntil(std::uint64_t hostTime) {
 }
 }  // namespace
 
-bool NullAudioDevice::start(Render render) {
+bool NullAudioDevice::open(Render render) {
     stop();
+    render_ = std::move(render);
+    return true;
+}
+
+bool NullAudioDevice::start() {
+    if (running_ || !render_) return running_;
     running_ = true;
-    thread_ = std::thread([this, render = std::move(render)] {
+    thread_ = std::thread([this, render = render_] {
         std::vector<float> output(kBufferFrames * 2);
         const auto period = static_cast<std::uint64_t>(kBufferFrames * 1e9 / sampleRate_);
         std::uint64_t next = host_clock::now();

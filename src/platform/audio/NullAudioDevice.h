@@ -17,7 +17,8 @@ public:
     explicit NullAudioDevice(double sampleRate = 48000) : sampleRate_(sampleRate) {}
     ~NullAudioDevice() override { stop(); }
 
-    bool start(Render render) override;
+    bool open(Render render) override;
+    bool start() override;
     void stop() override;
     double sampleRate() const override { return sampleRate_; }
     double outputLatencySeconds() const override { return 0; }
@@ -25,6 +26,7 @@ public:
 
 private:
     double sampleRate_;
+    Render render_;
     std::atomic<bool> running_{false};
     std::thread thread_;
 };

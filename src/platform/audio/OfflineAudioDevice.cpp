@@ -5,7 +5,7 @@
 
 namespace kv {
 
-bool OfflineAudioDevice::start(Render render) {
+bool OfflineAudioDevice::open(Render render) {
     render_ = std::move(render);
     return true;
 }

@@ -15,7 +15,8 @@ public:
 
     explicit OfflineAudioDevice(double sampleRate = 48000) : sampleRate_(sampleRate) {}
 
-    bool start(Render render) override;
+    bool open(Render render) override;
+    bool start() override { return static_cast<bool>(render_); }
     void stop() override { render_ = nullptr; }
     double sampleRate() const override { return sampleRate_; }
     double outputLatencySeconds() const override { return 0; }

@@ -1,5 +1,7 @@
 #include "platform/audio/RtAudioDevice.h"
 
+#include "platform/jack/JackServerWatch.h"
+
 #include <algorithm>
 
 namespace kv {
@@ -17,9 +19,10 @@ int RtAudioDevice::callback(void* output, void*, unsigned int frames, double, Rt
     return 0;
 }
 
-bool RtAudioDevice::start(Render render) {
+bool RtAudioDevice::open(Render render) {
     stop();
     render_ = std::move(render);
+    quietenAudioSystemLibraries();
     try {
         audio_ = std::make_unique<RtAudio>(api_.value_or(RtAudio::UNSPECIFIED));
         audio_->showWarnings(false);
@@ -38,13 +41,28 @@ bool RtAudioDevice::start(Render render) {
         sampleRate_ = audio_->getStreamSampleRate();
         latencySeconds_ = static_cast<double>(audio_->getStreamLatency()) / sampleRate_;
         name_ = RtAudio::getApiDisplayName(audio_->getCurrentApi()) + ": " + info.name;
-        audio_->startStream();
         return true;
     } catch (const RtAudioError& error) {
         lastError_ = error.getMessage();
         audio_.reset();
         return false;
     }
+}
+
+bool RtAudioDevice::start() {
+    if (!audio_) return false;
+    try {
+        audio_->startStream();
+        return true;
+    } catch (const RtAudioError& error) {
+        lastError_ = error.getMessage();
+        stop();
+        return false;
+    }
+}
+
+bool RtAudioDevice::healthy() const {
+    return audio_ && audio_->isStreamRunning();
 }
 
 void RtAudioDevice::stop() {

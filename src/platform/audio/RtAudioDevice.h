@@ -21,12 +21,15 @@ public:
     explicit RtAudioDevice(std::optional<RtAudio::Api> api = std::nullopt);
     ~RtAudioDevice() override;
 
-    bool start(Render render) override;
+    bool open(Render render) override;
+    bool start() override;
     void stop() override;
+    // The library closes a stream whose server went away (JACK tells it so).
+    bool healthy() const override;
+    std::string lastError() const override { return lastError_; }
     double sampleRate() const override { return sampleRate_; }
     double outputLatencySeconds() const override { return latencySeconds_; }
     std::string name() const override { return name_; }
-    const std::string& lastError() const { return lastError_; }
 
 private:
     static int callback(void* output, void* input, unsigned int frames, double streamTime,

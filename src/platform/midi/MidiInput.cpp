@@ -8,6 +8,7 @@ namespace kv {
 MidiInput::MidiInput(const std::string& clientName, unsigned queueLimit, Receiver receiver)
     : receiver_(std::move(receiver)),
       midi_(openMidiApi<RtMidiIn>(trap_, api_, clientName, queueLimit)),
+      watch_(watchFor(api_)),
       deliverer_([this] { deliver(); }) {
     midi_->setCallback(&MidiInput::onMessage, this);
     midi_->ignoreTypes(false, false, false);
@@ -26,9 +27,8 @@ std::vector<MidiPortInfo> MidiInput::ports() {
     return ports;
 }
 
-void MidiInput::openPort(unsigned index, const std::string& portName) {
-    midi_->openPort(index, portName);
-    trap_.check();
+void MidiInput::openPort(const std::string& rawName, const std::string& portName) {
+    openPortNamed(*midi_, trap_, rawName, portName);
 }
 
 void MidiInput::closePort() {

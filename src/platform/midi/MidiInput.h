@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/jack/JackServerWatch.h"
 #include "platform/midi/MidiByteRing.h"
 #include "platform/midi/MidiPortInfo.h"
 #include "platform/midi/MidiPortList.h"
@@ -36,9 +37,13 @@ public:
 
     // These throw MidiError.
     std::vector<MidiPortInfo> ports();
-    void openPort(unsigned index, const std::string& portName);
+    // The port of that raw name (MidiPortInfo::rawName), under our port name.
+    void openPort(const std::string& rawName, const std::string& portName);
     void closePort();
     bool isPortOpen() const;
+    // The MIDI system this input talks to went away (a JACK server that stopped): the object is
+    // dead and must be made again once the system is back.
+    bool systemLost() const { return watch_ && watch_->serverGone(); }
 
 private:
     static void onMessage(double timeStamp, std::vector<unsigned char>* message, void* self);
@@ -51,6 +56,7 @@ private:
     MidiErrorTrap trap_;
     RtMidi::Api api_ = RtMidi::UNSPECIFIED;
     std::unique_ptr<RtMidiIn> midi_;
+    std::unique_ptr<JackServerWatch> watch_;
     std::thread deliverer_;  // started once the library object exists
 };
 

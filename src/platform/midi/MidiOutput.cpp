@@ -7,7 +7,7 @@
 namespace kv {
 
 MidiOutput::MidiOutput(const std::string& clientName)
-    : midi_(openMidiApi<RtMidiOut>(trap_, api_, clientName)) {}
+    : midi_(openMidiApi<RtMidiOut>(trap_, api_, clientName)), watch_(watchFor(api_)) {}
 
 // The library frees its JACK output buffer before it closes its client, while the process
 // thread may still be reading that buffer: with the port closed first, no new cycle touches it,
@@ -24,9 +24,8 @@ std::vector<MidiPortInfo> MidiOutput::ports() {
     return ports;
 }
 
-void MidiOutput::openPort(unsigned index, const std::string& portName) {
-    midi_->openPort(index, portName);
-    trap_.check();
+void MidiOutput::openPort(const std::string& rawName, const std::string& portName) {
+    openPortNamed(*midi_, trap_, rawName, portName);
 }
 
 void MidiOutput::closePort() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/jack/JackServerWatch.h"
 #include "platform/midi/MidiPortInfo.h"
 #include "platform/midi/MidiPortList.h"
 
@@ -27,15 +28,19 @@ public:
 
     // These throw MidiError.
     std::vector<MidiPortInfo> ports();
-    void openPort(unsigned index, const std::string& portName);
+    // The port of that raw name (MidiPortInfo::rawName), under our port name.
+    void openPort(const std::string& rawName, const std::string& portName);
     void closePort();
     bool isPortOpen() const;
     void send(const unsigned char* bytes, std::size_t size);
+    // The MIDI system went away (a JACK server that stopped): the object must be made again.
+    bool systemLost() const { return watch_ && watch_->serverGone(); }
 
 private:
     MidiErrorTrap trap_;
     RtMidi::Api api_ = RtMidi::UNSPECIFIED;
     std::unique_ptr<RtMidiOut> midi_;
+    std::unique_ptr<JackServerWatch> watch_;
 };
 
 }  // namespace kv

@@ -1,5 +1,6 @@
 #include "platform/midi/MidiPortList.h"
 
+#include "platform/jack/JackServerWatch.h"
 #include "platform/midi/MidiError.h"
 
 #include <alsa/asoundlib.h>
@@ -7,7 +8,6 @@
 #include <array>
 #include <cctype>
 #include <cstdlib>
-#include <regex>
 #include <utility>
 
 namespace kv {
@@ -21,15 +21,25 @@ std::string_view clientPart(std::string_view name) {
     return name.substr(0, name.find(':'));
 }
 
-void silentAlsaError(const char*, int, const char*, int, const char*, ...) {}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
-// Asked quietly: the MIDI library would print its failure on every retry.
+// "20:0": digits, a colon, digits.
+bool isAddress(std::string_view text) {
+    const auto colon = text.find(':');
+    if (colon == 0 || colon == std::string_view::npos || colon + 1 == text.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i != colon && !isDigit(text[i])) return false;
+    }
+    return true;
+}
+
 bool alsaSequencerOpens() {
-    snd_lib_error_set_handler(&silentAlsaError);
+    quietenAudioSystemLibraries();
     snd_seq_t* sequencer = nullptr;
     const bool opens = snd_seq_open(&sequencer, "default", SND_SEQ_OPEN_DUPLEX, 0) == 0;
     if (opens) snd_seq_close(sequencer);
-    snd_lib_error_set_handler(nullptr);
     return opens;
 }
 
@@ -45,26 +55,41 @@ std::vector<RtMidi::Api> midiApisToTry() {
 }
 
 std::string stablePortName(RtMidi::Api api, std::string_view libraryName) {
-    static const std::regex alsaAddress(R"( [0-9]+:[0-9]+$)");
-    static const std::regex jackDuplicate(R"(^([^:]*)-[0-9]{2}:)");
-    const std::string name(libraryName);
-    if (api == RtMidi::LINUX_ALSA) return std::regex_replace(name, alsaAddress, "");
-    if (api == RtMidi::UNIX_JACK) {
-        return std::regex_replace(name, jackDuplicate, "$1:", std::regex_constants::format_first_only);
+    std::string_view name = libraryName;
+    if (api == RtMidi::LINUX_ALSA) {
+        // " <client>:<port>" at the end
+        const auto space = name.rfind(' ');
+        if (space != std::string_view::npos && isAddress(name.substr(space + 1))) return std::string(name.substr(0, space));
+    } else if (api == RtMidi::UNIX_JACK) {
+        // "<client>-NN:<port>" for the second client of one name
+        const auto colon = name.find(':');
+        if (colon != std::string_view::npos && colon >= 3 && name[colon - 3] == '-' && isDigit(name[colon - 2]) &&
+            isDigit(name[colon - 1])) {
+            return std::string(name.substr(0, colon - 3)) + std::string(name.substr(colon));
+        }
     }
-    return name;
+    return std::string(name);
 }
 
 std::vector<MidiPortInfo> listForeignPorts(RtMidi& midi, RtMidi::Api api) {
     std::vector<MidiPortInfo> ports;
     const unsigned count = midi.getPortCount();
     for (unsigned index = 0; index < count; ++index) {
-        std::string name = stablePortName(api, midi.getPortName(index));
+        std::string rawName = midi.getPortName(index);
+        std::string name = stablePortName(api, rawName);
         bool own = false;
         for (auto client : kOwnClients) own = own || clientPart(name) == client;
-        if (!own) ports.push_back({index, std::move(name)});
+        if (!own) ports.push_back({index, std::move(rawName), std::move(name)});
     }
     return ports;
+}
+
+std::optional<unsigned> portIndexNamed(RtMidi& midi, const std::string& rawName) {
+    const unsigned count = midi.getPortCount();
+    for (unsigned index = 0; index < count; ++index) {
+        if (midi.getPortName(index) == rawName) return index;
+    }
+    return std::nullopt;
 }
 
 void MidiErrorTrap::attach(RtMidi& midi) {

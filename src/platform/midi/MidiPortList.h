@@ -5,6 +5,7 @@
 #include <rtmidi/RtMidi.h>
 
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,8 @@ std::string stablePortName(RtMidi::Api api, std::string_view libraryName);
 // The ports of one direction without this process's own ("RtMidi Input Client", "RtMidi Output
 // Client"): under JACK and ALSA the service's LED port would otherwise list as a keyboard.
 std::vector<MidiPortInfo> listForeignPorts(RtMidi& midi, RtMidi::Api api);
+// The library's current number of the port of that exact name.
+std::optional<unsigned> portIndexNamed(RtMidi& midi, const std::string& rawName);
 
 // Collects the library's error reports instead of letting it throw or print them: an error
 // becomes a MidiError when the caller checks, after the call that failed; warnings (which the

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/audio/AudioEngine.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kv {
+
+// Keeps the engine on a real audio output whenever one exists. A lost output (a sound server
+// that stopped or went away) moves the engine to the null device, which keeps every timed part
+// on time; an output that opens again takes over. check() runs about once a second.
+class AudioOutputKeeper {
+public:
+    using OpenOutput = std::function<std::unique_ptr<AudioDevice>()>;
+
+    struct Change {
+        enum Kind { kNone, kLost, kBack } kind = kNone;
+        std::string detail;  // the output lost and why, or the output back
+    };
+
+    // The engine on the output KVPLUGIN_AUDIO_API names (jack, pulse or alsa), else on RtAudio's
+    // own order; without any, on the null device, and `failure` says why. With "null" no output
+    // is ever looked for.
+    static std::unique_ptr<AudioEngine> openEngine(std::string& failure);
+    static OpenOutput defaultOutputs();
+
+    // `openOutput` empty: the engine's device is kept whatever happens to it.
+    AudioOutputKeeper(AudioEngine& engine, OpenOutput openOutput);
+
+    Change check();
+
+private:
+    Change lose(const AudioEngine::DeviceState& state, const std::string& why);
+
+    AudioEngine& engine_;
+    OpenOutput openOutput_;
+    bool onNull_;
+    std::uint64_t lastCheck_;
+    std::uint64_t lastFrames_;
+};
+
+}  // namespace kv

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+typedef struct _jack_client jack_client_t;
+
+namespace kv {
+
+// Notices that the JACK server went away. The MIDI library's client on a dead server keeps
+// answering with the ports it last saw, so the service could not tell otherwise: this client of
+// our own, without ports, is told when the server shuts it down.
+class JackServerWatch {
+public:
+    // A watch on the server clients of this process use; nothing when none runs.
+    static std::unique_ptr<JackServerWatch> open();
+    explicit JackServerWatch(jack_client_t* client) : client_(client) {}
+    ~JackServerWatch();
+    JackServerWatch(const JackServerWatch&) = delete;
+    JackServerWatch& operator=(const JackServerWatch&) = delete;
+
+    bool serverGone() const { return gone_; }
+
+private:
+    static void onShutdown(void* self);
+
+    jack_client_t* client_;
+    std::atomic<bool> gone_{false};
+};
+
+// Keeps libjack and libasound from printing their own diagnostics (a missing JACK server is
+// reported on every attempt, once a second): the service logs what it makes of a failure itself.
+void quietenAudioSystemLibraries();
+
+}  // namespace kv
