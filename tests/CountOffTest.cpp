@@ -106,6 +106,20 @@ TEST_F(PrepareCountOffTest, ThePluginPlansFourFourFromTheTicksTable) {
     PrepareSongData::prepareCountOff({});
     EXPECT_EQ(song.playNumberOfTicks, 12);  // compound at 120: two buffer measures
     EXPECT_EQ(planned().size(), 12u);
+
+    song.playTempo = 0;  // counted off as the song is timed: at 120
+    PrepareSongData::prepareCountOff({});
+    EXPECT_DOUBLE_EQ(song.playTickSpacing, 250.0);
+    song.playBeat = 2147483647;  // a meter no song has: a bounded count-off, no overflow
+    song.playBeatType = 0;
+    song.playStartBeat = 2147483647;
+    PrepareSongData::prepareCountOff({});
+    EXPECT_EQ(song.playNumberOfTicks, 128);
+    EXPECT_DOUBLE_EQ(song.playTickSpacing, 500.0);
+    song.playStartBeat = -2147483647 - 1;
+    PrepareSongData::prepareCountOff({});
+    EXPECT_EQ(song.playNumberOfTicks, 0);
+    EXPECT_TRUE(planned().empty());
 }
 
 TEST_F(PrepareCountOffTest, TheWebApplicationsKeysWinAndUnknownKeysAreLeftOut) {

@@ -16,6 +16,7 @@ constexpr std::array<const char*, 16> kNumberNames = {"one",    "two",    "three
 constexpr std::int32_t kClick = 25;
 constexpr std::int32_t kSet = 26;
 constexpr std::int32_t kGo = 27;
+constexpr std::int32_t kDefaultTempo = 120;
 
 std::int32_t halfNoteMeterSound(std::int32_t tick, std::int32_t startBeat) {
     if (startBeat == 1) return tick == 0 ? kSet : tick == 2 ? kGo : kClick;
@@ -50,13 +51,16 @@ float getNumberCountOfBeatWithStartBeat(std::int32_t startBeat, std::int32_t bea
         if (startBeat > 3) return 9.0F;
         return startBeat == 2 ? 6.0F : 5.0F;
     }
-    return static_cast<float>(numBufferMeasures * beat + startBeat);
+    // Meters come from requests: counted wide, so no product overflows.
+    return static_cast<float>(std::int64_t{numBufferMeasures} * beat + startBeat);
 }
 
+// A tempo or beat type below 1 would make the spacing infinite or negative: such a song is
+// counted off at 120 in quarter notes, as its MIDI file is then timed.
 float getTickSpacingWithTempo(std::int32_t tempo, std::int32_t beat, std::int32_t beatType) {
-    const float quarter = 60000.0F / static_cast<float>(tempo);
+    const float quarter = 60000.0F / static_cast<float>(tempo >= 1 ? tempo : kDefaultTempo);
     if (beat == 2 && beatType == 2) return quarter;
-    return quarter * (4.0F / static_cast<float>(beatType));
+    return quarter * (4.0F / static_cast<float>(beatType >= 1 ? beatType : 4));
 }
 
 std::string getCountOffSoundKey(std::int32_t number) {

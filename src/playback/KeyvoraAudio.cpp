@@ -30,16 +30,34 @@ KeyvoraAudio::~KeyvoraAudio() {
 }
 
 void KeyvoraAudio::play() {
-    if (*playing_ > 0) return;
+    {
+        std::lock_guard lock(playing_->mutex);
+        if (playing_->buffers > 0) return;
+    }
     playAt(PlayerNode::kAsSoonAsPossible);
 }
 
 void KeyvoraAudio::playAt(std::uint64_t hostTime) {
-    ++*playing_;
-    player_->scheduleBuffer(sound_, hostTime, [playing = playing_](bool, std::uint64_t) { --*playing; });
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(playing_->mutex);
+        ++playing_->buffers;
+        generation = playing_->generation;
+    }
+    player_->scheduleBuffer(sound_, hostTime, [playing = playing_, generation](bool, std::uint64_t) {
+        std::lock_guard lock(playing->mutex);
+        if (playing->generation == generation) --playing->buffers;
+    });
 }
 
+// Stopped at once for play(): the completions of the dropped buffers, which come later from
+// the engine, belong to the old generation and count for nothing.
 void KeyvoraAudio::stop() {
+    {
+        std::lock_guard lock(playing_->mutex);
+        ++playing_->generation;
+        playing_->buffers = 0;
+    }
     player_->stop();
 }
 

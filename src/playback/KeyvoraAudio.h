@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace kv {
@@ -34,8 +35,15 @@ public:
 private:
     std::shared_ptr<const AudioBuffer> sound_;
     AudioEngine& engine_;
+    // Shared with the completions of its buffers, which may come after the sound is gone.
+    struct Playing {
+        std::mutex mutex;
+        std::uint64_t generation = 0;  // each stop starts a new one
+        int buffers = 0;               // of this generation, not yet finished
+    };
+
     std::shared_ptr<PlayerNode> player_;
-    std::shared_ptr<std::atomic<int>> playing_ = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<Playing> playing_ = std::make_shared<Playing>();
 };
 
 }  // namespace kv

@@ -260,22 +260,34 @@ void Metronome::measure(std::uint64_t tick, std::uint64_t hostTime, std::uint64_
 }
 
 void Metronome::schedulePendingTicksNow() {
+    onScheduleQueue([this] { schedulePendingTicks(); });
+}
+
+void Metronome::onScheduleQueue(const std::function<void()>& work) {
+    if (scheduleQueue_.isCurrent()) {
+        work();
+        return;
+    }
     std::promise<void> done;
     scheduleQueue_.async([&] {
-        schedulePendingTicks();
+        work();
         done.set_value();
     });
     done.get_future().wait();
 }
 
+// The player stops on the schedule queue, after a pass that may already be scheduling: its
+// clicks are queued before the stop, which drops them.
 void Metronome::stop() {
     if (running_) log(formatText("stop() — tickCount=%lu", static_cast<unsigned long>(tickCount_.load())));
     running_ = false;
     tickCount_ = 0;
     startHostTime_ = 0;
     if (scheduleTimer_) scheduleTimer_->cancel();
-    scheduleQueue_.async([this] { scheduledUpTo_ = 0; });
-    player_->stop();
+    onScheduleQueue([this] {
+        scheduledUpTo_ = 0;
+        player_->stop();
+    });
     mixer_->setOutputVolume(0);
 }
 

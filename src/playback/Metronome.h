@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -73,6 +74,8 @@ private:
     std::shared_ptr<const AudioBuffer> clickFor(std::uint64_t tick, const Clicks& clicks,
                                                 const std::vector<double>& volumes) const;
     void measure(std::uint64_t tick, std::uint64_t hostTime, std::uint64_t startedAt);
+    // Runs work on the schedule queue and waits for it (at once when already there).
+    void onScheduleQueue(const std::function<void()>& work);
     void applyMixerVolume();
 
     std::shared_ptr<Owner> owner_ = std::make_shared<Owner>(this);

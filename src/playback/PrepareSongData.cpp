@@ -1,14 +1,19 @@
 #include "playback/PrepareSongData.h"
 
 #include "app/Log.h"
+#include "base/Numbers.h"
 #include "playback/CountOff.h"
 #include "playback/SongObject.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kv {
 
 namespace {
+
+// A meter from a request could ask for billions of ticks; no song counts off more than this.
+constexpr std::int32_t kMaxCountOffTicks = 128;
 
 std::int32_t fourFourTicks(std::int32_t startBeat, std::int32_t startPosition) {
     const bool first = startPosition == 1;
@@ -29,7 +34,8 @@ void planByService(SongObject& song) {
     const std::int32_t ticks =
         beat == 4 && beatType == 4
             ? fourFourTicks(startBeat, song.play8Note)
-            : static_cast<std::int32_t>(getNumberCountOfBeatWithStartBeat(startBeat, beat, beatType, bufferMeasures)) - 1;
+            : std::clamp(saturatedInt32(getNumberCountOfBeatWithStartBeat(startBeat, beat, beatType, bufferMeasures)) - 1,
+                         0, kMaxCountOffTicks);
     song.playNumberOfTicks = ticks;
     const float spacing = getTickSpacingWithTempo(song.playTempo, beat, beatType);
     song.playTickSpacing = spacing;
