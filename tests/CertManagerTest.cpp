@@ -133,6 +133,17 @@ TEST_F(CertManagerTest, AFirstStartDownloadsInstallsAndAnnounces) {
     EXPECT_EQ(std::distance(fs::directory_iterator(installed().parent_path()), {}), 2);
 }
 
+TEST_F(CertManagerTest, ACertificateInTheOlderFormatIsInstalledToo) {
+    const auto legacyPfx = newCertificate_.exportPfx(keys_.path() / "legacy.pfx", CertManager::kPfxPassword, true);
+    server_.copy(legacyPfx, "legacy.pfx");
+    serveManifest("3", "legacy.pfx", digestOf(legacyPfx), "\"e3\"");
+    manager_->start();
+    settle();
+    EXPECT_EQ(bytesOf(installed()), bytesOf(legacyPfx)) << "RC2 and 3DES files import";
+    EXPECT_EQ(manager_->activePfxPath(), installed());
+    EXPECT_EQ(notifications_, 1);
+}
+
 TEST_F(CertManagerTest, AnUnchangedManifestDownloadsNothing) {
     installVersionTwo();
     check();

@@ -28,9 +28,9 @@ std::string TestCertificate::pem() const {
     return text.str();
 }
 
-std::filesystem::path TestCertificate::exportPfx(const std::filesystem::path& file,
-                                                 const std::string& password) const {
-    run("openssl pkcs12 -export -inkey " + shellQuoted(keyPem) + " -in " + shellQuoted(certificatePem) +
+std::filesystem::path TestCertificate::exportPfx(const std::filesystem::path& file, const std::string& password,
+                                                 bool legacy) const {
+    run(std::string("openssl pkcs12 -export") + (legacy ? " -legacy" : "") + " -inkey " + shellQuoted(keyPem) + " -in " + shellQuoted(certificatePem) +
         " -passout " + shellQuoted("pass:" + password) + " -out " + shellQuoted(file));
     return file;
 }

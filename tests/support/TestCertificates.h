@@ -12,8 +12,10 @@ struct TestCertificate {
 
     std::string pem() const;
     // The PKCS#12 file of this certificate and key under the password: a fresh salt each time,
-    // so two exports of one certificate differ in their bytes.
-    std::filesystem::path exportPfx(const std::filesystem::path& file, const std::string& password) const;
+    // so two exports of one certificate differ in their bytes. `legacy`: the older format (RC2
+    // and 3DES) that many certificate tools still write.
+    std::filesystem::path exportPfx(const std::filesystem::path& file, const std::string& password,
+                                    bool legacy = false) const;
 };
 
 // A new self-signed certificate in the folder, valid for `days`.

@@ -4,22 +4,37 @@
 
 #include <openssl/err.h>
 #include <openssl/pkcs12.h>
+#include <openssl/provider.h>
 
 #include <climits>
 #include <ctime>
+#include <mutex>
 #include <vector>
 
 namespace kv {
 
 namespace {
+
 struct Pkcs12Free {
     void operator()(PKCS12* archive) const { PKCS12_free(archive); }
 };
+
+// Many certificate tools still write PKCS#12 files with RC2 and 3DES, which OpenSSL 3 keeps in
+// its legacy provider; the default provider must be loaded beside it, or it would be replaced.
+void loadLegacyCiphers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        OSSL_PROVIDER_load(nullptr, "legacy");
+        OSSL_PROVIDER_load(nullptr, "default");
+    });
+}
+
 }  // namespace
 
 std::variant<Pkcs12Identity, int> Pkcs12Identity::import(std::span<const std::uint8_t> data,
                                                          const std::string& password) {
     if (data.empty() || data.size() > INT_MAX) return 0;
+    loadLegacyCiphers();
     ERR_clear_error();
     const unsigned char* cursor = data.data();
     std::unique_ptr<PKCS12, Pkcs12Free> archive(
