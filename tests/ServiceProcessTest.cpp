@@ -1,3 +1,4 @@
+#include "support/Listener.h"
 #include "support/TempDirectory.h"
 #include "support/WsClient.h"
 
@@ -60,17 +61,18 @@ public:
 
     bool started() const { return pid_ > 0; }
 
+    // Waits until this process, not another one, listens on the port.
+    bool listensOn(std::uint16_t port) const {
+        for (int attempt = 0; attempt < 500; ++attempt) {
+            if (test::processListensOn(pid_, port)) return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
 private:
     pid_t pid_ = -1;
 };
-
-bool waitForPort(std::uint16_t port) {
-    for (int attempt = 0; attempt < 500; ++attempt) {
-        if (test::portAcceptsConnections(port)) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
-}
 
 nlohmann::json ping(std::uint16_t port) {
     test::WsClient client(port);
@@ -90,7 +92,7 @@ TEST(ServiceProcess, ServesPingOnTheFirstPortAndLogsItsBanners) {
     test::TempDirectory dataHome;
     ServiceProcess service(dataHome.path());
     ASSERT_TRUE(service.started());
-    ASSERT_TRUE(waitForPort(19420));
+    ASSERT_TRUE(service.listensOn(19420));
     const auto answer = ping(19420);
     EXPECT_EQ(answer["functionId"], "f1");
     EXPECT_TRUE(answer["data"]["pluginVersion"].is_string());
@@ -107,16 +109,16 @@ TEST(ServiceProcess, MovesBothListenersWhenThePlainPortIsTaken) {
         context, {boost::asio::ip::make_address("127.0.0.1"), 19420});
     test::TempDirectory dataHome;
     ServiceProcess service(dataHome.path());
-    ASSERT_TRUE(waitForPort(19421));
+    ASSERT_TRUE(service.listensOn(19421));
     EXPECT_EQ(ping(19421)["functionId"], "f1");
-    ASSERT_TRUE(waitForPort(19521));
+    ASSERT_TRUE(service.listensOn(19521));
     EXPECT_FALSE(test::portAcceptsConnections(19520));
 }
 
 TEST(ServiceProcess, ServesWssWithTheShippedCertificate) {
     test::TempDirectory dataHome;
     ServiceProcess service(dataHome.path());
-    ASSERT_TRUE(waitForPort(19520));
+    ASSERT_TRUE(service.listensOn(19520));
     test::WsClient client(19520, test::WsClient::TlsTrust{fileText(KVPLUGIN_LUMEN_PEM)});
     client.sendText(R"({"methodName":1,"functionId":"tls"})");
     EXPECT_EQ(nlohmann::json::parse(client.receive().value_or("null"))["functionId"], "tls");
@@ -125,7 +127,7 @@ TEST(ServiceProcess, ServesWssWithTheShippedCertificate) {
 TEST(ServiceProcess, ListensOnLoopbackOnly) {
     test::TempDirectory dataHome;
     ServiceProcess service(dataHome.path());
-    ASSERT_TRUE(waitForPort(19420));
+    ASSERT_TRUE(service.listensOn(19420));
     boost::asio::io_context context;
     boost::asio::ip::tcp::acceptor other(context);
     boost::system::error_code error;

@@ -14,7 +14,8 @@
 namespace kv {
 namespace {
 
-constexpr const char* kSoundFont = "/usr/share/sounds/sf2/default-GM.sf2";
+// The tests name their font: another one (FluidR3_GM as the system default) sounds otherwise.
+constexpr const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
 struct Sent {
     int command, channel, data1, data2;
