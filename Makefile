@@ -1,8 +1,14 @@
 # The commands that matter: `make run` and `make test`. Each sets up what is missing first.
 BUILD_DIR ?= build
+ASAN_DIR ?= build-asan
+TSAN_DIR ?= build-tsan
 CMAKE_FLAGS ?=
+SANITIZED_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BUILD_BENCHMARKS=OFF
+export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS ?= suppressions=$(CURDIR)/tests/lsan.supp
 
-.PHONY: deps configure build run test bench clean
+.PHONY: deps configure build run test hostile-sanitized sanitize bench clean
 
 deps:
 	@scripts/install-deps
@@ -16,12 +22,26 @@ build: configure
 run: build
 	$(BUILD_DIR)/kvplugin
 
+# Every test, then the hostile-request tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j2
+	@$(MAKE) --no-print-directory hostile-sanitized
+
+hostile-sanitized: deps
+	@cmake -S . -B $(ASAN_DIR) -G Ninja $(SANITIZED_FLAGS) -DKV_SANITIZE=address >/dev/null
+	@cmake --build $(ASAN_DIR) --target kv_hostile_tests
+	cd $(ASAN_DIR) && ctest --output-on-failure -L hostile
+
+# Every test under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: deps
+	@cmake -S . -B $(ASAN_DIR) -G Ninja $(SANITIZED_FLAGS) -DKV_SANITIZE=address >/dev/null
+	@cmake --build $(ASAN_DIR)
+	cd $(ASAN_DIR) && ctest --output-on-failure -j2
 
 bench: build
 	@scripts/install-deps --bench
 	@bench/run
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)

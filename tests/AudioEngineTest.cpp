@@ -1,4 +1,5 @@
 #include "platform/audio/AudioEngine.h"
+#include "platform/audio/AudioOutputKeeper.h"
 #include "platform/audio/OfflineAudioDevice.h"
 #include "platform/audio/SourceNode.h"
 
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <future>
 #include <numbers>
+#include <thread>
 
 namespace kv {
 namespace {
@@ -113,6 +115,79 @@ TEST_F(OfflineEngine, AStopDropsWhatWasScheduledAndADetachedNodeFallsSilent) {
     EXPECT_EQ(firstSound(2048 + 256), -1);
     for (int wait = 0; wait < 200 && dropped == 0; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(dropped, 1);
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+// An output the test plays the sound system of: it renders when told, and loses its stream.
+class FakeOutput : public AudioDevice {
+public:
+    explicit FakeOutput(std::shared_ptr<std::atomic<bool>> healthy) : healthy_(std::move(healthy)) {}
+    bool open(Render render) override {
+        render_ = std::move(render);
+        return true;
+    }
+    bool start() override { return true; }
+    void stop() override {}
+    bool healthy() const override { return *healthy_; }
+    double sampleRate() const override { return 48000; }
+    double outputLatencySeconds() const override { return 0; }
+    std::string name() const override { return "fake"; }
+
+    void renderFrames(std::uint32_t frames) {
+        std::vector<float> output(static_cast<std::size_t>(frames) * 2);
+        render_(output.data(), frames, host_clock::now());
+    }
+
+private:
+    std::shared_ptr<std::atomic<bool>> healthy_;
+    Render render_;
+};
+
+TEST(AudioOutputKeeper, ALostOutputMovesTheEngineToTheNullDeviceUntilOneOpensAgain) {
+    auto healthy = std::make_shared<std::atomic<bool>>(true);
+    FakeOutput* current = nullptr;
+    auto makeOutput = [&] {
+        auto output = std::make_unique<FakeOutput>(healthy);
+        current = output.get();
+        return output;
+    };
+    AudioEngine engine(makeOutput());
+    ASSERT_TRUE(engine.start());
+    bool offered = false;
+    AudioOutputKeeper keeper(engine, [&]() -> std::unique_ptr<AudioDevice> {
+        if (!offered) return nullptr;
+        return makeOutput();
+    });
+    EXPECT_EQ(keeper.check().kind, AudioOutputKeeper::Change::kNone);
+
+    *healthy = false;  // the server closed the stream
+    const auto lost = keeper.check();
+    EXPECT_EQ(lost.kind, AudioOutputKeeper::Change::kLost);
+    EXPECT_EQ(lost.detail, "fake: the system closed it");
+    EXPECT_EQ(engine.deviceState().name, "null");
+    EXPECT_EQ(keeper.check().kind, AudioOutputKeeper::Change::kNone) << "nothing to open yet";
+
+    *healthy = true;
+    offered = true;
+    const auto back = keeper.check();
+    EXPECT_EQ(back.kind, AudioOutputKeeper::Change::kBack);
+    EXPECT_EQ(engine.deviceState().name, "fake");
+
+    // A sound server that went away without a word: its library renders as fast as it can.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    for (int i = 0; i < 100; ++i) current->renderFrames(4096);
+    EXPECT_EQ(keeper.check().detail, "fake: it renders faster than it can play");
+    EXPECT_EQ(keeper.check().kind, AudioOutputKeeper::Change::kBack);
+
+    // Or stops calling back at all.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1600));
+    EXPECT_EQ(keeper.check().detail, "fake: it stopped calling back");
+    EXPECT_EQ(engine.deviceState().name, "null");
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 namespace kv {
 namespace {
@@ -119,6 +121,23 @@ TEST_F(MetronomeTest, VolumeZeroSchedulesSilentClicksAndStopEndsTheTicks) {
     const auto stoppedAt = renderedFrames();
     play(1.0);
     EXPECT_TRUE(onsets(stoppedAt).empty());
+}
+
+TEST_F(MetronomeTest, NoClickSoundsAfterStopEvenFromAPassAlreadyScheduling) {
+    std::atomic<bool> passing{true};
+    std::thread timer([&] {
+        while (passing) metronome_->schedulePendingTicksNow();
+    });
+    for (int round = 0; round < 40; ++round) {
+        metronome_->startWithInterval(0.1, std::chrono::system_clock::now() - 1s);
+        device_->renderFrames(960);
+        metronome_->stop();
+        const auto stoppedAt = renderedFrames();
+        device_->renderFrames(48'000);  // ten intervals: more than a pass schedules ahead
+        EXPECT_TRUE(onsets(stoppedAt).empty()) << "round " << round;
+    }
+    passing = false;
+    timer.join();
 }
 
 TEST_F(MetronomeTest, TicksAlreadyPastAreSkippedAndNeverPlayed) {

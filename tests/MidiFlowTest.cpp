@@ -169,6 +169,9 @@ TEST_F(MidiFlowTest, VelocityIsScaledByTheUsersVolume) {
     KeyvoraFlow::shared().currentUser.set(std::nullopt);
     EXPECT_EQ(recordedVelocity(127), 0);
     EXPECT_EQ(KeyvoraFlow::shared().valueVolume.load(), 0.0F);
+    userWithVolume(2147483647);  // stored as sent, never clamped: the products saturate
+    EXPECT_EQ(recordedVelocity(127), 2147483647);
+    EXPECT_GT(callWith(29)["percent"].get<float>(), 0.0F);
 }
 
 TEST_F(MidiFlowTest, SingleConnectionSettingPushesPressesOnly) {

@@ -2,6 +2,7 @@
 #include "leds/KVLedScheduler.h"
 #include "midi/MidiManagerHandler.h"
 #include "playback/PlaySongLogic.h"
+#include "playback/SharedAudio.h"
 #include "platform/audio/HostClock.h"
 #include "store/DeviceHelper.h"
 
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 
 namespace kv {
 namespace {
@@ -109,9 +111,13 @@ TEST_F(MidiJackTest, KeyboardsComeAndGoAndTheCurrentOneIsKept) {
 TEST_F(MidiJackTest, WithoutAMidiSystemTheServiceRunsOnAndSaysSoOnce) {
     const test::ScopedEnvironment noServer("JACK_DEFAULT_SERVER", "no-such-server");
     const int before = test::countLogLines("MIDI input cannot be opened");
+    testing::internal::CaptureStderr();
     startWithBrowser();
     std::this_thread::sleep_for(2500ms);
+    const std::string console = testing::internal::GetCapturedStderr();
     EXPECT_EQ(test::countLogLines("MIDI input cannot be opened"), before + 1) << "not every second";
+    EXPECT_EQ(console.find("JACK server not running"), std::string::npos) << "the libraries print nothing";
+    EXPECT_EQ(console.find("Cannot connect to server"), std::string::npos);
     EXPECT_EQ(data(3), json::array());
     EXPECT_EQ(data(4, {{"deviceName", "Keys:Keys"}})["code"], -1);
 }
@@ -245,6 +251,115 @@ TEST_F(MidiJackTest, UnpluggingDuringAPlanSuspendsItAndItResumesOnTheReturningKe
     const auto lit = keys->waitForLine([](const std::string& line) { return isLine(line, " on"); }, 2s);
     EXPECT_TRUE(lit) << "the plan lights keys on the keyboard that came back";
     scheduler.stop();
+}
+
+TEST_F(MidiJackTest, AChosenKeyboardIsTheOneHeardAfterItsLightsPortClosed) {
+    test::KeyboardSim alpha("Alpha");
+    test::KeyboardSim bravo("Bravo");
+    test::KeyboardSim charlie("Charlie");
+    ASSERT_TRUE(alpha.ready() && bravo.ready() && charlie.ready());
+    startWithKeyboards(3);  // the last listed is current, its lights' port open
+    EXPECT_EQ(data(53)["code"], 0);
+    const std::map<std::string, std::string> pitchOf = {{"Alpha", "C"}, {"Bravo", "D"}, {"Charlie", "E"}};
+    for (const std::string name : {"Bravo", "Alpha", "Charlie", "Bravo"}) {
+        EXPECT_EQ(data(4, {{"deviceName", name + ":" + name}}), json({{"code", 0}, {"message", "SUCCESS"}}));
+        alpha.command("60 90");
+        bravo.command("62 90");
+        charlie.command("64 90");
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(next()["pitch"], pitchOf.at(name)) << name;
+        EXPECT_EQ(message(test::request(1, "ping"))["methodName"], 1) << "only " << name << " is heard";
+    }
+    EXPECT_EQ(data(54)["code"], 0);
+}
+
+TEST_F(MidiJackTest, AlikeKeyboardsEachLightTheirOwnKeys) {
+    test::KeyboardSim first("Keys");
+    test::KeyboardSim second("Keys");
+    ASSERT_TRUE(first.ready() && second.ready());
+    startWithKeyboards(2);
+    auto settle = [](test::KeyboardSim& keys, std::size_t count) {
+        for (int wait = 0; wait < 100 && keys.leds().size() < count; ++wait) std::this_thread::sleep_for(20ms);
+        return keys.leds().size();
+    };
+    EXPECT_EQ(settle(second, 176), 176u) << "the current one, listed last, is put out";
+    data(60, {{"leds", json::array({{{"note", 60}, {"staff", 0}}})}});
+    EXPECT_EQ(settle(second, 177), 177u);
+    EXPECT_EQ(second.leds().back().key, 60);
+    EXPECT_TRUE(first.leds().empty()) << "no light of the other keyboard's";
+
+    EXPECT_EQ(data(4, {{"deviceName", "Keys:Keys"}})["code"], 0);
+    data(60, {{"leds", json::array({{{"note", 62}, {"staff", 1}}})}});
+    EXPECT_EQ(settle(first, 177), 177u);
+    EXPECT_EQ(first.leds().back().key, 62);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(second.leds().size(), 177u);
+}
+
+TEST_F(MidiJackTest, ANameThatIsNotUtf8IsListedAndSentReplaced) {
+    test::KeyboardSim keys("Caf\xe9");
+    ASSERT_TRUE(keys.ready());
+    startWithBrowser();
+    const auto names = pushedDeviceNames();
+    EXPECT_EQ(names, std::vector<std::string>{"Caf\uFFFD:Caf\uFFFD"});
+    EXPECT_EQ(data(3).size(), 1u);
+    EXPECT_TRUE(DeviceHelper::getDeviceByName("Caf\uFFFD:Caf\uFFFD"));
+}
+
+TEST_F(MidiJackTest, AJackServerThatRestartsIsFoundAgainWithItsKeyboardsAndSound) {
+    const test::ScopedEnvironment audioOnJack("KVPLUGIN_AUDIO_API", "jack");
+    auto keys = std::make_unique<test::KeyboardSim>("Keys");
+    ASSERT_TRUE(keys->ready());
+    startWithKeyboards(1);
+    const auto onJack = [] { return sharedAudioEngine().deviceState().name.starts_with("Jack"); };
+    ASSERT_TRUE(onJack()) << sharedAudioEngine().deviceState().name;
+    EXPECT_EQ(data(53)["code"], 0);
+    keys->command("60 90");
+    EXPECT_EQ(next()["pitch"], "C");
+    const int midiLost = test::countLogLines("MIDI system lost");
+    const int audioLost = test::countLogLines("Audio output lost");
+
+    jack().stop();
+    EXPECT_TRUE(pushedDeviceNames(3s).empty()) << "the dead server's keyboard is not listed";
+    keys.reset();
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(test::countLogLines("MIDI system lost"), midiLost + 1) << "said once";
+    EXPECT_EQ(test::countLogLines("Audio output lost"), audioLost + 1);
+    EXPECT_EQ(sharedAudioEngine().deviceState().name, "null");
+    EXPECT_EQ(message(test::request(1, "alive"))["methodName"], 1);
+
+    jack().start();
+    ASSERT_TRUE(jack().running());
+    keys = std::make_unique<test::KeyboardSim>("Keys");
+    ASSERT_TRUE(keys->ready());
+    EXPECT_EQ(pushedDeviceNames(3s), std::vector<std::string>{"Keys:Keys"});
+    keys->command("62 90");
+    EXPECT_EQ(next()["pitch"], "D");
+    for (int wait = 0; wait < 30 && !onJack(); ++wait) std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(onJack()) << "the sound came back with the server";
+    EXPECT_EQ(data(54)["code"], 0);
+}
+
+// The device manager and everything its input thread calls go at the process's end while a
+// keyboard floods it: the input thread must be gone first (run under AddressSanitizer).
+TEST_F(MidiJackTest, TheProcessEndsCleanlyWhileAKeyboardFloodsIt) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            test::KeyboardSim keys("Flood");
+            startWithKeyboards(1);
+            User user;
+            user.Id = 1;
+            user.speakerPcVelocity = 100;  // every key is echoed on the synthesizer
+            KeyvoraFlow::shared().currentUser.set(user);
+            data(53);
+            keys.command("flood 10000 5");
+            std::this_thread::sleep_for(1s);
+            client_.reset();
+            test::InProcessService::TearDown();
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 long residentKilobytes() {

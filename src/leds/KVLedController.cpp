@@ -97,6 +97,13 @@ void KVLedController::closePort() {
     resetStates();
 }
 
+void KVLedController::dropOutput() {
+    std::lock_guard lock(lock_);
+    midiOut_.reset();
+    openedName_.clear();
+    resetStates();
+}
+
 bool KVLedController::isOpen() {
     std::lock_guard lock(lock_);
     return midiOut_ && !midiOut_->systemLost() && midiOut_->isPortOpen();

@@ -30,6 +30,9 @@ public:
     // The output of the keyboard whose input port has that raw name (see matchLedPort).
     bool openPortWithRawName(const std::string& rawName, const AlikeKeyboard& alike = {});
     void closePort();
+    // The output goes with the MIDI system it talked to (a JACK server that went away); the next
+    // open makes a new one.
+    void dropOutput();
     bool isOpen();
     void setLed(int note, int color, int state);
     // Every key 21 to 108 off in both colours; keys known to be off send nothing.

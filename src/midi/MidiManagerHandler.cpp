@@ -120,8 +120,9 @@ void MidiManagerHandler::recoverFromMidiFailure(const std::exception& error) {
 void MidiManagerHandler::loseMidiSystem() {
     logText(kLogError, "MIDI system lost: no keyboards until it is back");
     inputFailureLogged_ = true;  // the failed attempts meanwhile are this same loss
+    // Both go at once: libjack cannot close a dead server's clients once a new server runs.
     midiInput_.reset();
-    KVLedController::shared().closePort();
+    KVLedController::shared().dropOutput();
     ports_.clear();
     devicesDidChange();
 }

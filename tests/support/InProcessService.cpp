@@ -44,7 +44,7 @@ std::uint16_t InProcessService::startService(std::vector<std::uint16_t> ports,
                                              std::vector<std::uint16_t> portsSSL) {
     if (!certManager_) certManager_ = std::make_unique<CertManager>(certSettings());
     service_ = std::make_shared<SocketService>(context_, dispatcher_, *certManager_, std::move(ports),
-                                               std::move(portsSSL));
+                                               std::move(portsSSL), limits_);
     loop_ = std::thread([this] { context_.run(); });
     onMainLoop([this] { service_->createServer(); });
     for (int attempt = 0; attempt < 300; ++attempt) {

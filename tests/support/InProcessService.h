@@ -48,6 +48,7 @@ protected:
     boost::asio::io_context& context_ = *sharedContext_;
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> keepAlive_{
         context_.get_executor()};
+    WebSocketLimits limits_;  // a test may set smaller ones before it starts the service
     FlowTable flows_ = makeAllFlows();
     RequestDispatcher dispatcher_{flows_};
     TempDirectory certFolder_;

@@ -1,10 +1,10 @@
 #include "support/JackServer.h"
 
 #include "platform/audio/HostClock.h"
+#include "support/ChildProcess.h"
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <thread>
 
-extern char** environ;
 
 namespace kv::test {
 
@@ -26,19 +25,17 @@ jack_client_t* openClient(const std::string& server, const char* name) {
 
 }  // namespace
 
-JackServer::JackServer(int period) : name_("kvtest-" + std::to_string(getpid()) + "-" + std::to_string(std::rand())) {
+JackServer::JackServer(int period)
+    : name_("kvtest-" + std::to_string(getpid()) + "-" + std::to_string(std::rand())), period_(period) {
+    start();
+}
+
+void JackServer::start() {
+    running_ = false;
     std::vector<std::string> arguments = {"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r",
-                                          std::to_string(kSampleRate), "-p", std::to_string(period)};
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    const int spawned = posix_spawnp(&pid_, "jackd", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return;
+                                          std::to_string(kSampleRate), "-p", std::to_string(period_)};
+    pid_ = spawnChild(arguments);
+    if (pid_ <= 0) return;
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
     for (int attempt = 0; attempt < 100 && !running_; ++attempt) {
         if (jack_client_t* probe = openClient(name_, "kv-probe")) {
@@ -51,9 +48,15 @@ JackServer::JackServer(int period) : name_("kvtest-" + std::to_string(getpid()) 
 }
 
 JackServer::~JackServer() {
+    stop();
+}
+
+void JackServer::stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    running_ = false;
 }
 
 JackRecorder::JackRecorder(const std::string& server, const std::string& sourceClient, double seconds)

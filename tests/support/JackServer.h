@@ -26,9 +26,13 @@ public:
 
     bool running() const { return running_; }
     const std::string& name() const { return name_; }
+    // The server goes away as a user's would (its clients are told) and comes back under its name.
+    void stop();
+    void start();
 
 private:
     std::string name_;
+    int period_;
     pid_t pid_ = -1;
     bool running_ = false;
 };

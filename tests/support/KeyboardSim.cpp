@@ -1,15 +1,15 @@
 #include "support/KeyboardSim.h"
 
+#include "support/ChildProcess.h"
+
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <sstream>
 
-extern char** environ;
 
 namespace kv::test {
 
@@ -17,23 +17,14 @@ KeyboardSim::KeyboardSim(const std::string& name) {
     int toSim[2];
     int fromSim[2];
     if (pipe(toSim) != 0 || pipe(fromSim) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, toSim[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fromSim[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, toSim[1]);
-    posix_spawn_file_actions_addclose(&actions, fromSim[0]);
-    std::vector<std::string> arguments = {KV_KEYBOARD_SIM, "--name", name, "--api", "jack", "--decode-leds", "--stdin"};
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const int spawned = posix_spawn(&pid_, KV_KEYBOARD_SIM, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    // The simulator must not hold our ends of the pipes: closing ours is its end of input.
+    fcntl(toSim[1], F_SETFD, FD_CLOEXEC);
+    fcntl(fromSim[0], F_SETFD, FD_CLOEXEC);
+    pid_ = spawnChild({KV_KEYBOARD_SIM, "--name", name, "--api", "jack", "--decode-leds", "--stdin"}, toSim[0], fromSim[1]);
     close(toSim[0]);
     close(fromSim[1]);
     input_ = toSim[1];
-    if (spawned != 0) {
+    if (pid_ <= 0) {
         pid_ = -1;
         close(fromSim[0]);
         return;
@@ -58,7 +49,13 @@ void KeyboardSim::command(const std::string& line) {
 void KeyboardSim::quit() {
     if (input_ >= 0) close(input_);
     input_ = -1;
-    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    if (pid_ <= 0) return;
+    // A keyboard left on a JACK server that went away may not get to end by itself.
+    for (int wait = 0; wait < 300 && waitpid(pid_, nullptr, WNOHANG) == 0; ++wait) usleep(10'000);
+    if (waitpid(pid_, nullptr, WNOHANG) == 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
     pid_ = -1;
 }
 

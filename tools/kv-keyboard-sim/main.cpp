@@ -247,9 +247,11 @@ int main(int argc, char** argv) {
         usage();
         return 2;
     }
-    // Closing stdin also ends a command read in progress.
+    // Closing stdin also ends a command read in progress. SIGTERM ends at once: it comes when the
+    // program that started the keyboard has gone, maybe with the JACK server, where closing the
+    // ports would wait for ever.
     std::signal(SIGINT, [](int) { stopping = true; close(STDIN_FILENO); });
-    std::signal(SIGTERM, [](int) { stopping = true; close(STDIN_FILENO); });
+    std::signal(SIGTERM, [](int) { _exit(0); });
     try {
         std::unique_ptr<Keyboard> made;
         // Without --api: the ALSA sequencer when it opens, else JACK, as the service chooses.

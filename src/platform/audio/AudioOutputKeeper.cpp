@@ -3,7 +3,10 @@
 #include "platform/audio/NullAudioDevice.h"
 #include "platform/audio/RtAudioDevice.h"
 
+#include "platform/jack/JackServerWatch.h"
+
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 
 namespace kv {
@@ -20,26 +23,53 @@ std::string chosenApi() {
     return chosen ? chosen : "";
 }
 
-std::optional<RtAudio::Api> apiNamed(const std::string& name) {
-    if (name == "jack") return RtAudio::UNIX_JACK;
-    if (name == "pulse") return RtAudio::LINUX_PULSE;
-    if (name == "alsa") return RtAudio::LINUX_ALSA;
+bool pulseServerRunning() {
+    if (std::getenv("PULSE_SERVER")) return true;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::error_code error;
+    return runtime && std::filesystem::exists(std::filesystem::path(runtime) / "pulse" / "native", error);
+}
+
+bool soundCardPresent() {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/snd", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("pcmC") && name.ends_with("p")) return true;  // a playback device
+    }
+    return false;
+}
+
+// The system that can play now, in RtAudio's order, looked for quietly: the library prints its
+// own failures while it probes, which would repeat on every attempt.
+std::optional<RtAudio::Api> availableApi(const std::string& chosen) {
+    const bool any = chosen.empty();
+    if ((any || chosen == "jack") && jackServerRunning()) return RtAudio::UNIX_JACK;
+    if ((any || chosen == "pulse") && pulseServerRunning()) return RtAudio::LINUX_PULSE;
+    if ((any || chosen == "alsa") && soundCardPresent()) return RtAudio::LINUX_ALSA;
     return std::nullopt;
 }
 
 }  // namespace
 
 AudioOutputKeeper::OpenOutput AudioOutputKeeper::defaultOutputs() {
-    const std::string api = chosenApi();
-    if (api == "null") return {};
-    return [api = apiNamed(api)] { return std::make_unique<RtAudioDevice>(api); };
+    const std::string chosen = chosenApi();
+    if (chosen == "null") return {};
+    return [chosen]() -> std::unique_ptr<AudioDevice> {
+        const auto api = availableApi(chosen);
+        if (!api) return nullptr;
+        return std::make_unique<RtAudioDevice>(*api);
+    };
 }
 
 std::unique_ptr<AudioEngine> AudioOutputKeeper::openEngine(std::string& failure) {
     if (const auto open = defaultOutputs()) {
-        auto engine = std::make_unique<AudioEngine>(open());
-        if (engine->start()) return engine;
-        failure = engine->lastError();
+        if (auto device = open()) {
+            auto engine = std::make_unique<AudioEngine>(std::move(device));
+            if (engine->start()) return engine;
+            failure = engine->lastError();
+        } else {
+            failure = "no sound server runs and no sound card is present";
+        }
     }
     auto engine = std::make_unique<AudioEngine>(std::make_unique<NullAudioDevice>());
     engine->start();
@@ -62,8 +92,9 @@ AudioOutputKeeper::Change AudioOutputKeeper::check() {
     lastCheck_ = now;
     lastFrames_ = state.framesRendered;
     if (onNull_) {
+        auto device = openOutput_();
         std::string failure;
-        if (!engine_.replaceDevice(openOutput_(), failure)) return {};
+        if (!device || !engine_.replaceDevice(std::move(device), failure)) return {};
         onNull_ = false;
         lastFrames_ = engine_.deviceState().framesRendered;
         return {Change::kBack, engine_.deviceState().name};

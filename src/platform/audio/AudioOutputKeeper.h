@@ -14,6 +14,7 @@ namespace kv {
 // on time; an output that opens again takes over. check() runs about once a second.
 class AudioOutputKeeper {
 public:
+    // A device of the system that can play now, not yet opened; nothing when none can.
     using OpenOutput = std::function<std::unique_ptr<AudioDevice>()>;
 
     struct Change {

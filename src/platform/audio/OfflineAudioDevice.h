@@ -2,6 +2,7 @@
 
 #include "platform/audio/AudioDevice.h"
 
+#include <atomic>
 #include <vector>
 
 namespace kv {
@@ -32,7 +33,7 @@ public:
 private:
     double sampleRate_;
     Render render_;
-    std::uint64_t rendered_ = 0;
+    std::atomic<std::uint64_t> rendered_{0};  // read by now() from other threads
     std::vector<float> recorded_;
 };
 

@@ -8,7 +8,6 @@
 
 #include <climits>
 #include <ctime>
-#include <mutex>
 #include <vector>
 
 namespace kv {
@@ -21,12 +20,12 @@ struct Pkcs12Free {
 
 // Many certificate tools still write PKCS#12 files with RC2 and 3DES, which OpenSSL 3 keeps in
 // its legacy provider; the default provider must be loaded beside it, or it would be replaced.
+// Both stay loaded for the life of the process: TLS contexts may be freed as late as its end.
 void loadLegacyCiphers() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        OSSL_PROVIDER_load(nullptr, "legacy");
-        OSSL_PROVIDER_load(nullptr, "default");
-    });
+    static OSSL_PROVIDER* const legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    static OSSL_PROVIDER* const fallback = OSSL_PROVIDER_load(nullptr, "default");
+    static_cast<void>(legacy);
+    static_cast<void>(fallback);
 }
 
 }  // namespace

@@ -21,6 +21,14 @@ void quietenAudioSystemLibraries() {
     });
 }
 
+bool jackServerRunning() {
+    quietenAudioSystemLibraries();
+    jack_status_t status{};
+    jack_client_t* client = jack_client_open("KVPlugin probe", JackNoStartServer, &status);
+    if (client) jack_client_close(client);
+    return client != nullptr;
+}
+
 std::unique_ptr<JackServerWatch> JackServerWatch::open() {
     quietenAudioSystemLibraries();
     jack_status_t status{};
@@ -33,8 +41,10 @@ std::unique_ptr<JackServerWatch> JackServerWatch::open() {
     return watch;
 }
 
+// libjack crashes closing a client of a server that went away once a new server has taken its
+// place: such a client is left as it is.
 JackServerWatch::~JackServerWatch() {
-    jack_client_close(client_);
+    if (!gone_) jack_client_close(client_);
 }
 
 void JackServerWatch::onShutdown(void* self) {

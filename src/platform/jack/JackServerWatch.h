@@ -28,6 +28,10 @@ private:
     std::atomic<bool> gone_{false};
 };
 
+// Whether a JACK server answers, asked quietly: the MIDI library would print its own failure on
+// every attempt.
+bool jackServerRunning();
+
 // Keeps libjack and libasound from printing their own diagnostics (a missing JACK server is
 // reported on every attempt, once a second): the service logs what it makes of a failure itself.
 void quietenAudioSystemLibraries();

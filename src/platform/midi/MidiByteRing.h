@@ -42,6 +42,7 @@ public:
 
 private:
     void copyIn(std::size_t at, const void* data, std::size_t size) {
+        if (size == 0) return;
         const std::size_t start = at & mask_;
         const std::size_t first = std::min(size, buffer_.size() - start);
         std::memcpy(buffer_.data() + start, data, first);
@@ -49,6 +50,7 @@ private:
     }
 
     void copyOut(std::size_t at, void* data, std::size_t size) const {
+        if (size == 0) return;
         const std::size_t start = at & mask_;
         const std::size_t first = std::min(size, buffer_.size() - start);
         std::memcpy(data, buffer_.data() + start, first);

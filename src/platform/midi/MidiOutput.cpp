@@ -13,7 +13,7 @@ MidiOutput::MidiOutput(const std::string& clientName)
 // thread may still be reading that buffer: with the port closed first, no new cycle touches it,
 // and the wait lets a cycle already running end.
 MidiOutput::~MidiOutput() {
-    if (api_ != RtMidi::UNIX_JACK) return;
+    if (api_ != RtMidi::UNIX_JACK || systemLost()) return;
     midi_->closePort();
     std::this_thread::sleep_for(kJackCycleBound);
 }

@@ -19,6 +19,10 @@ std::unique_ptr<Midi> openMidiApi(MidiErrorTrap& trap, RtMidi::Api& chosen, Args
     quietenAudioSystemLibraries();
     std::string reasons;
     for (const RtMidi::Api api : midiApisToTry()) {
+        if (api == RtMidi::UNIX_JACK && !jackServerRunning()) {
+            reasons += "no JACK server runs\n";
+            continue;
+        }
         try {
             auto midi = std::make_unique<Midi>(api, args...);
             trap.attach(*midi);

@@ -1,0 +1,260 @@
+// What any web page the student has open could send: every key of every flow given values no web
+// application sends, and connections that misbehave. Built and run under AddressSanitizer and
+// UndefinedBehaviorSanitizer in `make test`.
+#include "core/BaseFlow.h"
+#include "core/KeyvoraFlow.h"
+#include "core/Version.h"
+#include "store/UserHelper.h"
+
+#include "support/InProcessService.h"
+#include "support/RawWsPeer.h"
+#include "support/ScopedEnvironment.h"
+#include "support/TempDatabase.h"
+
+#include <map>
+#include <stdexcept>
+
+namespace kv {
+namespace {
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+json nested(int depth) {
+    json value = 1;
+    for (int i = 0; i < depth; ++i) value = json::array({value});
+    return value;
+}
+
+// Long, huge, negative, fractional, wrong-typed, absent-like and path-like values.
+const std::vector<json>& hostileValues() {
+    static const std::vector<json> values = {
+        std::string(40'000, '9'), std::string(100'000, 'x'), "99999999999", "3000000000", "-2147483649",
+        "1abc", "", " ", "../../../etc/passwd", std::string("a\0b", 3), "Caf\u00e9 \U0001F3B9", "1e400",
+        1e308, -1e308, 2147483648LL, -2147483649LL, 18446744073709551615ULL, -1, 0, 0.5, true, false, nullptr,
+        json::array(), json::object(), json::array({1, "x", nullptr}), nested(60),
+    };
+    return values;
+}
+
+// The request keys of each flow the service has; flows without keys get the hostile envelopes.
+const std::map<int, std::vector<std::string>>& flowKeys() {
+    static const std::map<int, std::vector<std::string>> keys = {
+        {1, {}},  {2, {}},  {3, {}},  {4, {"deviceName"}}, {7, {}}, {14, {"LowestNote", "HighestNote"}},
+        {17, {}}, {21, {}}, {22, {}}, {23, {"speakerPc", "virtualPianoSoundVolume"}},
+        {27, {}}, {28, {}}, {29, {}}, {31, {}}, {45, {"token"}}, {46, {}}, {47, {}}, {48, {}},
+        {49, {"songID"}},
+        {50, {"seconds", "songID", "rednote", "predict", "tempo", "startMeasure", "startTick", "endMeasure", "endTick"}},
+        {51, {"songID", "tempo"}}, {52, {}}, {53, {}}, {60, {"leds"}},
+    };
+    return keys;
+}
+
+// A flow that fails as no flow should: what reaches the browser is an envelope, not its text.
+class ThrowingFlow : public BaseFlow {
+public:
+    nlohmann::json processData(const nlohmann::json&, const std::string&, const BaseRequestJSONObject&) override {
+        throw std::out_of_range("stod");
+    }
+};
+
+class HostileRequestTest : public test::InProcessService {
+protected:
+    void SetUp() override {
+        test::InProcessService::SetUp();
+        flows_.add<ThrowingFlow>(8);
+    }
+    void TearDown() override {
+        client_.reset();
+        test::InProcessService::TearDown();
+        KeyvoraFlow::shared().APP_STATE = KeyvoraFlow::kIdle;
+    }
+
+    std::uint16_t start() {
+        const auto port = startService();
+        client_ = std::make_unique<test::WsClient>(port);
+        return port;
+    }
+
+    // The answer to one request: an envelope with the request's method and correlation id.
+    json envelope(json text) {
+        static int sent = 0;
+        const std::string functionId = "h" + std::to_string(++sent);
+        text["functionId"] = functionId;
+        client_->sendText(text.dump());
+        const auto answer = client_->receive(10s);
+        if (!answer) {
+            ADD_FAILURE() << "no answer to " << text.dump().substr(0, 200);
+            return {};
+        }
+        const json parsed = json::parse(*answer, nullptr, false);
+        EXPECT_TRUE(parsed.is_object()) << answer->substr(0, 200) << " for " << text.dump().substr(0, 200);
+        EXPECT_EQ(parsed.value("functionId", ""), functionId) << text.dump().substr(0, 200);
+        EXPECT_EQ(parsed.value("methodName", -1), text["methodName"]);
+        EXPECT_TRUE(parsed.contains("data")) << answer->substr(0, 200);
+        return parsed.value("data", json());
+    }
+
+    json data(int methodName, json requestData, const std::string& clientID = "5") {
+        return envelope({{"methodName", methodName}, {"clientID", clientID}, {"data", std::move(requestData)}});
+    }
+
+    test::ScopedEnvironment noAudio_{"KVPLUGIN_AUDIO_API", "null"};
+    test::TempDatabase database_;
+    std::unique_ptr<test::WsClient> client_;
+};
+
+TEST_F(HostileRequestTest, EveryKeyOfEveryFlowIsAnsweredWithAnEnvelope) {
+    start();
+    for (const auto& [method, keys] : flowKeys()) {
+        for (const auto& key : keys) {
+            for (const json& value : hostileValues()) data(method, {{key, value}});
+        }
+    }
+    for (const json& value : hostileValues()) {
+        data(14, {{"LowestNote", {{"pitch", value}, {"octave", value}}}, {"HighestNote", {{"pitch", value}, {"octave", value}}}});
+        data(60, {{"leds", json::array({{{"note", value}, {"staff", value}}, value})}});
+        for (const int method : {2, 23, 49, 50, 51}) {
+            envelope({{"methodName", method}, {"clientID", value}, {"token", value},
+                      {"data", {{"songID", 7}, {"seconds", 1}, {"rednote", 0}, {"tempo", 100}}}});
+        }
+        json everyField = {{"methodName", 1}};
+        for (const char* field : {"clientSecret", "token", "isStudentMode", "installationId", "expiredDate", "encoding",
+                                  "requestDate", "localRequestDate", "timezoneOffset", "noEncryption", "lang", "version"}) {
+            everyField[field] = value;
+        }
+        envelope(everyField);
+    }
+    KeyvoraFlow::shared().APP_STATE = KeyvoraFlow::kSongPlaying;  // the latency flow answers at once
+    data(15, {{"x", 1}});
+    data(54, json::object());
+    EXPECT_EQ(data(1, json::object()).value("pluginVersion", ""), getVersion());
+}
+
+TEST_F(HostileRequestTest, LongIdsFindCreateAndDeleteNothing) {
+    start();
+    const std::string longId(40'000, '9');
+    EXPECT_EQ(data(49, {{"songID", 1}}, longId), json::array());
+    EXPECT_EQ(data(49, {{"songID", longId}}), json::array());
+    EXPECT_EQ(data(2, json::object(), longId), json({{"message", "insert User is fail"}, {"code", -1}}));
+    EXPECT_EQ(data(23, {{"speakerPc", 1}}, longId), json({{"code", -1}, {"message", "insert User is fail"}}));
+    for (const json& clear : {json({{"songID", longId}, {"tempo", 100}}), json({{"songID", 1}, {"tempo", longId}}),
+                              json({{"songID", std::string(400, '7')}, {"tempo", std::string(400, '7')}})}) {
+        EXPECT_EQ(data(51, clear), json({{"code", -1}, {"message", "Reset practice minutes fail"}})) << clear.dump().size();
+    }
+}
+
+TEST_F(HostileRequestTest, IdsBeyondThirtyTwoBitsTouchNoOtherUser) {
+    User existing;
+    existing.Id = 2147483647;
+    existing.token = "mine";
+    existing.speakerPcVelocity = 40;
+    ASSERT_TRUE(UserHelper::insertUser(existing));
+    start();
+    for (const char* id : {"99999999999", "2147483648", "-2147483649"}) {
+        EXPECT_EQ(data(2, json::object(), id)["code"], -1) << id;
+        EXPECT_EQ(data(23, {{"virtualPianoSoundVolume", 90}}, id)["code"], -1) << id;
+    }
+    EXPECT_EQ(UserHelper::getUserByID("2147483647")->speakerPcVelocity, 40);
+    EXPECT_EQ(UserHelper::getUserByID("2147483647")->token, "mine");
+
+    EXPECT_EQ(data(50, {{"songID", 3}, {"seconds", 10}, {"rednote", 0}}, "3000000000")["code"], 0);
+    EXPECT_EQ(data(49, {{"songID", 3}}, "3000000000"), json::array()) << "read as no user";
+    EXPECT_EQ(data(51, {{"songID", 3}, {"tempo", 100}}, "3000000000")["code"], -1);
+}
+
+TEST_F(HostileRequestTest, AFailingFlowIsAnsweredWithAnEnvelopeNotItsText) {
+    start();
+    const json answer = envelope({{"methodName", 8}});
+    EXPECT_EQ(answer, json({{"code", -1}, {"message", "ERROR OCCURED WHEN PROCESSING"}}));
+    client_->sendText(R"({"methodName":1,"data":[1]})");
+    EXPECT_EQ(client_->receive(), "\"data\" is not a JSON object") << "the receive path's own refusal";
+}
+
+TEST_F(HostileRequestTest, AHalfClosedPeerGetsEveryAnswerIntact) {
+    const auto port = start();
+    test::RawWsPeer peer(port);
+    ASSERT_TRUE(peer.upgraded());
+    constexpr int kRequests = 3000;
+    for (int i = 0; i < kRequests; ++i) {
+        ASSERT_TRUE(peer.sendText(R"({"methodName":1,"functionId":"p)" + std::to_string(i) + "\"}"));
+    }
+    peer.shutdownSending();
+    bool malformed = false;
+    const auto texts = peer.receiveAll(3s, malformed);
+    EXPECT_FALSE(malformed) << "bytes that are no frame reached the peer";
+    ASSERT_EQ(texts.size(), static_cast<std::size_t>(kRequests));
+    for (int i = 0; i < kRequests; ++i) {
+        const json answer = json::parse(texts[static_cast<std::size_t>(i)], nullptr, false);
+        ASSERT_TRUE(answer.is_object()) << texts[static_cast<std::size_t>(i)].substr(0, 100);
+        EXPECT_EQ(answer["functionId"], "p" + std::to_string(i));
+    }
+}
+
+// The peer holds the client token: its connection's end frees it, which the test sees without
+// reading a byte of what the service sent.
+void holdToken(test::RawWsPeer& peer) {
+    ASSERT_TRUE(peer.sendText(R"({"methodName":45,"data":{"token":"hog"}})"));
+    for (int wait = 0; wait < 500 && KeyvoraFlow::shared().token.get() != "hog"; ++wait) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(KeyvoraFlow::shared().token.get(), "hog");
+}
+
+bool droppedWithin(std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (KeyvoraFlow::shared().token.get() == "hog" && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(10ms);
+    }
+    return KeyvoraFlow::shared().token.get().empty();
+}
+
+bool budgetEmpties(const OutgoingBudget& budget) {
+    for (int wait = 0; wait < 500 && budget.used() > 0; ++wait) std::this_thread::sleep_for(10ms);
+    return budget.used() == 0;
+}
+
+// Pings whose answers are never read: far more than the sockets' buffers hold.
+void floodWithoutReading(test::RawWsPeer& peer, int requests) {
+    for (int i = 0; i < requests; ++i) {
+        if (!peer.sendText(R"({"methodName":1,"functionId":"never read"})")) return;
+    }
+}
+
+TEST_F(HostileRequestTest, APeerThatNeverReadsIsDroppedAtItsCap) {
+    limits_.maxQueuedBytes = 256 * 1024;
+    const auto port = start();
+    test::RawWsPeer peer(port, 4096);
+    ASSERT_TRUE(peer.upgraded());
+    holdToken(peer);
+    floodWithoutReading(peer, 60'000);
+    EXPECT_TRUE(droppedWithin(10s));
+    EXPECT_TRUE(budgetEmpties(*limits_.budget)) << "its queue went with it";
+    EXPECT_TRUE(peer.closedByService(5s));
+    EXPECT_EQ(data(1, json::object()).value("pluginVersion", ""), getVersion()) << "others are served";
+}
+
+TEST_F(HostileRequestTest, PeersThatNeverReadAreDroppedAtTheServicesTotal) {
+    limits_.budget = std::make_shared<OutgoingBudget>(512 * 1024);
+    const auto port = start();
+    test::RawWsPeer peer(port, 4096);
+    ASSERT_TRUE(peer.upgraded());
+    holdToken(peer);
+    floodWithoutReading(peer, 60'000);
+    EXPECT_TRUE(droppedWithin(10s));
+    EXPECT_TRUE(budgetEmpties(*limits_.budget));
+    EXPECT_EQ(data(1, json::object()).value("pluginVersion", ""), getVersion());
+}
+
+TEST_F(HostileRequestTest, APeerThatStopsReadingIsDroppedWhenItsWriteMakesNoProgress) {
+    limits_.writeTimeout = 500ms;
+    const auto port = start();
+    test::RawWsPeer peer(port, 4096);
+    ASSERT_TRUE(peer.upgraded());
+    holdToken(peer);
+    floodWithoutReading(peer, 30'000);  // well under its cap, but more than the sockets hold
+    EXPECT_TRUE(droppedWithin(10s));
+    EXPECT_TRUE(budgetEmpties(*limits_.budget));
+    EXPECT_TRUE(peer.closedByService(5s));
+}
+
+}  // namespace
+}  // namespace kv
