@@ -1,6 +1,6 @@
 // Fills the practice-minute table with <rows> recent segments, one per (user, song) pair of
 // 100 users: kv_seed_practice <database file> <rows>
-#include "core/DateText.h"
+#include "base/DateText.h"
 #include "store/Database.h"
 
 #include <SQLiteCpp/Statement.h>

@@ -1,4 +1,4 @@
-#include "core/DateText.h"
+#include "base/DateText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
+#include "base/JsonReading.h"
+#include "base/JsonText.h"
 #include "core/BaseRequestJSONObject.h"
 #include "core/BaseResponseJSONObject.h"
-#include "core/JsonReading.h"
-#include "core/JsonText.h"
 #include "core/KeyvoraFlow.h"
 
 #include <gtest/gtest.h>

@@ -12,7 +12,7 @@ using nlohmann::json;
 
 std::optional<LedPortMatch> match(const std::vector<std::string>& names, const std::string& rawName) {
     std::vector<MidiPortInfo> ports;
-    for (unsigned i = 0; i < names.size(); ++i) ports.push_back({i + 10, names[i]});
+    for (unsigned i = 0; i < names.size(); ++i) ports.push_back({i + 10, names[i], names[i]});
     return matchLedPort(ports, rawName);
 }
 
@@ -36,6 +36,17 @@ TEST(LedPortMatch, APrefixNeedsFourCharactersAndTheFirstLongestWins) {
     EXPECT_EQ(chosen->description, "tien to 8 ky tu");
     EXPECT_FALSE(match({}, "Digital Keys"));
     EXPECT_FALSE(match({""}, "Digital Keys"));
+}
+
+TEST(LedPortMatch, AlikeKeyboardsPairByTheirRankAmongPortsOfOneName) {
+    // Two keyboards of one model under JACK: each of their clients numbered by the server.
+    const std::vector<MidiPortInfo> outputs = {{4, "Keys-01:Keys", "Keys:Keys"}, {6, "Keys-03:Keys", "Keys:Keys"}};
+    auto chosen = matchLedPort(outputs, "Keys-02:Keys", {"Keys:Keys", 1, 2});
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->rawName, "Keys-03:Keys") << "the second input pairs with the second output";
+    EXPECT_EQ(chosen->description, "cung ten thu 2");
+    EXPECT_EQ(matchLedPort(outputs, "Keys:Keys", {"Keys:Keys", 0, 2})->rawName, "Keys-01:Keys");
+    EXPECT_EQ(matchLedPort(outputs, "Keys-02:Keys")->rawName, "Keys-01:Keys") << "alone, by prefix";
 }
 
 TEST(LedSysEx, MessagesCarryTheKeyAndColourTimesSixteenPlusState) {

@@ -1,9 +1,9 @@
 #include "core/KeyvoraFlow.h"
 #include "leds/KVLedScheduler.h"
 #include "midi/MidiManagerHandler.h"
+#include "platform/audio/HostClock.h"
 #include "playback/PlaySongLogic.h"
 #include "playback/SharedAudio.h"
-#include "platform/audio/HostClock.h"
 #include "store/DeviceHelper.h"
 
 #include "support/InProcessService.h"

@@ -1,5 +1,5 @@
+#include "base/DateText.h"
 #include "core/BaseRequestJSONObject.h"
-#include "core/DateText.h"
 #include "core/KeyvoraFlow.h"
 #include "store/PracticeMinutes.h"
 #include "store/RecordTable.h"

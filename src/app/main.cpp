@@ -1,6 +1,6 @@
 #include "app/AllFlows.h"
-#include "app/Log.h"
-#include "app/StoreRoot.h"
+#include "base/Log.h"
+#include "base/StoreRoot.h"
 #include "core/CertManager.h"
 #include "core/RequestDispatcher.h"
 #include "core/SocketService.h"

@@ -1,7 +1,7 @@
 #include "core/BaseRequestJSONObject.h"
 
-#include "core/JsonReading.h"
-#include "core/JsonText.h"
+#include "base/JsonReading.h"
+#include "base/JsonText.h"
 #include "core/KeyvoraFlow.h"
 
 #include <stdexcept>

@@ -1,7 +1,7 @@
 #include "core/BaseResponseJSONObject.h"
 
-#include "core/DateText.h"
-#include "core/JsonText.h"
+#include "base/DateText.h"
+#include "base/JsonText.h"
 #include "core/KeyvoraFlow.h"
 
 namespace kv {

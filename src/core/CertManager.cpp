@@ -1,7 +1,7 @@
 #include "core/CertManager.h"
 
-#include "app/Console.h"
-#include "core/JsonText.h"
+#include "base/Console.h"
+#include "base/JsonText.h"
 #include "kvplugin/BuildInfo.h"
 #include "platform/crypto/Pkcs12Identity.h"
 #include "platform/crypto/RandomUuid.h"

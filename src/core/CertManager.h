@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/DateText.h"
-#include "core/Notification.h"
+#include "base/DateText.h"
+#include "base/Notification.h"
 #include "platform/dispatch/RepeatingTimer.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/http/HttpClient.h"

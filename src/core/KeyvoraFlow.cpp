@@ -1,6 +1,6 @@
 #include "core/KeyvoraFlow.h"
 
-#include "core/DateText.h"
+#include "base/DateText.h"
 
 namespace kv {
 

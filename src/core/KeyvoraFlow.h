@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/AtomicDate.h"
-#include "core/Synchronized.h"
+#include "base/AtomicDate.h"
+#include "base/Synchronized.h"
 #include "midi/model/MidiDevice.h"
 #include "midi/model/MidiEventList.h"
 #include "store/User.h"

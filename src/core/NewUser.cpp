@@ -1,7 +1,7 @@
 #include "core/NewUser.h"
 
+#include "base/DateText.h"
 #include "base/IdText.h"
-#include "core/DateText.h"
 
 namespace kv {
 

@@ -1,6 +1,6 @@
 #include "core/RequestDispatcher.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "core/BaseResponseJSONObject.h"
 #include "core/KeyvoraFlow.h"
 #include "platform/net/WebSocketConnection.h"

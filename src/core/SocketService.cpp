@@ -1,16 +1,15 @@
 #include "core/SocketService.h"
 
-#include "app/Console.h"
-#include "app/Log.h"
+#include "base/Console.h"
+#include "base/Log.h"
 #include "core/CertManager.h"
 #include "core/KeyvoraFlow.h"
 #include "core/RequestDispatcher.h"
 #include "platform/crypto/Pkcs12Identity.h"
+#include "platform/crypto/TlsServerContext.h"
 #include "platform/dispatch/DelayedWork.h"
 #include "platform/net/WebSocketServer.h"
 #include "store/File.h"
-
-#include <openssl/ssl.h>
 
 namespace kv {
 
@@ -92,22 +91,8 @@ std::shared_ptr<boost::asio::ssl::context> SocketService::loadSSLCertificatesFro
         consoleLine("Error while importing pkcs12 [" + std::to_string(*status) + "]");
         return nullptr;
     }
-    const auto& identity = std::get<Pkcs12Identity>(imported);
-    auto tls = std::make_shared<boost::asio::ssl::context>(boost::asio::ssl::context::tls_server);
-    tls->set_options(boost::asio::ssl::context::default_workarounds |
-                     boost::asio::ssl::context::no_sslv2 | boost::asio::ssl::context::no_sslv3 |
-                     boost::asio::ssl::context::no_tlsv1 | boost::asio::ssl::context::no_tlsv1_1);
-    SSL_CTX* handle = tls->native_handle();
-    bool loaded = SSL_CTX_use_certificate(handle, identity.certificate()) == 1 &&
-                  SSL_CTX_use_PrivateKey(handle, identity.key()) == 1 &&
-                  SSL_CTX_check_private_key(handle) == 1;
-    for (int i = 0; loaded && identity.chain() && i < sk_X509_num(identity.chain()); ++i) {
-        loaded = SSL_CTX_add1_chain_cert(handle, sk_X509_value(identity.chain(), i)) == 1;
-    }
-    if (!loaded) {
-        consoleLine("[SocketService] the PKCS#12 identity cannot serve TLS");
-        return nullptr;
-    }
+    auto tls = makeTlsServerContext(std::get<Pkcs12Identity>(imported));
+    if (!tls) consoleLine("[SocketService] the PKCS#12 identity cannot serve TLS");
     return tls;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Notification.h"
+#include "base/Notification.h"
 #include "platform/net/WebSocketLimits.h"
 #include "platform/net/WebSocketServerDelegate.h"
 

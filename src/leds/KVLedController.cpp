@@ -1,7 +1,7 @@
 #include "leds/KVLedController.h"
 
-#include "app/Console.h"
-#include "app/TextFormat.h"
+#include "base/Console.h"
+#include "base/TextFormat.h"
 #include "leds/LedSysEx.h"
 #include "platform/midi/MidiError.h"
 

@@ -1,8 +1,8 @@
 #include "leds/KVLedScheduler.h"
 
-#include "app/Console.h"
-#include "app/TextFormat.h"
-#include "core/JsonReading.h"
+#include "base/Console.h"
+#include "base/JsonReading.h"
+#include "base/TextFormat.h"
 #include "leds/KVLedController.h"
 #include "platform/dispatch/ThreadPriority.h"
 

@@ -1,6 +1,6 @@
 #include "leds/LedPortMatch.h"
 
-#include "app/TextFormat.h"
+#include "base/TextFormat.h"
 
 #include <cctype>
 

@@ -1,6 +1,6 @@
 #include "playback/CountOff.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "playback/SongObject.h"
 
 #include <array>

@@ -1,7 +1,7 @@
 #include "playback/Metronome.h"
 
-#include "app/Console.h"
-#include "app/TextFormat.h"
+#include "base/Console.h"
+#include "base/TextFormat.h"
 #include "platform/audio/HostClock.h"
 #include "platform/audio/SoundFile.h"
 #include "platform/desktop/Resources.h"

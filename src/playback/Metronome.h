@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/DateText.h"
-#include "core/Synchronized.h"
+#include "base/DateText.h"
+#include "base/Synchronized.h"
 #include "platform/audio/AudioBuffer.h"
 #include "platform/audio/AudioEngine.h"
 #include "platform/audio/MixerNode.h"

@@ -1,6 +1,6 @@
 #include "playback/PlayMidiMessage.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "playback/SharedAudio.h"
 #include "playback/SongObject.h"
 

@@ -1,6 +1,6 @@
 #include "playback/PrepareSongData.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "base/Numbers.h"
 #include "playback/CountOff.h"
 #include "playback/SongObject.h"

@@ -1,6 +1,6 @@
 #include "playback/SharedAudio.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "platform/audio/AudioOutputKeeper.h"
 
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "playback/SongObject.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 namespace kv {
 

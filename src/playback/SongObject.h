@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/AtomicDate.h"
-#include "core/Synchronized.h"
+#include "base/AtomicDate.h"
+#include "base/Synchronized.h"
 #include "playback/KeyvoraAudio.h"
 #include "playback/MidiPlayList.h"
 #include "playback/PlayMidiMessage.h"

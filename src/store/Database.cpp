@@ -1,6 +1,6 @@
 #include "store/Database.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "store/Device.h"
 #include "store/Exercise.h"
 #include "store/Installation.h"

@@ -1,6 +1,6 @@
 #include "store/ExerciseHelper.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "store/RecordTable.h"
 
 namespace kv {

@@ -1,8 +1,8 @@
 #include "store/File.h"
 
-#include "app/Console.h"
-#include "app/Log.h"
-#include "app/StoreRoot.h"
+#include "base/Console.h"
+#include "base/Log.h"
+#include "base/StoreRoot.h"
 
 #include <fcntl.h>
 #include <unistd.h>

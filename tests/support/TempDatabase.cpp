@@ -1,6 +1,6 @@
 #include "support/TempDatabase.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "store/Database.h"
 
 #include <fstream>

@@ -1,7 +1,7 @@
 #include "core/flows/GetPluginInformationFlow.h"
 
-#include "app/Console.h"
-#include "core/DateText.h"
+#include "base/Console.h"
+#include "base/DateText.h"
 #include "core/Version.h"
 #include "platform/crypto/RandomUuid.h"
 #include "store/InstallationHelper.h"

@@ -1,6 +1,6 @@
 #include "core/flows/SaveTokenFlow.h"
 
-#include "core/JsonReading.h"
+#include "base/JsonReading.h"
 #include "core/KeyvoraFlow.h"
 
 namespace kv {

@@ -1,6 +1,6 @@
 #include "core/flows/StartUserSessionFlow.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "core/KeyvoraFlow.h"
 #include "core/NewUser.h"
 #include "midi/model/WhiteNoteConverter.h"

@@ -1,6 +1,6 @@
 #include "leds/flows/SetLedFlow.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "leds/KVLedScheduler.h"
 
 namespace kv {

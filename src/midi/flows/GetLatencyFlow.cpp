@@ -1,6 +1,6 @@
 #include "midi/flows/GetLatencyFlow.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "core/KeyvoraFlow.h"
 #include "playback/SongObject.h"
 

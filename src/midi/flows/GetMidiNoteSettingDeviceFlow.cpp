@@ -1,6 +1,6 @@
 #include "midi/flows/GetMidiNoteSettingDeviceFlow.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "core/KeyvoraFlow.h"
 
 namespace kv {

@@ -1,8 +1,8 @@
 #include "midi/flows/SaveMidiDeviceKeySettingFlow.h"
 
-#include "app/Log.h"
-#include "core/DateText.h"
-#include "core/JsonReading.h"
+#include "base/DateText.h"
+#include "base/JsonReading.h"
+#include "base/Log.h"
 #include "core/KeyvoraFlow.h"
 #include "midi/model/Note.h"
 #include "midi/model/WhiteNoteConverter.h"

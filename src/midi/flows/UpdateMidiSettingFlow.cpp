@@ -1,7 +1,7 @@
 #include "midi/flows/UpdateMidiSettingFlow.h"
 
-#include "app/Log.h"
-#include "core/JsonReading.h"
+#include "base/JsonReading.h"
+#include "base/Log.h"
 #include "core/KeyvoraFlow.h"
 #include "core/NewUser.h"
 #include "store/UserHelper.h"

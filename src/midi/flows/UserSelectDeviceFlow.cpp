@@ -1,7 +1,7 @@
 #include "midi/flows/UserSelectDeviceFlow.h"
 
-#include "app/Log.h"
-#include "core/JsonReading.h"
+#include "base/JsonReading.h"
+#include "base/Log.h"
 #include "core/KeyvoraFlow.h"
 #include "midi/MidiManagerHandler.h"
 #include "platform/midi/MidiError.h"

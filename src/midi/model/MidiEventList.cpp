@@ -1,6 +1,6 @@
 #include "midi/model/MidiEventList.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 namespace kv {
 

@@ -1,7 +1,7 @@
 #include "store/flows/ClearPracticeMinutesFlowBySongID.h"
 
-#include "app/Log.h"
-#include "core/JsonReading.h"
+#include "base/JsonReading.h"
+#include "base/Log.h"
 #include "store/PracticeMinutesHelper.h"
 #include "store/flows/OlderWebApplication.h"
 

@@ -1,8 +1,8 @@
 #include "store/flows/SavePracticeMinutesFlow.h"
 
-#include "app/Log.h"
-#include "core/DateText.h"
-#include "core/JsonReading.h"
+#include "base/DateText.h"
+#include "base/JsonReading.h"
+#include "base/Log.h"
 #include "store/PracticeMinutesHelper.h"
 
 namespace kv {

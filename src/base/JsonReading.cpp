@@ -1,4 +1,4 @@
-#include "core/JsonReading.h"
+#include "base/JsonReading.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "core/JsonText.h"
+#include "base/JsonText.h"
 
 #include <stdexcept>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/DateText.h"
+#include "base/DateText.h"
 
 #include <atomic>
 #include <cstdint>

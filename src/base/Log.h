@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <source_location>
 #include <string>
@@ -12,7 +13,10 @@ namespace kv {
 enum LogLevel : int { kLogAppState = 1, kLogDebug = 2, kLogInfo = 3, kLogError = 4 };
 
 // The rotating file log: logfile-0.log is written, logfile-1.log … the older files. Every line is
-// echoed to the console. Writes and rotations are serialized, so lines never interleave.
+// echoed to the console. Writes and rotations are serialized, so lines never interleave. The
+// current file stays open between lines, and each line reaches it before the call returns.
+// The one process-wide object the service does not own: it has no thread, and lines may come
+// until the process ends.
 class Log {
 public:
     static Log& shared();
@@ -30,14 +34,16 @@ public:
     static std::string getDateString();
 
 private:
-    void cleanup();
-    void renameAtIndex(int index);
+    bool openCurrent();
+    void rotate();
 
     int maxFileCount_;
     std::filesystem::path directory_;
     std::string logFileName_ = "logfile";
     std::uint64_t maxFileSize_;  // KiB
     std::mutex mutex_;
+    std::ofstream file_;      // logfile-0.log while open
+    std::uint64_t size_ = 0;  // its bytes
 };
 
 // Writes "<function>[line:<n>] <message>" to the shared log, the caller's convention.

@@ -1,4 +1,4 @@
-#include "app/StoreRoot.h"
+#include "base/StoreRoot.h"
 
 #include "kvplugin/BuildInfo.h"
 #include "platform/desktop/DataDirectories.h"

@@ -1,10 +1,9 @@
-#include "app/Log.h"
+#include "base/Log.h"
 
-#include "app/Console.h"
-#include "app/StoreRoot.h"
+#include "base/Console.h"
+#include "base/StoreRoot.h"
 
 #include <ctime>
-#include <fstream>
 #include <iomanip>
 #include <locale>
 #include <sstream>
@@ -89,30 +88,39 @@ std::string Log::getDateString() {
 
 void Log::writeText(std::string_view text, int level) {
     std::lock_guard lock(mutex_);
-    const fs::path path = getCurrentPathAtIndex(0);
-    std::ofstream file(path, std::ios::binary | std::ios::app);
-    if (!file) return;
+    if (!file_.is_open() && !openCurrent()) return;
     std::string line = "[" + getDateString() + "]: " + getLogLevelString(level);
     line.append(text);
-    file << line << '\n';
-    file.close();
+    line.push_back('\n');
+    file_.write(line.data(), static_cast<std::streamsize>(line.size()));
+    file_.flush();
+    size_ += line.size();
+    line.pop_back();
     consoleLine(line);
-    cleanup();
+    if (size_ > 0 && size_ >= maxFileSize_ * 1024 && maxFileCount_ >= 1) rotate();
 }
 
-void Log::cleanup() {
+bool Log::openCurrent() {
+    const fs::path path = getCurrentPathAtIndex(0);
+    file_.open(path, std::ios::binary | std::ios::app);
+    if (!file_) return false;
     std::error_code error;
-    const auto size = fs::file_size(getCurrentPathAtIndex(0), error);
-    if (error || size == 0 || size < maxFileSize_ * 1024 || maxFileCount_ < 1) return;
-    renameAtIndex(0);
+    size_ = fs::file_size(path, error);
+    if (error) size_ = 0;
+    return true;
+}
+
+// Shifts each file one index up (logfile-0 to -1, …) as far as they run without a gap, and
+// drops the one past the kept count; the next line starts logfile-0.log anew.
+void Log::rotate() {
+    file_.close();
+    std::error_code error;
+    int last = 0;
+    while (last < maxFileCount_ && fs::exists(getCurrentPathAtIndex(last + 1), error)) ++last;
+    for (int index = last; index >= 0; --index) {
+        fs::rename(getCurrentPathAtIndex(index), getCurrentPathAtIndex(index + 1), error);
+    }
     fs::remove(getCurrentPathAtIndex(maxFileCount_), error);
-}
-
-void Log::renameAtIndex(int index) {
-    std::error_code error;
-    const fs::path next = getCurrentPathAtIndex(index + 1);
-    if (fs::exists(next, error)) renameAtIndex(index + 1);
-    fs::rename(getCurrentPathAtIndex(index), next, error);
 }
 
 void logText(int level, std::string_view message, std::source_location caller) {
