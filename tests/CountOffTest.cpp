@@ -73,11 +73,6 @@ protected:
         }
         SongObject::shared().countOffSoundCollection.set(sounds);
     }
-    ~PrepareCountOffTest() override {
-        auto& song = SongObject::shared();
-        song.countOffSoundCollection.set({});
-        song.playCountOffList.set({});
-    }
 
     std::vector<std::string> planned() {
         std::vector<std::string> names;
@@ -87,6 +82,7 @@ protected:
 
     AudioEngine engine_;
     std::map<const KeyvoraAudio*, std::string> named_;
+    SharedObject<SongObject> song_;  // after the engine: its sounds go first
 };
 
 TEST_F(PrepareCountOffTest, ThePluginPlansFourFourFromTheTicksTable) {

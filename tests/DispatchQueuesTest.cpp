@@ -1,4 +1,4 @@
-#include "platform/dispatch/MainLoop.h"
+#include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/RepeatingTimer.h"
 #include "platform/dispatch/SerialQueue.h"
 
@@ -15,25 +15,27 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(MainLoop, WorkPostedFromOtherThreadsRunsOnTheMainThreadInDelayOrder) {
-    MainLoop loop;
+TEST(MainQueue, WorkPostedFromOtherThreadsRunsThereInDelayOrder) {
+    MainQueue queue;
     std::vector<int> order;
     std::atomic<bool> allOnMain{true};
+    std::promise<void> done;
     std::thread poster([&] {
-        loop.postAfter(60ms, [&] {
+        queue.asyncAfter(60ms, [&] {
             order.push_back(3);
-            loop.stop();
+            done.set_value();
         });
-        loop.postAfter(20ms, [&] { order.push_back(2); });
-        loop.post([&] {
-            allOnMain = allOnMain && loop.isMainThread();
+        queue.asyncAfter(20ms, [&] { order.push_back(2); });
+        queue.async([&] {
+            allOnMain = allOnMain && MainQueue::isCurrentThread();
             order.push_back(1);
         });
     });
-    loop.run();
+    done.get_future().wait();
     poster.join();
     EXPECT_TRUE(allOnMain);
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_FALSE(MainQueue::isCurrentThread());
+    EXPECT_EQ(queue.sync([&] { return order; }), (std::vector<int>{1, 2, 3}));
 }
 
 TEST(SerialQueue, RunsWorkInOrderOnItsOwnThread) {

@@ -67,12 +67,7 @@ TEST(JsonText, InvalidIsNothingAndDeepNestingThrows) {
 
 class EnvelopeTest : public ::testing::Test {
 protected:
-    void TearDown() override {
-        auto& session = KeyvoraFlow::shared();
-        session.APP_STATE = 0;
-        session.isStopMusic = true;
-        session.webVersion.set("");
-    }
+    SharedObject<KeyvoraFlow> session_;
 };
 
 TEST_F(EnvelopeTest, RequestFieldsFollowTheReadingRules) {

@@ -2,8 +2,12 @@
 // application sends, and connections that misbehave. Built and run under AddressSanitizer and
 // UndefinedBehaviorSanitizer in `make test`.
 #include "core/BaseFlow.h"
+#include "core/FlowTable.h"
 #include "core/KeyvoraFlow.h"
+#include "core/RequestDispatcher.h"
 #include "core/Version.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/net/WebSocketConnection.h"
 #include "store/UserHelper.h"
 
 #include "support/InProcessService.h"
@@ -50,24 +54,11 @@ const std::map<int, std::vector<std::string>>& flowKeys() {
     return keys;
 }
 
-// A flow that fails as no flow should: what reaches the browser is an envelope, not its text.
-class ThrowingFlow : public BaseFlow {
-public:
-    nlohmann::json processData(const nlohmann::json&, const std::string&, const BaseRequestJSONObject&) override {
-        throw std::out_of_range("stod");
-    }
-};
-
 class HostileRequestTest : public test::InProcessService {
 protected:
-    void SetUp() override {
-        test::InProcessService::SetUp();
-        flows_.add<ThrowingFlow>(8);
-    }
     void TearDown() override {
         client_.reset();
         test::InProcessService::TearDown();
-        KeyvoraFlow::shared().APP_STATE = KeyvoraFlow::kIdle;
     }
 
     std::uint16_t start() {
@@ -100,7 +91,6 @@ protected:
     }
 
     test::ScopedEnvironment noAudio_{"KVPLUGIN_AUDIO_API", "null"};
-    test::TempDatabase database_;
     std::unique_ptr<test::WsClient> client_;
 };
 
@@ -149,8 +139,8 @@ TEST_F(HostileRequestTest, IdsBeyondThirtyTwoBitsTouchNoOtherUser) {
     existing.Id = 2147483647;
     existing.token = "mine";
     existing.speakerPcVelocity = 40;
-    ASSERT_TRUE(UserHelper::insertUser(existing));
     start();
+    ASSERT_TRUE(UserHelper::insertUser(existing));
     for (const char* id : {"99999999999", "2147483648", "-2147483649"}) {
         EXPECT_EQ(data(2, json::object(), id)["code"], -1) << id;
         EXPECT_EQ(data(23, {{"virtualPianoSoundVolume", 90}}, id)["code"], -1) << id;
@@ -161,14 +151,6 @@ TEST_F(HostileRequestTest, IdsBeyondThirtyTwoBitsTouchNoOtherUser) {
     EXPECT_EQ(data(50, {{"songID", 3}, {"seconds", 10}, {"rednote", 0}}, "3000000000")["code"], 0);
     EXPECT_EQ(data(49, {{"songID", 3}}, "3000000000"), json::array()) << "read as no user";
     EXPECT_EQ(data(51, {{"songID", 3}, {"tempo", 100}}, "3000000000")["code"], -1);
-}
-
-TEST_F(HostileRequestTest, AFailingFlowIsAnsweredWithAnEnvelopeNotItsText) {
-    start();
-    const json answer = envelope({{"methodName", 8}});
-    EXPECT_EQ(answer, json({{"code", -1}, {"message", "ERROR OCCURED WHEN PROCESSING"}}));
-    client_->sendText(R"({"methodName":1,"data":[1]})");
-    EXPECT_EQ(client_->receive(), "\"data\" is not a JSON object") << "the receive path's own refusal";
 }
 
 TEST_F(HostileRequestTest, AHalfClosedPeerGetsEveryAnswerIntact) {
@@ -189,6 +171,41 @@ TEST_F(HostileRequestTest, AHalfClosedPeerGetsEveryAnswerIntact) {
         ASSERT_TRUE(answer.is_object()) << texts[static_cast<std::size_t>(i)].substr(0, 100);
         EXPECT_EQ(answer["functionId"], "p" + std::to_string(i));
     }
+}
+
+// A flow that fails as no flow should: what reaches the browser is an envelope, not its text.
+class ThrowingFlow : public BaseFlow {
+public:
+    nlohmann::json processData(const nlohmann::json&, const std::string&, const BaseRequestJSONObject&) override {
+        throw std::out_of_range("stod");
+    }
+};
+
+// What the dispatcher sends back, without a network.
+class RecordingConnection : public WebSocketConnection {
+public:
+    void send(std::string text) override { sent.push_back(std::move(text)); }
+    void close() override {}
+    std::uint16_t localPort() const override { return 0; }
+    std::vector<std::string> sent;
+};
+
+TEST(RequestDispatcher, AFailingFlowIsAnsweredWithAnEnvelopeNotItsText) {
+    SharedObject<KeyvoraFlow> session;
+    FlowTable flows;
+    flows.add<ThrowingFlow>(8);
+    RequestDispatcher dispatcher(flows);
+    MainQueue mainQueue;
+    auto connection = std::make_shared<RecordingConnection>();
+    mainQueue.sync([&] {
+        dispatcher.receive(connection, {R"({"methodName":8,"functionId":"f"})", true});
+        dispatcher.receive(connection, {R"({"methodName":1,"data":[1]})", true});
+    });
+    ASSERT_EQ(connection->sent.size(), 2u);
+    const json answer = json::parse(connection->sent[0]);
+    EXPECT_EQ(answer["functionId"], "f");
+    EXPECT_EQ(answer["data"], json({{"code", -1}, {"message", "ERROR OCCURED WHEN PROCESSING"}}));
+    EXPECT_EQ(connection->sent[1], "\"data\" is not a JSON object") << "the receive path's own refusal";
 }
 
 // The peer holds the client token: its connection's end frees it, which the test sees without

@@ -2,7 +2,6 @@
 #include "platform/audio/NullAudioDevice.h"
 #include "platform/audio/OfflineAudioDevice.h"
 #include "playback/KeyvoraAudio.h"
-#include "playback/PlaySongLogic.h"
 
 #include "support/OfflineEngine.h"
 
@@ -73,13 +72,6 @@ TEST(NullAudioDevice, KeepsTimeWithoutASoundCard) {
     auto result = played.get_future();
     ASSERT_EQ(result.wait_for(std::chrono::seconds(2)), std::future_status::ready);
     EXPECT_NEAR(static_cast<double>(result.get()), static_cast<double>(at), 1e5);  // within 0.1 ms
-}
-
-TEST(PlaySongLogic, EveryPlayOrCancelStartsANewEpoch) {
-    const auto before = PlaySongLogic::currentEpoch();
-    EXPECT_EQ(PlaySongLogic::nextEpoch(), before + 1);
-    PlaySongLogic::cancelPlayback();
-    EXPECT_EQ(PlaySongLogic::currentEpoch(), before + 2);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ using test::call;
 using namespace std::chrono_literals;
 
 void message(std::vector<unsigned char> bytes) {
-    RecordingCallback(bytes.data(), bytes.size());
+    MidiManagerHandler::shared().RecordingCallback(bytes.data(), bytes.size());
 }
 void press(int key, int velocity = 100) {
     message({0x90, static_cast<unsigned char>(key), static_cast<unsigned char>(velocity)});
@@ -29,7 +29,6 @@ void release(int key) {
 class MidiFlowTest : public test::InProcessService {
 protected:
     void SetUp() override {
-        test::InProcessService::SetUp();
         client_ = std::make_unique<test::WsClient>(startService());
         call(*client_, test::request(1, "connect"));  // becomes the connection pushes go to
     }
@@ -37,14 +36,6 @@ protected:
     void TearDown() override {
         client_.reset();
         test::InProcessService::TearDown();
-        auto& session = KeyvoraFlow::shared();
-        session.APP_STATE = KeyvoraFlow::kIdle;
-        session.listMidiEvents.clear();
-        session.currentUser.set(std::nullopt);
-        session.currentMidiDevice.set(std::make_shared<MidiDevice>());
-        session.listDevices.set({});
-        session.baseTime.reset();
-        session.timeGetNoteEarly = 0;
     }
 
     static void userWithVolume(std::int32_t volume) {
@@ -66,7 +57,6 @@ protected:
         return text ? json::parse(*text) : json();
     }
 
-    test::TempDatabase database_;
     std::unique_ptr<test::WsClient> client_;
 };
 

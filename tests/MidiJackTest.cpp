@@ -2,8 +2,9 @@
 #include "leds/KVLedScheduler.h"
 #include "midi/MidiManagerHandler.h"
 #include "platform/audio/HostClock.h"
+#include "playback/Metronome.h"
 #include "playback/PlaySongLogic.h"
-#include "playback/SharedAudio.h"
+#include "playback/SoundSystem.h"
 #include "store/DeviceHelper.h"
 
 #include "support/InProcessService.h"
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <map>
 
 namespace kv {
@@ -39,23 +41,23 @@ bool isLine(const std::string& line, const std::string& text) {
 // and go as simulator processes.
 class MidiJackTest : public test::InProcessService {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(jack().running());
-        test::InProcessService::SetUp();
+    void SetUp() override { ASSERT_TRUE(jack().running()); }
+    void TearDown() override {
+        client_.reset();
+        test::InProcessService::TearDown();
     }
 
-    void startWithBrowser() {
-        // The device manager lives to the end of the process and keeps its check timer on this
-        // loop: made before it, this list is destroyed after it.
-        static std::vector<std::shared_ptr<boost::asio::io_context>> loopsOfTheManager;
-        loopsOfTheManager.push_back(sharedContext_);
+    // The browser connects first: the device manager's first list is pushed to it. `beforeDevices`
+    // runs once the service exists, before the device manager starts.
+    void startWithBrowser(const std::function<void()>& beforeDevices = {}) {
         client_ = std::make_unique<test::WsClient>(startService());
         EXPECT_EQ(message(test::request(1, "hello"))["methodName"], 1);
-        onMainLoop([this] { MidiManagerHandler::shared().createDeviceManager(context_.get_executor()); });
+        if (beforeDevices) beforeDevices();
+        startDevices();
     }
     // With keyboards already there, the start pushes their list.
-    void startWithKeyboards(std::size_t count) {
-        startWithBrowser();
+    void startWithKeyboards(std::size_t count, const std::function<void()>& beforeDevices = {}) {
+        startWithBrowser(beforeDevices);
         EXPECT_EQ(pushedDeviceNames().size(), count);
     }
 
@@ -81,7 +83,6 @@ protected:
 
     test::ScopedEnvironment midiApi_{"KVPLUGIN_MIDI_API", "jack"};
     test::ScopedEnvironment audioApi_{"KVPLUGIN_AUDIO_API", "null"};
-    test::TempDatabase database_;
     std::unique_ptr<test::WsClient> client_;
 };
 
@@ -123,14 +124,15 @@ TEST_F(MidiJackTest, WithoutAMidiSystemTheServiceRunsOnAndSaysSoOnce) {
 }
 
 TEST_F(MidiJackTest, WithTheMarkedKeyboardAbsentTheLastListedBecomesCurrentAndMarked) {
-    Device gone;
-    gone.deviceId = gone.deviceName = "Gone:Gone";
-    gone.isLatest = true;
-    ASSERT_TRUE(DeviceHelper::insertDevice(gone));
     test::KeyboardSim alpha("Alpha");
     test::KeyboardSim beta("Beta");
     ASSERT_TRUE(alpha.ready() && beta.ready());
-    startWithKeyboards(2);
+    startWithKeyboards(2, [] {
+        Device gone;
+        gone.deviceId = gone.deviceName = "Gone:Gone";
+        gone.isLatest = true;
+        ASSERT_TRUE(DeviceHelper::insertDevice(gone));
+    });
 
     const json list = data(3);
     ASSERT_EQ(list.size(), 2u);
@@ -277,23 +279,26 @@ TEST_F(MidiJackTest, AlikeKeyboardsEachLightTheirOwnKeys) {
     test::KeyboardSim first("Keys");
     test::KeyboardSim second("Keys");
     ASSERT_TRUE(first.ready() && second.ready());
-    startWithKeyboards(2);
-    auto settle = [](test::KeyboardSim& keys, std::size_t count) {
-        for (int wait = 0; wait < 100 && keys.leds().size() < count; ++wait) std::this_thread::sleep_for(20ms);
-        return keys.leds().size();
+    startWithKeyboards(2);  // the last listed is current
+    // The JACK dummy server may lose a message now and then: wait for the one asked for.
+    auto lit = [](test::KeyboardSim& keys, int key) {
+        for (int wait = 0; wait < 100; ++wait) {
+            for (const auto& led : keys.leds()) {
+                if (led.key == key && led.on) return true;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
     };
-    EXPECT_EQ(settle(second, 176), 176u) << "the current one, listed last, is put out";
     data(60, {{"leds", json::array({{{"note", 60}, {"staff", 0}}})}});
-    EXPECT_EQ(settle(second, 177), 177u);
-    EXPECT_EQ(second.leds().back().key, 60);
-    EXPECT_TRUE(first.leds().empty()) << "no light of the other keyboard's";
+    EXPECT_TRUE(lit(second, 60));
+    EXPECT_TRUE(first.leds().empty()) << "nothing of the other keyboard's reaches it";
 
     EXPECT_EQ(data(4, {{"deviceName", "Keys:Keys"}})["code"], 0);
     data(60, {{"leds", json::array({{{"note", 62}, {"staff", 1}}})}});
-    EXPECT_EQ(settle(first, 177), 177u);
-    EXPECT_EQ(first.leds().back().key, 62);
+    EXPECT_TRUE(lit(first, 62));
     std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(second.leds().size(), 177u);
+    for (const auto& led : second.leds()) EXPECT_FALSE(led.key == 62 && led.on);
 }
 
 TEST_F(MidiJackTest, ANameThatIsNotUtf8IsListedAndSentReplaced) {
@@ -311,8 +316,8 @@ TEST_F(MidiJackTest, AJackServerThatRestartsIsFoundAgainWithItsKeyboardsAndSound
     auto keys = std::make_unique<test::KeyboardSim>("Keys");
     ASSERT_TRUE(keys->ready());
     startWithKeyboards(1);
-    const auto onJack = [] { return sharedAudioEngine().deviceState().name.starts_with("Jack"); };
-    ASSERT_TRUE(onJack()) << sharedAudioEngine().deviceState().name;
+    const auto onJack = [] { return SoundSystem::shared().engine().deviceState().name.starts_with("Jack"); };
+    ASSERT_TRUE(onJack()) << SoundSystem::shared().engine().deviceState().name;
     EXPECT_EQ(data(53)["code"], 0);
     keys->command("60 90");
     EXPECT_EQ(next()["pitch"], "C");
@@ -325,7 +330,7 @@ TEST_F(MidiJackTest, AJackServerThatRestartsIsFoundAgainWithItsKeyboardsAndSound
     std::this_thread::sleep_for(2s);
     EXPECT_EQ(test::countLogLines("MIDI system lost"), midiLost + 1) << "said once";
     EXPECT_EQ(test::countLogLines("Audio output lost"), audioLost + 1);
-    EXPECT_EQ(sharedAudioEngine().deviceState().name, "null");
+    EXPECT_EQ(SoundSystem::shared().engine().deviceState().name, "null");
     EXPECT_EQ(message(test::request(1, "alive"))["methodName"], 1);
 
     jack().start();
@@ -340,26 +345,29 @@ TEST_F(MidiJackTest, AJackServerThatRestartsIsFoundAgainWithItsKeyboardsAndSound
     EXPECT_EQ(data(54)["code"], 0);
 }
 
-// The device manager and everything its input thread calls go at the process's end while a
-// keyboard floods it: the input thread must be gone first (run under AddressSanitizer).
-TEST_F(MidiJackTest, TheProcessEndsCleanlyWhileAKeyboardFloodsIt) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            test::KeyboardSim keys("Flood");
-            startWithKeyboards(1);
-            User user;
-            user.Id = 1;
-            user.speakerPcVelocity = 100;  // every key is echoed on the synthesizer
-            KeyvoraFlow::shared().currentUser.set(user);
-            data(53);
-            keys.command("flood 10000 5");
-            std::this_thread::sleep_for(1s);
-            client_.reset();
-            test::InProcessService::TearDown();
-            std::exit(0);
-        },
-        testing::ExitedWithCode(0), "");
+// Every thread of the service is busy when it stops: a keyboard floods its input, the lights
+// play a plan, the metronome clicks. Each must end before what it uses goes (the sanitized
+// builds run this).
+TEST_F(MidiJackTest, TheServiceStopsCleanlyWithAKeyboardTheLightsAndTheMetronomeRunning) {
+    test::KeyboardSim keys("Flood");
+    ASSERT_TRUE(keys.ready());
+    startWithKeyboards(1);
+    User user;
+    user.Id = 1;
+    user.speakerPcVelocity = 100;  // every key is echoed on the synthesizer
+    KeyvoraFlow::shared().currentUser.set(user);
+    EXPECT_EQ(data(53)["code"], 0);
+    json plan = json::array();
+    for (int i = 0; i < 1000; ++i) plan.push_back({{"note", 21 + i % 88}, {"time", i * 10}, {"offTime", i * 10 + 50}});
+    KVLedScheduler::shared().parseAndSetPlanFromJson(plan, 0);
+    KVLedScheduler::shared().startAtUtc(std::chrono::system_clock::now());
+    Metronome::shared().startWithInterval(0.1);
+    keys.command("flood 10000 5");
+    std::this_thread::sleep_for(1s);
+    EXPECT_TRUE(KVLedScheduler::shared().isRunning());
+    EXPECT_TRUE(Metronome::shared().isRunning());
+    client_.reset();
+    service_.reset();
 }
 
 long residentKilobytes() {

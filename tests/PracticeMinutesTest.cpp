@@ -23,7 +23,7 @@ std::int32_t nowSeconds() {
 
 class PracticeMinutesTest : public ::testing::Test {
 protected:
-    void TearDown() override { KeyvoraFlow::shared().webVersion.set(""); }
+    SharedObject<KeyvoraFlow> session_;
 
     // Runs the flow as the dispatcher would for the user and the web application's version.
     template <class Flow>

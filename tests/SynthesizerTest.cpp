@@ -33,7 +33,7 @@ public:
 
 class PlayMidiMessageTest : public ::testing::Test {
 protected:
-    void TearDown() override { SongObject::shared().volume = 0; }
+    SharedObject<SongObject> song_;
     RecordingReceiver receiver_;
 };
 
@@ -142,6 +142,7 @@ protected:
     OfflineAudioDevice* device_ = offline_.device;
     std::unique_ptr<AudioEngine>& engine_ = offline_.engine;
     std::shared_ptr<Synthesizer> synthesizer_ = std::make_shared<Synthesizer>(engine_->sampleRate(), kSoundFont);
+    SharedObject<SongObject> song_;
 };
 
 TEST_F(SynthesizerTest, ATimedNoteSoundsAtItsFrameWithinHalfABlock) {
@@ -169,7 +170,6 @@ TEST_F(SynthesizerTest, StopSilencesWithinABufferAndTheRelease) {
     device_->renderFrames(24000);
     // All sound off: after one buffer and 50 ms only the reverberation's tail is left.
     EXPECT_LT(energy(24000 + 256 + 2400, 12000), playing * 0.01);
-    SongObject::shared().volume = 0;
 }
 
 TEST_F(SynthesizerTest, AProgramChangeOnAChannelChangesThatChannelsSound) {

@@ -1,3 +1,4 @@
+#include "core/SocketService.h"
 #include "platform/crypto/Pkcs12Identity.h"
 #include "platform/desktop/Resources.h"
 #include "store/File.h"
@@ -39,15 +40,15 @@ Served servedBy(const std::filesystem::path& pfx) {
 
 class TlsServiceTest : public test::InProcessService {
 protected:
-    std::uint16_t tlsPort() { return onMainLoop([this] { return service_->tlsPort().value_or(0); }); }
-    std::uint16_t plainPort() { return onMainLoop([this] { return service_->plainPort().value_or(0); }); }
+    std::uint16_t tlsPort() { return service_->tlsPort().value_or(0); }
+    std::uint16_t plainPort() { return service_->plainPort().value_or(0); }
 
     // Installs a new certificate as the manager would, and announces it.
     Served rotateToNewCertificate() {
         test::TempDirectory keys;
         const auto pfx = test::makeCertificate(keys.path(), "rotated")
                              .exportPfx(certFolder_.path() / "current.pfx", CertManager::kPfxPassword);
-        onMainLoop([this] { certManager_->didUpdateNotification().post(); });
+        onMainLoop([] { CertManager::shared().didUpdateNotification().post(); });
         return servedBy(pfx);
     }
 
@@ -101,8 +102,8 @@ TEST_F(TlsServiceTest, ARotationThatCannotBindRetriesFiveTimesThenMovesBothListe
     boost::asio::ip::tcp::acceptor holder(other);
     testing::internal::CaptureStderr();
     const auto started = std::chrono::steady_clock::now();
-    onMainLoop([&] {
-        service_->reloadSSLCertificate();
+    onNetwork([&] {
+        service_->socketService().reloadSSLCertificate();
         // The listener has closed its port: take it before the restart does.
         holder.open(boost::asio::ip::tcp::v4());
         holder.bind({boost::asio::ip::make_address("127.0.0.1"), portsSSL[0]});

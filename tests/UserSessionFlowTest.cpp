@@ -16,19 +16,9 @@ using test::call;
 
 class UserSessionFlowTest : public test::InProcessService {
 protected:
-    void TearDown() override {
-        test::InProcessService::TearDown();
-        auto& session = KeyvoraFlow::shared();
-        session.currentMidiDevice.set(std::make_shared<MidiDevice>());
-        session.listDevices.set({});
-        session.currentUser.set(std::nullopt);
-    }
-
     static json startSession(test::WsClient& client, const std::string& clientID, const std::string& token) {
         return call(client, {{"methodName", 2}, {"functionId", "s"}, {"clientID", clientID}, {"token", token}});
     }
-
-    test::TempDatabase database_;
 };
 
 TEST_F(UserSessionFlowTest, TheInstallationIdIsMadeOnceAndKept) {
@@ -73,10 +63,10 @@ TEST_F(UserSessionFlowTest, TheSelectedKeyboardIsAnsweredWithItsKeyRange) {
     piano->name = "Piano 2";
     piano->lowestNote = 21;
     piano->highestNote = 108;
+    test::WsClient client(startService());
     auto& session = KeyvoraFlow::shared();
     session.currentMidiDevice.set(piano);
     session.listDevices.set({std::make_shared<MidiDevice>(), piano});
-    test::WsClient client(startService());
     const json answer = startSession(client, "8", "t");
     EXPECT_EQ(answer["Device"], json({{"id", "Piano 2"}, {"deviceName", "Piano 2"}, {"deviceCount", 2}}));
     EXPECT_EQ(answer["PianoLowestNote"], json({{"pitch", "A"}, {"octave", 0}}));
@@ -87,8 +77,8 @@ TEST_F(UserSessionFlowTest, AUserIdThatIsNotANumberCreatesNoUser) {
     User existing;
     existing.Id = 1;
     existing.token = "mine";
-    ASSERT_TRUE(UserHelper::insertUser(existing));
     test::WsClient client(startService());
+    ASSERT_TRUE(UserHelper::insertUser(existing));
     for (const char* id : {"1abc", "1 OR 1=1", ""}) {
         EXPECT_EQ(startSession(client, id, "theirs"), json({{"message", "insert User is fail"}, {"code", -1}})) << id;
     }

@@ -32,8 +32,11 @@ std::string callerName(const std::source_location& caller) {
     if (const auto space = name.rfind(' '); space != std::string_view::npos) {
         name.remove_prefix(space + 1);
     }
-    if (name.starts_with("kv::")) name.remove_prefix(4);
-    return std::string(name);
+    std::string scoped(name);
+    for (const std::string_view scope : {"kv::", "{anonymous}::"}) {
+        for (auto at = scoped.find(scope); at != std::string::npos; at = scoped.find(scope)) scoped.erase(at, scope.size());
+    }
+    return scoped;
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include "platform/crypto/Sha256.h"
 #include "platform/desktop/Resources.h"
 #include "platform/dispatch/DelayedWork.h"
-#include "platform/dispatch/MainLoop.h"
 #include "store/CachePaths.h"
 #include "store/File.h"
 
@@ -93,11 +92,6 @@ CertManager::Settings CertManager::Settings::standard(boost::asio::any_io_execut
     return settings;
 }
 
-CertManager& CertManager::shared() {
-    static CertManager manager(Settings::standard(MainLoop::shared().context().get_executor()));
-    return manager;
-}
-
 CertManager::CertManager(Settings settings)
     : settings_(std::move(settings)),
       http_(settings_.caFile),
@@ -105,8 +99,13 @@ CertManager::CertManager(Settings settings)
                                                   [this] { checkManifest(); })) {}
 
 CertManager::~CertManager() {
+    stop();
+}
+
+void CertManager::stop() {
     stopping_ = true;  // a download in progress gives up
     pollTimer_->cancel();
+    workQ_.stop();
 }
 
 void CertManager::start() {

@@ -2,6 +2,7 @@
 
 #include "base/DateText.h"
 #include "base/Notification.h"
+#include "base/SharedObject.h"
 #include "platform/dispatch/RepeatingTimer.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/http/HttpClient.h"
@@ -44,11 +45,12 @@ public:
         static Settings standard(boost::asio::any_io_executor mainExecutor);
     };
 
-    // The service's manager, on the main loop.
-    static CertManager& shared();
+    static CertManager& shared() { return Shared<CertManager>::get(); }
 
     explicit CertManager(Settings settings);
     ~CertManager();
+    // Gives up a download in progress and ends the work queue's thread.
+    void stop();
     CertManager(const CertManager&) = delete;
     CertManager& operator=(const CertManager&) = delete;
 

@@ -14,9 +14,4 @@ std::shared_ptr<MidiDevice> placeholderDevice() {
 
 KeyvoraFlow::KeyvoraFlow() : currentMidiDevice(placeholderDevice()) {}
 
-KeyvoraFlow& KeyvoraFlow::shared() {
-    static KeyvoraFlow session;
-    return session;
-}
-
 }  // namespace kv

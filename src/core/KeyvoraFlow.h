@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/AtomicDate.h"
+#include "base/SharedObject.h"
 #include "base/Synchronized.h"
 #include "midi/model/MidiDevice.h"
 #include "midi/model/MidiEventList.h"
@@ -18,10 +19,12 @@ namespace kv {
 class WebSocketConnection;
 
 // The session state shared by every flow and by the MIDI, playback, metronome and LED threads.
-// Every field is read and written whole, atomically or under its own lock.
+// Every field is read and written whole, atomically or under its own lock. The service owns it.
 class KeyvoraFlow {
 public:
-    static KeyvoraFlow& shared();
+    static KeyvoraFlow& shared() { return Shared<KeyvoraFlow>::get(); }
+
+    KeyvoraFlow();
 
     enum AppState : std::int32_t {
         kIdle = 0,
@@ -54,9 +57,6 @@ public:
     Synchronized<std::weak_ptr<WebSocketConnection>> currentConnection;
     AtomicDate lastPlayMidi{std::chrono::system_clock::now()};
     Synchronized<std::string> webVersion;
-
-private:
-    KeyvoraFlow();
 };
 
 }  // namespace kv

@@ -11,6 +11,8 @@
 #include "platform/net/WebSocketServer.h"
 #include "store/File.h"
 
+#include <boost/asio/post.hpp>
+
 namespace kv {
 
 namespace {
@@ -24,14 +26,21 @@ bool pastEnd(std::int32_t index, const std::vector<std::uint16_t>& list) {
 
 }  // namespace
 
-SocketService::SocketService(boost::asio::io_context& context, RequestDispatcher& dispatcher,
-                             CertManager& certManager, std::vector<std::uint16_t> portList,
-                             std::vector<std::uint16_t> portListSSL, WebSocketLimits limits)
-    : context_(context),
+SocketService::SocketService(boost::asio::io_context& network, boost::asio::any_io_executor mainQueue,
+                             RequestDispatcher& dispatcher, CertManager& certManager,
+                             std::vector<std::uint16_t> portList, std::vector<std::uint16_t> portListSSL,
+                             WebSocketLimits limits)
+    : context_(network),
+      mainQueue_(std::move(mainQueue)),
       dispatcher_(dispatcher),
       certManager_(certManager),
       limits_(std::move(limits)),
-      certDidUpdate_(certManager.didUpdateNotification().subscribe([this] { reloadSSLCertificate(); })),
+      // The notification comes on the main queue; the listeners are the network thread's.
+      certDidUpdate_(certManager.didUpdateNotification().subscribe([this] {
+          boost::asio::post(context_, [weak = weak_from_this()] {
+              if (auto self = weak.lock()) self->reloadSSLCertificate();
+          });
+      })),
       portList_(std::move(portList)),
       portListSSL_(std::move(portListSSL)) {}
 
@@ -41,6 +50,13 @@ void SocketService::createServer() {
     startServer();
     startServerSSL();
     certManager_.start();
+}
+
+void SocketService::stop() {
+    if (server_) server_->stop();
+    if (serverSSL_) serverSSL_->stop();
+    server_.reset();
+    serverSSL_.reset();
 }
 
 void SocketService::startServer() {
@@ -175,8 +191,12 @@ void SocketService::connectionDidOpen(const std::shared_ptr<WebSocketConnection>
 }
 
 void SocketService::connectionDidReceive(const std::shared_ptr<WebSocketConnection>& connection,
-                                         const WebSocketMessage& message) {
-    dispatcher_.receive(connection, message);
+                                         WebSocketMessage message, std::function<void()> readNext) {
+    boost::asio::post(mainQueue_, [&dispatcher = dispatcher_, connection, message = std::move(message),
+                                   readNext = std::move(readNext)] {
+        dispatcher.receive(connection, message);
+        readNext();
+    });
 }
 
 // A failing TLS handshake may mean that the browser no longer trusts the certificate served.
@@ -189,7 +209,7 @@ void SocketService::connectionDidFail(const std::shared_ptr<WebSocketConnection>
 
 void SocketService::connectionDidClose(const std::shared_ptr<WebSocketConnection>&, int code,
                                        const std::string& reason, bool wasClean) {
-    KeyvoraFlow::shared().token.set("");
+    boost::asio::post(mainQueue_, [] { KeyvoraFlow::shared().token.set(""); });
     consoleLine("Server websocket did close with code: " + std::to_string(code) +
                 ", reason: " + reason + ", wasClean: " + (wasClean ? "1" : "0"));
 }

@@ -4,6 +4,7 @@
 #include "platform/net/WebSocketLimits.h"
 #include "platform/net/WebSocketServerDelegate.h"
 
+#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ssl/context.hpp>
 
@@ -24,17 +25,22 @@ class WebSocketServer;
 // The service's listeners for the browser, plain and TLS. Only the loopback interface is served:
 // the service is for the browser on this computer, not for anyone on its network. A failure to
 // bind moves both to their next ports; a new certificate restarts the TLS listener alone.
+// It lives on the network thread (the io_context given): its methods run there, and every
+// message is handed to the dispatcher on the main queue.
 class SocketService : public WebSocketServerDelegate,
                       public std::enable_shared_from_this<SocketService> {
 public:
     static constexpr const char* kListenAddress = "127.0.0.1";
 
-    SocketService(boost::asio::io_context& context, RequestDispatcher& dispatcher,
-                  CertManager& certManager, std::vector<std::uint16_t> portList = {19420, 19421},
+    SocketService(boost::asio::io_context& network, boost::asio::any_io_executor mainQueue,
+                  RequestDispatcher& dispatcher, CertManager& certManager,
+                  std::vector<std::uint16_t> portList = {19420, 19421},
                   std::vector<std::uint16_t> portListSSL = {19520, 19521}, WebSocketLimits limits = {});
     ~SocketService() override;
 
     void createServer();
+    // Both listeners and their connections closed.
+    void stop();
     void startServer();
     void startServerSSL();
     // On KVCertDidUpdateNotification: the TLS listener again, with the new certificate.
@@ -52,8 +58,8 @@ public:
     void serverDidFail(WebSocketServer& server, const boost::system::error_code& error) override;
     bool shouldAcceptRequest(const std::string& request) override;
     void connectionDidOpen(const std::shared_ptr<WebSocketConnection>& connection) override;
-    void connectionDidReceive(const std::shared_ptr<WebSocketConnection>& connection,
-                              const WebSocketMessage& message) override;
+    void connectionDidReceive(const std::shared_ptr<WebSocketConnection>& connection, WebSocketMessage message,
+                              std::function<void()> readNext) override;
     void connectionDidFail(const std::shared_ptr<WebSocketConnection>& connection,
                            const boost::system::error_code& error) override;
     void connectionDidClose(const std::shared_ptr<WebSocketConnection>& connection, int code,
@@ -63,6 +69,7 @@ private:
     std::string failurePortText() const;
 
     boost::asio::io_context& context_;
+    boost::asio::any_io_executor mainQueue_;
     RequestDispatcher& dispatcher_;
     CertManager& certManager_;
     WebSocketLimits limits_;  // one outgoing budget for the connections of both listeners

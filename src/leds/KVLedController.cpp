@@ -37,11 +37,6 @@ void refusalLine() {
 
 }  // namespace
 
-KVLedController& KVLedController::shared() {
-    static KVLedController controller;
-    return controller;
-}
-
 KVLedController::KVLedController() : midiOut_(makeMidiOut()) {
     resetStates();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/SharedObject.h"
 #include "leds/LedPortMatch.h"
 #include "platform/midi/MidiOutput.h"
 
@@ -20,7 +21,7 @@ public:
     static constexpr int kHighestKey = 108;
     static constexpr std::uint8_t kUnset = 0xFF;
 
-    static KVLedController& shared();
+    static KVLedController& shared() { return Shared<KVLedController>::get(); }
 
     KVLedController();
     ~KVLedController();

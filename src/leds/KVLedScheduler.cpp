@@ -45,11 +45,6 @@ std::string describe(Date date) {
 
 }  // namespace
 
-KVLedScheduler& KVLedScheduler::shared() {
-    static KVLedScheduler scheduler(KVLedController::shared());
-    return scheduler;
-}
-
 KVLedScheduler::KVLedScheduler(KVLedController& controller) : controller_(controller) {}
 
 KVLedScheduler::~KVLedScheduler() {

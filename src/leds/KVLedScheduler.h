@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/DateText.h"
+#include "base/SharedObject.h"
 #include "leds/KVLedNote.h"
 
 #include <nlohmann/json.hpp>
@@ -27,7 +28,7 @@ public:
     static constexpr auto kTick = std::chrono::milliseconds(5);
     static constexpr auto kPortPoll = std::chrono::milliseconds(50);
 
-    static KVLedScheduler& shared();
+    static KVLedScheduler& shared() { return Shared<KVLedScheduler>::get(); }
 
     explicit KVLedScheduler(KVLedController& controller);
     ~KVLedScheduler();

@@ -11,10 +11,11 @@
 #include "core/KeyvoraFlow.h"
 #include "leds/KVLedController.h"
 #include "midi/model/WhiteNoteConverter.h"
+#include "platform/dispatch/MainQueue.h"
 #include "platform/midi/MidiError.h"
 #include "platform/net/WebSocketConnection.h"
 #include "playback/PlayMidiMessage.h"
-#include "playback/SharedAudio.h"
+#include "playback/SoundSystem.h"
 #include "store/DeviceHelper.h"
 
 #include <algorithm>
@@ -53,35 +54,33 @@ std::vector<std::string> names(const std::vector<MidiPortInfo>& ports) {
 
 }  // namespace
 
-MidiManagerHandler& MidiManagerHandler::shared() {
-    // What the manager and its input thread use exists first, so it is destroyed after the
-    // manager at exit.
-    KeyvoraFlow::shared();
-    sharedSynthesizer();
-    KVLedController::shared();
-    static MidiManagerHandler manager;
-    return manager;
-}
-
 MidiManagerHandler::~MidiManagerHandler() {
-    checkTimer_.reset();
-    midiInput_.reset();  // joins the input thread before anything it calls goes
+    stop();
 }
 
-void MidiManagerHandler::createDeviceManager(boost::asio::any_io_executor mainLoop) {
+void MidiManagerHandler::stop() {
+    checkTimer_.reset();
+    midiInput_.reset();  // joins the input thread
+    lightsQueue_.reset();
+}
+
+void MidiManagerHandler::createDeviceManager(boost::asio::any_io_executor mainQueue) {
     // Made before the input, whose callback sounds it from the first key on.
     if (!midiPlayer_) midiPlayer_ = PlayMidiMessage::initWithInstrument(0, PlayMidiMessage::kEchoChannels);
     lightsQueue_ = std::make_unique<SerialQueue>("KVLedAllOff");
     makeMidiInput();
     checkDevices();
-    checkTimer_ = std::make_unique<RepeatingTimer>(mainLoop, kCheckEvery, [this] { checkDevices(); });
+    checkTimer_ = std::make_unique<RepeatingTimer>(mainQueue, kCheckEvery, [this] { checkDevices(); });
     checkTimer_->start();
 }
 
 void MidiManagerHandler::makeMidiInput() {
     midiInput_.reset();
     try {
-        midiInput_ = std::make_unique<MidiInput>(kInputClient, kInputQueueLimit, &RecordingCallback);
+        midiInput_ = std::make_unique<MidiInput>(kInputClient, kInputQueueLimit,
+                                                 [this](const unsigned char* bytes, std::size_t size) {
+                                                     RecordingCallback(bytes, size);
+                                                 });
         inputFailureLogged_ = false;
     } catch (const MidiError& error) {
         // Retried at every check; said once, not every second.
@@ -93,7 +92,8 @@ void MidiManagerHandler::makeMidiInput() {
 // A keyboard swapped for another between two checks keeps the count but not the names: the
 // names are compared, so the new keyboard is connected.
 void MidiManagerHandler::checkDevices() {
-    checkAudioOutput();
+    KV_ASSERT_MAIN_QUEUE();
+    SoundSystem::shared().checkOutput();
     if (midiInput_ && midiInput_->systemLost()) loseMidiSystem();
     if (!midiInput_) makeMidiInput();
     if (!midiInput_) return;
@@ -339,9 +339,8 @@ nlohmann::json MidiManagerHandler::convertListDevicesToDictionary() {
     return list;
 }
 
-void RecordingCallback(const unsigned char* bytes, std::size_t size) {
+void MidiManagerHandler::RecordingCallback(const unsigned char* bytes, std::size_t size) {
     if (size == 0) return;
-    auto& manager = MidiManagerHandler::shared();
     auto& session = KeyvoraFlow::shared();
     const unsigned char status = bytes[0];
     if (status >= 0x90 && status <= 0x9F) {
@@ -349,8 +348,8 @@ void RecordingCallback(const unsigned char* bytes, std::size_t size) {
         const int key = bytes[1];
         const int velocity = bytes[2];
         if (velocity == 0) {
-            manager.playEcho(status, key, 0);
-            manager.sendMiDiMessage(key, 0, false);
+            playEcho(status, key, 0);
+            sendMiDiMessage(key, 0, false);
             return;
         }
         const std::int32_t volume = session.currentUser.read(
@@ -359,12 +358,12 @@ void RecordingCallback(const unsigned char* bytes, std::size_t size) {
         // A stored volume is not clamped: the products saturate rather than overflow.
         const std::int32_t top = saturatedInt32(std::trunc(session.valueVolume.load() * 127.0F / 100.0F));
         const std::int32_t scaled = saturatedInt32(std::trunc(velocity / 127.0 * top));
-        manager.playEcho(status, key, scaled);
-        manager.sendMiDiMessage(key, scaled, true);
+        playEcho(status, key, scaled);
+        sendMiDiMessage(key, scaled, true);
     } else if (status >= 0x80 && status <= 0x8F) {
         if (size < 2) return;
-        manager.playEcho(status, bytes[1], 0);
-        manager.sendMiDiMessage(bytes[1], 0, false);
+        playEcho(status, bytes[1], 0);
+        sendMiDiMessage(bytes[1], 0, false);
     } else if (status == 0xF0) {
         static constexpr char kDigits[] = "0123456789ABCDEF";
         std::string hex;

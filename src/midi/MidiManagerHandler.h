@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/SharedObject.h"
 #include "leds/LedPortMatch.h"
 #include "midi/model/MidiDevice.h"
 #include "platform/dispatch/RepeatingTimer.h"
@@ -24,17 +25,26 @@ class PlayMidiMessage;
 
 // The service's one owner of MIDI input: watches the ports every second, keeps the session's
 // device list and current device, holds the current keyboard's input (and its lights) open,
-// and routes each played key by what the web application is showing.
-// Everything but the input callback runs on the main loop.
+// and routes each played key by what the web application is showing. The service owns it.
+// Everything but the input callback runs on the main queue; the callback runs on the input's
+// thread.
 class MidiManagerHandler {
 public:
     static constexpr unsigned kInputQueueLimit = 100000;
     using Devices = std::vector<std::shared_ptr<MidiDevice>>;
 
-    static MidiManagerHandler& shared();
-    ~MidiManagerHandler();
+    static MidiManagerHandler& shared() { return Shared<MidiManagerHandler>::get(); }
 
-    void createDeviceManager(boost::asio::any_io_executor mainLoop);
+    MidiManagerHandler() = default;
+    ~MidiManagerHandler();
+    MidiManagerHandler(const MidiManagerHandler&) = delete;
+    MidiManagerHandler& operator=(const MidiManagerHandler&) = delete;
+
+    // The input, the first device check and one a second, on the main queue.
+    void createDeviceManager(boost::asio::any_io_executor mainQueue);
+    // Ends the checks and the input's thread, which calls into the session, the synthesizer and
+    // the connection: before any of them may go.
+    void stop();
     void checkDevices();
     void devicesDidChange();
     void disconnectDevice();
@@ -48,7 +58,9 @@ public:
     std::shared_ptr<MidiDevice> detectSelectedDeviceInDatabase();
     std::optional<Device> findDeviceInDatabase(const std::string& name);
     void moveCurrentDeviceOnTop();
-    // These three run on the MIDI library's thread.
+    // The input callback: one complete message from the current keyboard.
+    void RecordingCallback(const unsigned char* bytes, std::size_t size);
+    // These three run on the input's thread.
     void sendMiDiMessage(int key, int velocity, bool isNoteOn);
     void sendNoteToClient(int key, bool isNoteOn);
     void playEcho(int status, int key, int velocity);
@@ -56,7 +68,6 @@ public:
     nlohmann::json convertListDevicesToDictionary();
 
 private:
-    MidiManagerHandler() = default;
     void makeMidiInput();
     void recoverFromMidiFailure(const std::exception& error);
     void loseMidiSystem();
@@ -70,8 +81,5 @@ private:
     // Last, so that it goes first: its thread calls into everything above until it is joined.
     std::unique_ptr<MidiInput> midiInput_;
 };
-
-// The input callback: one complete MIDI message from the current keyboard.
-void RecordingCallback(const unsigned char* bytes, std::size_t size);
 
 }  // namespace kv

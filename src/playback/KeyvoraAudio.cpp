@@ -2,14 +2,14 @@
 
 #include "platform/audio/SoundFile.h"
 #include "platform/desktop/Resources.h"
-#include "playback/SharedAudio.h"
+#include "playback/SoundSystem.h"
 
 #include <algorithm>
 
 namespace kv {
 
 std::shared_ptr<KeyvoraAudio> KeyvoraAudio::initWith(const std::string& name, const std::string& fileType) {
-    return initWith(name, fileType, sharedAudioEngine());
+    return initWith(name, fileType, SoundSystem::shared().engine());
 }
 
 std::shared_ptr<KeyvoraAudio> KeyvoraAudio::initWith(const std::string& name, const std::string& fileType,

@@ -5,7 +5,6 @@
 #include "platform/audio/HostClock.h"
 #include "platform/audio/SoundFile.h"
 #include "platform/desktop/Resources.h"
-#include "playback/SharedAudio.h"
 
 #include <algorithm>
 #include <cmath>
@@ -33,11 +32,6 @@ const char* label(double errorMs) {
 }
 
 }  // namespace
-
-Metronome& Metronome::shared() {
-    static Metronome metronome(sharedAudioEngine(), resourcePath("sounds/tick.wav"));
-    return metronome;
-}
 
 Metronome::Metronome(AudioEngine& engine, const std::filesystem::path& tickFile)
     : engine_(&engine), player_(engine.makePlayerNode()) {

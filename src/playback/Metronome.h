@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/DateText.h"
+#include "base/SharedObject.h"
 #include "base/Synchronized.h"
 #include "platform/audio/AudioBuffer.h"
 #include "platform/audio/AudioEngine.h"
@@ -25,7 +26,7 @@ namespace kv {
 // full click, other beats a softer, higher one.
 class Metronome {
 public:
-    static Metronome& shared();
+    static Metronome& shared() { return Shared<Metronome>::get(); }
 
     Metronome(AudioEngine& engine, const std::filesystem::path& tickFile);
     ~Metronome();

@@ -1,8 +1,8 @@
 #include "playback/PlayMidiMessage.h"
 
 #include "base/Log.h"
-#include "playback/SharedAudio.h"
 #include "playback/SongObject.h"
+#include "playback/SoundSystem.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,7 +10,7 @@
 namespace kv {
 
 std::shared_ptr<PlayMidiMessage> PlayMidiMessage::initWithInstrument(std::int32_t, int firstChannel) {
-    return std::make_shared<PlayMidiMessage>(sharedSynthesizer(), firstChannel);
+    return std::make_shared<PlayMidiMessage>(SoundSystem::shared().synthesizer(), firstChannel);
 }
 
 PlayMidiMessage::PlayMidiMessage(MidiReceiver* synthesizer, int firstChannel)

@@ -4,11 +4,6 @@
 
 namespace kv {
 
-SongObject& SongObject::shared() {
-    static SongObject song;
-    return song;
-}
-
 void SongObject::stopPlaySong() {
     if (isStopPlaySong.exchange(true)) return;
     logText(kLogDebug, "stop play song");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/AtomicDate.h"
+#include "base/SharedObject.h"
 #include "base/Synchronized.h"
 #include "playback/KeyvoraAudio.h"
 #include "playback/MidiPlayList.h"
@@ -21,7 +22,7 @@ namespace kv {
 // the count-off. Flags and numbers are atomic; lists are read as whole snapshots.
 class SongObject {
 public:
-    static SongObject& shared();
+    static SongObject& shared() { return Shared<SongObject>::get(); }
 
     using Synthesizers = std::map<std::int32_t, std::shared_ptr<PlayMidiMessage>>;
     using Sounds = std::vector<std::shared_ptr<KeyvoraAudio>>;
@@ -64,9 +65,6 @@ public:
     // Ends the sound of a play, once: all notes off on every song synthesizer. The metronome, the
     // lights and the count-off are left alone.
     void stopPlaySong();
-
-private:
-    SongObject() = default;
 };
 
 }  // namespace kv

@@ -13,11 +13,6 @@
 
 namespace kv {
 
-Database& Database::shared() {
-    static Database database;
-    return database;
-}
-
 bool Database::open(const std::filesystem::path& file) {
     try {
         connection_ = std::make_unique<SQLite::Database>(

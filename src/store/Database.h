@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/SharedObject.h"
+
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Exception.h>
 
@@ -12,12 +14,12 @@
 namespace kv {
 
 // The service's one SQLite database, "keyvora.sqlite" in the store root. Used from the main
-// thread only. Every failure is reported once as a database error and answered as no result.
+// queue only. Every failure is reported once as a database error and answered as no result.
 class Database {
 public:
     static constexpr const char* kFileName = "keyvora.sqlite";
 
-    static Database& shared();
+    static Database& shared() { return Shared<Database>::get(); }
 
     // Opens (creating when missing) the file and every table. False, reported, on failure.
     bool open(const std::filesystem::path& file);

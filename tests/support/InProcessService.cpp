@@ -1,11 +1,10 @@
 #include "support/InProcessService.h"
 
-#include "core/KeyvoraFlow.h"
 #include "platform/desktop/Resources.h"
 
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/post.hpp>
 
+#include <thread>
 
 namespace kv::test {
 
@@ -18,38 +17,26 @@ std::uint16_t freePort() {
     return acceptor.local_endpoint().port();
 }
 
-void InProcessService::SetUp() {
-    KeyvoraFlow::shared().token.set("");
-}
-
 void InProcessService::TearDown() {
-    if (!loop_.joinable()) return;
-    onMainLoop([this] { service_.reset(); });
-    certManager_.reset();
-    keepAlive_.reset();
-    context_.stop();
-    loop_.join();
+    service_.reset();
 }
 
-CertManager::Settings InProcessService::certSettings() {
-    CertManager::Settings settings;
-    settings.manifestUrl = "https://127.0.0.1:9/kv-cert/130717/manifest.json";
-    settings.certDir = certFolder_.path();
-    settings.bundledPfx = resourcePath("lumen.pfx");
-    settings.mainExecutor = context_.get_executor();
-    return settings;
-}
-
-std::uint16_t InProcessService::startService(std::vector<std::uint16_t> ports,
-                                             std::vector<std::uint16_t> portsSSL) {
-    if (!certManager_) certManager_ = std::make_unique<CertManager>(certSettings());
-    service_ = std::make_shared<SocketService>(context_, dispatcher_, *certManager_, std::move(ports),
-                                               std::move(portsSSL), limits_);
-    loop_ = std::thread([this] { context_.run(); });
-    onMainLoop([this] { service_->createServer(); });
+std::uint16_t InProcessService::startService(std::vector<std::uint16_t> ports, std::vector<std::uint16_t> portsSSL) {
+    ServiceSettings settings;
+    settings.ports = std::move(ports);
+    settings.portsSSL = std::move(portsSSL);
+    settings.limits = limits_;
+    settings.database = store_.path() / "keyvora.sqlite";
+    CertManager::Settings certificates;
+    certificates.manifestUrl = "https://127.0.0.1:9/kv-cert/130717/manifest.json";  // no server answers
+    certificates.certDir = certFolder_.path();
+    certificates.bundledPfx = resourcePath("lumen.pfx");
+    settings.certificates = certificates;
+    service_ = std::make_unique<Service>(std::move(settings));
+    service_->startListeners();
     for (int attempt = 0; attempt < 300; ++attempt) {
-        const auto served = onMainLoop([this] { return std::pair(service_->plainPort(), service_->tlsPort()); });
-        if (served.first && served.second) return *served.first;
+        const auto plain = service_->plainPort();
+        if (plain && service_->tlsPort()) return *plain;
         std::this_thread::sleep_for(10ms);
     }
     ADD_FAILURE() << "the service did not start";

@@ -1,5 +1,6 @@
 // Saves practice segments in a loop, numbered from <first>, and writes each number to standard
 // output once its save has returned success: kv_practice_saver <database file> <first>
+#include "base/SharedObject.h"
 #include "store/Database.h"
 #include "store/PracticeMinutesHelper.h"
 
@@ -8,7 +9,8 @@
 #include <string>
 
 int main(int argc, char** argv) {
-    if (argc < 3 || !kv::Database::shared().open(argv[1])) return 2;
+    kv::SharedObject<kv::Database> database;
+    if (argc < 3 || !database->open(argv[1])) return 2;
     for (long number = std::stol(argv[2]);; ++number) {
         kv::PracticeMinutes record;
         record.clientID = "1";

@@ -1,7 +1,6 @@
 #include "support/TempDatabase.h"
 
 #include "base/Log.h"
-#include "store/Database.h"
 
 #include <fstream>
 #include <stdexcept>
@@ -9,11 +8,7 @@
 namespace kv::test {
 
 TempDatabase::TempDatabase() {
-    if (!Database::shared().open(file())) throw std::runtime_error("cannot open the test database");
-}
-
-TempDatabase::~TempDatabase() {
-    Database::shared().close();
+    if (!database_->open(file())) throw std::runtime_error("cannot open the test database");
 }
 
 int countLogLines(const std::string& first, const std::string& second) {

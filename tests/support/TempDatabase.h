@@ -1,5 +1,8 @@
 #pragma once
 
+#include "base/SharedObject.h"
+#include "store/Database.h"
+
 #include "support/TempDirectory.h"
 
 #include <filesystem>
@@ -7,11 +10,10 @@
 
 namespace kv::test {
 
-// The service's database opened on a fresh file for one test, closed at the end.
+// The service's database for one test: a fresh file, Database::shared() while it lives.
 class TempDatabase {
 public:
     TempDatabase();
-    ~TempDatabase();
     TempDatabase(const TempDatabase&) = delete;
     TempDatabase& operator=(const TempDatabase&) = delete;
 
@@ -20,6 +22,7 @@ public:
 
 private:
     TempDirectory folder_;
+    SharedObject<Database> database_;
 };
 
 // Lines of the shared log that contain every one of the texts.

@@ -2,8 +2,6 @@
 
 #include "platform/dispatch/DelayedWork.h"
 
-#include <boost/asio/post.hpp>
-
 #include <pthread.h>
 
 namespace kv {
@@ -11,12 +9,17 @@ namespace kv {
 SerialQueue::SerialQueue(std::string name)
     : keepAlive_(boost::asio::make_work_guard(context_)),
       thread_([this, name = std::move(name)] {
-          // Linux limits thread names to 15 characters.
           pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
           context_.run();
-      }) {}
+      }),
+      threadId_(thread_.get_id()) {}
 
 SerialQueue::~SerialQueue() {
+    stop();
+}
+
+void SerialQueue::stop() {
+    if (!thread_.joinable()) return;
     keepAlive_.reset();
     context_.stop();
     thread_.join();

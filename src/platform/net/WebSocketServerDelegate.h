@@ -4,6 +4,7 @@
 
 #include <boost/system/error_code.hpp>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,8 +25,10 @@ public:
     // The upgrade request as text; false refuses the connection.
     virtual bool shouldAcceptRequest(const std::string& request) = 0;
     virtual void connectionDidOpen(const std::shared_ptr<WebSocketConnection>& connection) = 0;
+    // The connection reads its next message once `readNext` is called, from any thread: a peer
+    // has one message in hand at a time, however fast it sends.
     virtual void connectionDidReceive(const std::shared_ptr<WebSocketConnection>& connection,
-                                      const WebSocketMessage& message) = 0;
+                                      WebSocketMessage message, std::function<void()> readNext) = 0;
     virtual void connectionDidFail(const std::shared_ptr<WebSocketConnection>& connection,
                                    const boost::system::error_code& error) = 0;
     // Every connection that opened ends here exactly once, failed or not.

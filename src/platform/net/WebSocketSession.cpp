@@ -112,8 +112,11 @@ void WebSocketSession<Stream>::onRead(const boost::system::error_code& error) {
     }
     WebSocketMessage message{beast::buffers_to_string(buffer_.data()), ws_.got_text()};
     buffer_.consume(buffer_.size());
-    if (auto observer = delegate()) observer->connectionDidReceive(this->shared_from_this(), message);
-    readNext();
+    auto observer = delegate();
+    if (!observer) return;
+    observer->connectionDidReceive(this->shared_from_this(), std::move(message), [self = this->shared_from_this()] {
+        boost::asio::post(self->ws_.get_executor(), [self] { self->readNext(); });
+    });
 }
 
 // The queue is left as it is: a write in flight still reads its front, and a peer that only

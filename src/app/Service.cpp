@@ -1,0 +1,116 @@
+#include "app/Service.h"
+
+#include "app/AllFlows.h"
+#include "base/Log.h"
+#include "base/StoreRoot.h"
+#include "core/SocketService.h"
+#include "platform/desktop/Resources.h"
+#include "playback/CountOff.h"
+#include "store/File.h"
+
+#include <boost/asio/signal_set.hpp>
+
+#include <csignal>
+
+namespace kv {
+
+namespace {
+
+CertManager::Settings certificateSettings(const ServiceSettings& settings, MainQueue& mainQueue) {
+    CertManager::Settings certificates = settings.certificates.value_or(CertManager::Settings::standard(mainQueue.executor()));
+    certificates.mainExecutor = mainQueue.executor();
+    return certificates;
+}
+
+}  // namespace
+
+Service::Service(ServiceSettings settings)
+    : settings_(std::move(settings)),
+      storeOpened_(openStore()),
+      ledScheduler_(*ledController_),
+      metronome_(sound_->engine(), resourcePath("sounds/tick.wav")),
+      certManager_(certificateSettings(settings_, mainQueue_)),
+      flows_(makeAllFlows()),
+      dispatcher_(flows_),
+      socketService_(std::make_shared<SocketService>(network_.context(), mainQueue_.executor(), dispatcher_,
+                                                     *certManager_, settings_.ports, settings_.portsSSL,
+                                                     settings_.limits)) {}
+
+Service::~Service() {
+    stop();
+}
+
+bool Service::openStore() {
+    const bool opened = database_->open(settings_.database.empty() ? File::getRootPath() / Database::kFileName
+                                                                     : settings_.database);
+    logText(kLogAppState, "=============START KEYVORA============");
+    logText(kLogInfo, storeRoot().string());
+    return opened;
+}
+
+void Service::start() {
+    startListeners();
+    startDevices();
+}
+
+void Service::startListeners() {
+    network_.sync([this] { socketService_->createServer(); });
+}
+
+void Service::startDevices() {
+    mainQueue_.sync([this] {
+        midiManager_->createDeviceManager(mainQueue_.executor());
+        loadCountOffFiles();
+    });
+}
+
+void Service::runUntilQuit() {
+    boost::asio::signal_set stopSignals(network_.context());
+    network_.sync([this, &stopSignals] {
+        stopSignals.add(SIGINT);
+        stopSignals.add(SIGTERM);
+        stopSignals.async_wait([this](const boost::system::error_code& error, int) {
+            if (!error) quit();
+        });
+    });
+    {
+        std::unique_lock lock(quitMutex_);
+        quitRequested_.wait(lock, [this] { return quitting_; });
+    }
+    network_.sync([&stopSignals] { stopSignals.cancel(); });
+    logText(kLogAppState, "=============STOP KEYVORA=============\n");
+    stop();
+}
+
+void Service::quit() {
+    {
+        std::lock_guard lock(quitMutex_);
+        quitting_ = true;
+    }
+    quitRequested_.notify_all();
+}
+
+// The newest threads first: the MIDI input and the device check, the lights and the clicks,
+// the network, the certificate manager's queue, the main queue, the audio engine.
+void Service::stop() {
+    if (stopped_) return;
+    stopped_ = true;
+    mainQueue_.sync([this] { midiManager_->stop(); });
+    ledScheduler_->stop();
+    metronome_->stop();
+    network_.sync([this] { socketService_->stop(); });
+    network_.stop();
+    certManager_->stop();
+    mainQueue_.stop();
+    sound_->engine().stop();
+}
+
+std::optional<std::uint16_t> Service::plainPort() {
+    return network_.sync([this] { return socketService_->plainPort(); });
+}
+
+std::optional<std::uint16_t> Service::tlsPort() {
+    return network_.sync([this] { return socketService_->tlsPort(); });
+}
+
+}  // namespace kv
