@@ -67,7 +67,7 @@ TEST_F(MetronomeTest, TheClickPeakSetsTheMixerGain) {
 
 TEST_F(MetronomeTest, TicksAtAConstantIntervalFromAStartInThePast) {
     device_->renderFrames(1000);
-    metronome_->startWithInterval(0.05, std::chrono::system_clock::now() - 1s);  // stored as 0.1
+    metronome_->startWithInterval(0.05, offline_.engine->now() - 1'000'000'000);  // stored as 0.1
     play(1.0);
     const auto found = onsets();
     ASSERT_GE(found.size(), 9u);
@@ -78,7 +78,7 @@ TEST_F(MetronomeTest, TicksAtAConstantIntervalFromAStartInThePast) {
 TEST_F(MetronomeTest, ABeatListIsFollowedThenContinuedAtItsLastSpacing) {
     metronome_->setTempoMapBeatOffsets({0, 0.5, 1.0});
     metronome_->setTempoMapBeatVolumes({1, 0, 0});
-    metronome_->startWithInterval(0.25, std::chrono::system_clock::now() - 1s);
+    metronome_->startWithInterval(0.25, offline_.engine->now() - 1'000'000'000);
     play(2.3);
     const auto found = onsets();
     ASSERT_GE(found.size(), 5u);
@@ -92,7 +92,7 @@ TEST_F(MetronomeTest, ABeatListIsFollowedThenContinuedAtItsLastSpacing) {
 
 TEST_F(MetronomeTest, AccentsFollowTheMeterWithoutAVolumeList) {
     metronome_->setMetronomeMeterBeatsPerMeasure(4, 2);
-    metronome_->startWithInterval(0.1, std::chrono::system_clock::now() - 1s);
+    metronome_->startWithInterval(0.1, offline_.engine->now() - 1'000'000'000);
     play(1.2);
     const auto found = onsets();
     ASSERT_GE(found.size(), 11u);
@@ -106,7 +106,7 @@ TEST_F(MetronomeTest, AccentsFollowTheMeterWithoutAVolumeList) {
 TEST_F(MetronomeTest, VolumeZeroSchedulesSilentClicksAndStopEndsTheTicks) {
     metronome_->setVolume(0);
     testing::internal::CaptureStderr();
-    metronome_->startWithInterval(0.1, std::chrono::system_clock::now() - 1s);
+    metronome_->startWithInterval(0.1, offline_.engine->now() - 1'000'000'000);
     play(0.6);
     std::this_thread::sleep_for(50ms);  // the completions
     const std::string console = testing::internal::GetCapturedStderr();
@@ -129,7 +129,7 @@ TEST_F(MetronomeTest, NoClickSoundsAfterStopEvenFromAPassAlreadyScheduling) {
         while (passing) metronome_->schedulePendingTicksNow();
     });
     for (int round = 0; round < 40; ++round) {
-        metronome_->startWithInterval(0.1, std::chrono::system_clock::now() - 1s);
+        metronome_->startWithInterval(0.1, offline_.engine->now() - 1'000'000'000);
         device_->renderFrames(960);
         metronome_->stop();
         const auto stoppedAt = renderedFrames();
@@ -141,7 +141,7 @@ TEST_F(MetronomeTest, NoClickSoundsAfterStopEvenFromAPassAlreadyScheduling) {
 }
 
 TEST_F(MetronomeTest, TicksAlreadyPastAreSkippedAndNeverPlayed) {
-    metronome_->startWithInterval(0.1, std::chrono::system_clock::now() - 1s);
+    metronome_->startWithInterval(0.1, offline_.engine->now() - 1'000'000'000);
     metronome_->schedulePendingTicksNow();
     testing::internal::CaptureStderr();
     device_->renderFrames(48000 * 2);  // two seconds pass without a refill
@@ -156,13 +156,13 @@ TEST_F(MetronomeTest, TicksAlreadyPastAreSkippedAndNeverPlayed) {
 }
 
 TEST_F(MetronomeTest, MovingToAnotherEngineStopsAndTicksThere) {
-    metronome_->startWithInterval(0.1, std::chrono::system_clock::now() - 1s);
+    metronome_->startWithInterval(0.1, offline_.engine->now() - 1'000'000'000);
     play(0.3);
     test::OfflineEngine other;
     metronome_->useEngine(other.engine.get());
     EXPECT_FALSE(metronome_->isRunning());
     const auto movedAt = renderedFrames();
-    metronome_->startWithInterval(0.1, std::chrono::system_clock::now() - 1s);
+    metronome_->startWithInterval(0.1, offline_.engine->now() - 1'000'000'000);
     metronome_->schedulePendingTicksNow();
     other.device->renderFrames(48000);
     device_->renderFrames(48000);

@@ -19,30 +19,36 @@ TEST(MidiByteRing, MessagesWrapAroundTheEndWholeAndInOrder) {
     for (unsigned round = 0; round < 50; ++round) {
         const auto first = messageOf(3 + round % 20, round);
         const auto second = messageOf(1 + round % 7, round + 100);
-        ASSERT_TRUE(ring.push(first.data(), first.size()));
-        ASSERT_TRUE(ring.push(second.data(), second.size()));
-        ASSERT_TRUE(ring.pop(out));
+        ASSERT_TRUE(ring.push(first.data(), first.size(), round));
+        ASSERT_TRUE(ring.push(second.data(), second.size(), ~std::uint64_t{round}));
+        std::uint64_t arrival = 0;
+        ASSERT_TRUE(ring.pop(out, arrival));
         EXPECT_EQ(out, first);
-        ASSERT_TRUE(ring.pop(out));
+        EXPECT_EQ(arrival, round) << "each message keeps its own arrival time";
+        ASSERT_TRUE(ring.pop(out, arrival));
         EXPECT_EQ(out, second);
+        EXPECT_EQ(arrival, ~std::uint64_t{round});
     }
-    EXPECT_FALSE(ring.pop(out));
+    std::uint64_t arrival = 0;
+    EXPECT_FALSE(ring.pop(out, arrival));
 }
 
 TEST(MidiByteRing, AMessageThatDoesNotFitIsRefusedAndNothingElseIsHurt) {
     MidiByteRing ring(64);
     const auto small = messageOf(20, 1);
-    ASSERT_TRUE(ring.push(small.data(), small.size()));
+    ASSERT_TRUE(ring.push(small.data(), small.size(), 1));
     const auto large = messageOf(40, 2);
-    EXPECT_FALSE(ring.push(large.data(), large.size())) << "24 + 44 bytes do not fit in 64";
+    EXPECT_FALSE(ring.push(large.data(), large.size(), 2)) << "36 + 56 bytes do not fit in 64";
     const auto empty = messageOf(0, 0);
-    EXPECT_TRUE(ring.push(empty.data(), 0));
+    EXPECT_TRUE(ring.push(empty.data(), 0, 3));
     std::vector<unsigned char> out;
-    ASSERT_TRUE(ring.pop(out));
+    std::uint64_t arrival = 0;
+    ASSERT_TRUE(ring.pop(out, arrival));
     EXPECT_EQ(out, small);
-    ASSERT_TRUE(ring.pop(out));
+    ASSERT_TRUE(ring.pop(out, arrival));
     EXPECT_TRUE(out.empty());
-    EXPECT_TRUE(ring.push(large.data(), large.size()));
+    EXPECT_EQ(arrival, 3u);
+    EXPECT_TRUE(ring.push(large.data(), large.size(), 4));
 }
 
 TEST(MidiByteRing, AWriterAndAReaderOnTwoThreadsLoseAndTearNothing) {
@@ -51,13 +57,15 @@ TEST(MidiByteRing, AWriterAndAReaderOnTwoThreadsLoseAndTearNothing) {
     std::thread writer([&] {
         for (unsigned i = 0; i < kMessages; ++i) {
             const auto message = messageOf(i % 1000 == 0 ? 30000 : 3, i);
-            while (!ring.push(message.data(), message.size())) std::this_thread::yield();
+            while (!ring.push(message.data(), message.size(), i)) std::this_thread::yield();
         }
     });
     std::vector<unsigned char> out;
+    std::uint64_t arrival = 0;
     for (unsigned i = 0; i < kMessages;) {
-        if (!ring.pop(out)) continue;
+        if (!ring.pop(out, arrival)) continue;
         ASSERT_EQ(out, messageOf(i % 1000 == 0 ? 30000 : 3, i)) << i;
+        ASSERT_EQ(arrival, i);
         ++i;
     }
     writer.join();

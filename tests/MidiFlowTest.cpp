@@ -1,5 +1,6 @@
 #include "core/KeyvoraFlow.h"
 #include "midi/MidiManagerHandler.h"
+#include "platform/audio/HostClock.h"
 #include "store/DeviceHelper.h"
 #include "store/UserHelper.h"
 
@@ -15,11 +16,12 @@ using nlohmann::json;
 using test::call;
 using namespace std::chrono_literals;
 
-void message(std::vector<unsigned char> bytes) {
-    MidiManagerHandler::shared().RecordingCallback(bytes.data(), bytes.size());
+// A message as the MIDI input hands it on, arrived now or at the host time given.
+void message(std::vector<unsigned char> bytes, std::uint64_t arrival = host_clock::now()) {
+    MidiManagerHandler::shared().RecordingCallback(bytes.data(), bytes.size(), arrival);
 }
-void press(int key, int velocity = 100) {
-    message({0x90, static_cast<unsigned char>(key), static_cast<unsigned char>(velocity)});
+void press(int key, int velocity = 100, std::uint64_t arrival = host_clock::now()) {
+    message({0x90, static_cast<unsigned char>(key), static_cast<unsigned char>(velocity)}, arrival);
 }
 void release(int key) {
     message({0x80, static_cast<unsigned char>(key), 64});
@@ -211,20 +213,24 @@ TEST_F(MidiFlowTest, ASongRecordsEveryPressFromBaseTimeAndEarlyOnesAsZero) {
     session.APP_STATE = KeyvoraFlow::kSongPlaying;
     press(60);
     EXPECT_EQ(session.listMidiEvents.size(), 0u) << "nothing before a base time exists";
-    session.baseTime.set(std::chrono::system_clock::now() + 2s);
+    session.baseTime.set(Instant::atWallClock(std::chrono::system_clock::now() + 2s));
     press(60);
     session.timeGetNoteEarly = -5000;
     press(62);
     release(62);
-    session.baseTime.set(std::chrono::system_clock::now() - 3s);
+    const Instant base = Instant::atWallClock(std::chrono::system_clock::now() - 3s);
+    session.baseTime.set(base);
     press(64);
+    // The time counts to the key's arrival, however late the routing runs.
+    press(65, 100, base.host + 1'234'000'000);
     const auto events = session.listMidiEvents.snapshot();
-    ASSERT_EQ(events.size(), 3u);
+    ASSERT_EQ(events.size(), 4u);
     EXPECT_EQ(events[0].pressTime, 0);
     EXPECT_LT(events[1].pressTime, -1000);
     EXPECT_GE(events[2].pressTime, 3000);
     EXPECT_LT(events[2].pressTime, 4000);
     EXPECT_EQ(events[2].noteNumber, 64);
+    EXPECT_NEAR(events[3].pressTime, 1234, 1) << "whole milliseconds of each side";
 }
 
 TEST_F(MidiFlowTest, SysExIsLoggedInHexAndIncompleteMessagesAreIgnored) {

@@ -381,7 +381,7 @@ TEST_F(MidiJackTest, AFloodingKeyboardNeitherExhaustsMemoryNorStallsTheService) 
     ASSERT_TRUE(keys.ready());
     startWithKeyboards(1);
     auto& session = KeyvoraFlow::shared();
-    session.baseTime.set(std::chrono::system_clock::now());
+    session.baseTime.set(Instant::now());
     session.APP_STATE = KeyvoraFlow::kSongPlaying;
     const long memoryBefore = residentKilobytes();
 

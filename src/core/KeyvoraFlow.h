@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/AtomicDate.h"
+#include "base/Instant.h"
 #include "base/SharedObject.h"
 #include "base/Synchronized.h"
 #include "midi/model/MidiDevice.h"
@@ -52,7 +53,9 @@ public:
     Synchronized<std::shared_ptr<MidiDevice>> currentMidiDevice;
     Synchronized<std::vector<std::shared_ptr<MidiDevice>>> listDevices;
     MidiEventList listMidiEvents;
-    AtomicDate baseTime;
+    // Key press times count from here: the wall-clock date the browser knows, with its host time
+    // taken once.
+    AtomicInstant baseTime;
     // Pushes go here; a closed connection stays until the next request replaces it.
     Synchronized<std::weak_ptr<WebSocketConnection>> currentConnection;
     AtomicDate lastPlayMidi{std::chrono::system_clock::now()};

@@ -191,11 +191,11 @@ void SocketService::connectionDidOpen(const std::shared_ptr<WebSocketConnection>
 }
 
 void SocketService::connectionDidReceive(const std::shared_ptr<WebSocketConnection>& connection,
-                                         WebSocketMessage message, std::function<void()> readNext) {
+                                         WebSocketMessage message, std::function<void()> answered) {
     boost::asio::post(mainQueue_, [&dispatcher = dispatcher_, connection, message = std::move(message),
-                                   readNext = std::move(readNext)] {
+                                   answered = std::move(answered)] {
         dispatcher.receive(connection, message);
-        readNext();
+        answered();
     });
 }
 

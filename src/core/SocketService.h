@@ -59,7 +59,7 @@ public:
     bool shouldAcceptRequest(const std::string& request) override;
     void connectionDidOpen(const std::shared_ptr<WebSocketConnection>& connection) override;
     void connectionDidReceive(const std::shared_ptr<WebSocketConnection>& connection, WebSocketMessage message,
-                              std::function<void()> readNext) override;
+                              std::function<void()> answered) override;
     void connectionDidFail(const std::shared_ptr<WebSocketConnection>& connection,
                            const boost::system::error_code& error) override;
     void connectionDidClose(const std::shared_ptr<WebSocketConnection>& connection, int code,

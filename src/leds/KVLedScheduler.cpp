@@ -1,9 +1,11 @@
 #include "leds/KVLedScheduler.h"
 
 #include "base/Console.h"
+#include "base/Instant.h"
 #include "base/JsonReading.h"
 #include "base/TextFormat.h"
 #include "leds/KVLedController.h"
+#include "platform/audio/HostClock.h"
 #include "platform/dispatch/ThreadPriority.h"
 
 #include <algorithm>
@@ -14,12 +16,8 @@ namespace kv {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::duration<double, std::milli>;
 using Wanted = std::array<std::array<bool, 2>, 128>;
-
-constexpr int kStopPolls = 200;
-constexpr auto kStopPoll = std::chrono::milliseconds(5);
 
 bool onKeyboard(std::int32_t note) {
     return note >= KVLedController::kLowestKey && note <= KVLedController::kHighestKey;
@@ -33,22 +31,14 @@ void lightExactly(KVLedController& controller, const Wanted& want) {
     }
 }
 
-std::string describe(Date date) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(date);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count() % 1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
-    return formatText("%s.%03d +0000", text, static_cast<int>(millis));
-}
-
 }  // namespace
 
-KVLedScheduler::KVLedScheduler(KVLedController& controller) : controller_(controller) {}
+KVLedScheduler::KVLedScheduler(KVLedController& controller)
+    : controller_(controller), worker_([this](std::stop_token stop) { workerLoop(stop); }) {}
 
 KVLedScheduler::~KVLedScheduler() {
-    stop();
+    worker_.request_stop();
+    worker_.join();
 }
 
 int KVLedScheduler::colorForStaff(std::int32_t staff) {
@@ -96,12 +86,16 @@ void KVLedScheduler::setPlan(const std::vector<KVLedNote>& plan, double playStar
 }
 
 void KVLedScheduler::startAtUtc(Date start) {
-    std::lock_guard control(control_);
-    stopWorker();
+    startAtHostTime(Instant::atWallClock(start).host);
+    logStart(start);
+}
+
+void KVLedScheduler::startAtHostTime(std::uint64_t start) {
+    stop();
     bool hasPlan = false;
     {
         std::lock_guard lock(lock_);
-        startUtc_ = start;
+        startHost_ = start;
         scanFrom_ = 0;
         hasPlan = plan_ && !plan_->empty();
     }
@@ -113,47 +107,34 @@ void KVLedScheduler::startAtUtc(Date start) {
         consoleLine("[LED-SCHED] startAtUtc: LED port chua mo -> bo qua");
         return;
     }
-    // The plan runs on the steady clock from here, so a wall-clock step mid-song moves nothing.
-    const SteadyTime steadyStart =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(start - std::chrono::system_clock::now());
     run_ = true;
-    const std::uint64_t generation = ++generation_;
-    workerFinished_ = std::make_shared<std::atomic<bool>>(false);
-    worker_ = std::thread([this, generation, steadyStart, finished = workerFinished_] {
-        nameCurrentThread("KVLedScheduler");
-        raiseCurrentThreadPriority();
-        workerLoop(generation, steadyStart);
-        *finished = true;
-    });
-    consoleLine("[LED-SCHED] start, moc UTC = " + describe(start));
+    {
+        std::lock_guard lock(lock_);
+        playing_ = true;
+    }
+    wake_.notify_all();
+}
+
+void KVLedScheduler::logStart(Date start) const {
+    if (!run_) return;
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(start);
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(start.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+    consoleLine(formatText("[LED-SCHED] start, moc UTC = %s.%03d +0000", text, static_cast<int>(millis)));
 }
 
 void KVLedScheduler::stop() {
-    std::lock_guard control(control_);
-    stopWorker();
-}
-
-void KVLedScheduler::stopWorker() {
     run_ = false;
-    ++generation_;
-    {
-        std::lock_guard wakeLock(wakeMutex_);
-    }
-    wake_.notify_all();
-    std::thread worker = std::move(worker_);
-    if (worker.joinable()) {
-        for (int poll = 0; poll < kStopPolls && !*workerFinished_; ++poll) std::this_thread::sleep_for(kStopPoll);
-        // A worker stuck past its second ends on its own at its next tick.
-        if (*workerFinished_) {
-            worker.join();
-        } else {
-            worker.detach();
-        }
-    }
     {
         std::lock_guard lock(lock_);
-        startUtc_.reset();
+        playing_ = false;
+        startHost_.reset();
     }
+    wake_.notify_all();
+    std::lock_guard tick(tickMutex_);  // a tick in progress has set its lights
     controller_.allOff();
 }
 
@@ -175,22 +156,43 @@ void KVLedScheduler::applyStaticLeds(const nlohmann::json& leds) {
     lightExactly(controller_, want);
 }
 
-void KVLedScheduler::workerLoop(std::uint64_t generation, SteadyTime start) {
-    while (keepRunning(generation)) {
-        if (!controller_.isOpen()) {
-            sleepUntil(generation, Clock::now() + kPortPoll);
+void KVLedScheduler::workerLoop(std::stop_token stop) {
+    nameCurrentThread("KVLedScheduler");
+    raiseCurrentThreadPriority();
+    std::unique_lock lock(lock_);
+    while (!stop.stop_requested()) {
+        if (!playing_) {
+            wake_.wait(lock, stop, [this] { return playing_; });
             continue;
         }
-        const SteadyTime tickStart = Clock::now();
-        const Scan scan = scanAndLight(Milliseconds(tickStart - start).count());
-        if (scan.finished) {
-            consoleLine("[LED-SCHED] het plan -> tat den, dung worker");
-            controller_.allOff();
-            return;
-        }
-        const SteadyTime due = start + std::chrono::duration_cast<Clock::duration>(Milliseconds(scan.nextChangeMs));
-        sleepUntil(generation, std::min(tickStart + kTick, std::max(due, tickStart)));
+        lock.unlock();
+        const auto sleep = tick();
+        lock.lock();
+        wake_.wait_for(lock, stop, sleep, [this] { return !playing_; });
     }
+}
+
+std::chrono::nanoseconds KVLedScheduler::tick() {
+    std::lock_guard tick(tickMutex_);
+    std::optional<std::uint64_t> start;
+    {
+        std::lock_guard lock(lock_);
+        if (!playing_) return {};
+        start = startHost_;
+    }
+    if (!controller_.isOpen() || !start) return kPortPoll;  // an unplugged keyboard: wait for it
+    const std::uint64_t now = host_clock::now();
+    const double nowMs = static_cast<double>(static_cast<std::int64_t>(now - *start)) / 1e6;
+    const Scan scan = scanAndLight(nowMs);
+    if (scan.finished) {
+        consoleLine("[LED-SCHED] het plan -> tat den, dung worker");
+        controller_.allOff();
+        std::lock_guard lock(lock_);
+        playing_ = false;  // run_ stays set until stop()
+        return {};
+    }
+    const double untilDue = std::max(0.0, scan.nextChangeMs - nowMs);
+    return std::min<std::chrono::nanoseconds>(kTick, std::chrono::nanoseconds(static_cast<std::int64_t>(untilDue * 1e6)));
 }
 
 KVLedScheduler::Scan KVLedScheduler::scanAndLight(double nowMs) {
@@ -198,7 +200,7 @@ KVLedScheduler::Scan KVLedScheduler::scanAndLight(double nowMs) {
     std::size_t scanFrom = 0;
     {
         std::lock_guard lock(lock_);
-        if (!plan_ || !startUtc_) return {false, nowMs + Milliseconds(kTick).count()};
+        if (!plan_) return {false, nowMs + Milliseconds(kTick).count()};
         plan = plan_;
         scanFrom = scanFrom_;
     }
@@ -233,15 +235,6 @@ KVLedScheduler::Scan KVLedScheduler::scanAndLight(double nowMs) {
     }
     lightExactly(controller_, want);
     return {!pending && scanFrom >= plan->size(), next};
-}
-
-bool KVLedScheduler::keepRunning(std::uint64_t generation) const {
-    return run_ && generation_ == generation;
-}
-
-void KVLedScheduler::sleepUntil(std::uint64_t generation, SteadyTime wake) {
-    std::unique_lock lock(wakeMutex_);
-    wake_.wait_until(lock, wake, [&] { return !keepRunning(generation); });
 }
 
 }  // namespace kv

@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -21,8 +20,10 @@ namespace kv {
 
 class KVLedController;
 
-// Lights the keys the student is to play, in time with the song, from a worker thread that
-// rescans the plan every 5 ms, and at once when the next light is due sooner.
+// Lights the keys the student is to play, in time with the song. One worker thread,
+// "KVLedScheduler", lives as long as the scheduler: while a plan runs it rescans it every 5 ms,
+// and at once when the next light is due sooner; otherwise it sleeps. The plan runs on the host
+// clock from its start. The service owns it.
 class KVLedScheduler {
 public:
     static constexpr auto kTick = std::chrono::milliseconds(5);
@@ -42,8 +43,12 @@ public:
 
     void parseAndSetPlanFromJson(const nlohmann::json& ledNotes, double playStartTimeMs);
     void setPlan(const std::vector<KVLedNote>& plan, double playStartTimeMs);
+    // Plan time 0 falls on the wall-clock date, turned into host time once.
     void startAtUtc(Date start);
-    // Ends the worker and puts every light out; the plan stays.
+    // Plan time 0 falls on the host time.
+    void startAtHostTime(std::uint64_t start);
+    // Ends the plan's run and puts every light out; the plan stays. A tick in progress finishes
+    // first, so no light comes on after.
     void stop();
     void applyStaticLeds(const nlohmann::json& leds);
     // From a start until stop, also after the plan has played out.
@@ -51,31 +56,27 @@ public:
 
 private:
     using Plan = std::vector<KVLedNote>;
-    using SteadyTime = std::chrono::steady_clock::time_point;
     struct Scan {
         bool finished = false;
         double nextChangeMs = 0;  // plan time of the next light due to change
     };
 
-    void stopWorker();
-    void workerLoop(std::uint64_t generation, SteadyTime start);
+    void workerLoop(std::stop_token stop);
+    // One tick of a running plan: the lights set, then how long to sleep.
+    std::chrono::nanoseconds tick();
     Scan scanAndLight(double nowMs);
-    bool keepRunning(std::uint64_t generation) const;
-    void sleepUntil(std::uint64_t generation, SteadyTime wake);
+    void logStart(Date start) const;
 
     KVLedController& controller_;
-    std::mutex lock_;  // guards plan_, startUtc_, scanFrom_
+    std::mutex lock_;  // guards plan_, startHost_, scanFrom_, playing_
     std::shared_ptr<const Plan> plan_;
-    std::optional<Date> startUtc_;
+    std::optional<std::uint64_t> startHost_;
     std::size_t scanFrom_ = 0;
+    bool playing_ = false;  // the worker runs the plan
     std::atomic<bool> run_{false};
-    // A worker left behind by stop() still sees that it is no longer the current one.
-    std::atomic<std::uint64_t> generation_{0};
-    std::mutex control_;  // one start or stop at a time, from the main and playback threads
-    std::thread worker_;
-    std::shared_ptr<std::atomic<bool>> workerFinished_;
-    std::mutex wakeMutex_;
-    std::condition_variable wake_;
+    std::mutex tickMutex_;  // held by the worker for a tick, and by stop() against one
+    std::condition_variable_any wake_;
+    std::jthread worker_;  // last: it runs on everything above
 };
 
 }  // namespace kv

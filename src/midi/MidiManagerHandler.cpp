@@ -30,15 +30,10 @@ constexpr const char* kInputClient = "RtMidi Input Client";
 constexpr const char* kInputPort = "RtMidi Input";
 constexpr auto kCheckEvery = std::chrono::seconds(1);
 
-std::int64_t millisSince1970(Date date) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(date.time_since_epoch()).count();
-}
-
-// Whole milliseconds from baseTime (none counts as 1970) to now, cut to 32 bits.
-std::int32_t millisSinceBaseTime() {
+// Whole milliseconds from baseTime (none counts as 1970) to the key's arrival, cut to 32 bits.
+std::int32_t millisSinceBaseTime(std::uint64_t arrival) {
     const auto base = KeyvoraFlow::shared().baseTime.get();
-    const std::int64_t now = millisSince1970(std::chrono::system_clock::now());
-    return static_cast<std::int32_t>(now - (base ? millisSince1970(*base) : 0));
+    return static_cast<std::int32_t>((base ? *base : Instant::atWallClock(Date{})).millisUntil(arrival));
 }
 
 MidiEvent playedKey(int key, std::int32_t pressTime, int velocity, bool isNoteOn) {
@@ -78,8 +73,8 @@ void MidiManagerHandler::makeMidiInput() {
     midiInput_.reset();
     try {
         midiInput_ = std::make_unique<MidiInput>(kInputClient, kInputQueueLimit,
-                                                 [this](const unsigned char* bytes, std::size_t size) {
-                                                     RecordingCallback(bytes, size);
+                                                 [this](const unsigned char* bytes, std::size_t size, std::uint64_t arrival) {
+                                                     RecordingCallback(bytes, size, arrival);
                                                  });
         inputFailureLogged_ = false;
     } catch (const MidiError& error) {
@@ -260,17 +255,17 @@ void MidiManagerHandler::moveCurrentDeviceOnTop() {
     session.listDevices.set(std::move(listed));
 }
 
-void MidiManagerHandler::sendMiDiMessage(int key, int velocity, bool isNoteOn) {
+void MidiManagerHandler::sendMiDiMessage(int key, int velocity, bool isNoteOn, std::uint64_t arrival) {
     auto& session = KeyvoraFlow::shared();
     switch (session.APP_STATE.load()) {
         case KeyvoraFlow::kDeviceSettingSingleConnection:
-            if (isNoteOn) sendNoteToClient(key, true);
+            if (isNoteOn) sendNoteToClient(key, true, arrival);
             return;
         case KeyvoraFlow::kWaitMode:
             if (session.webVersion.read([](const std::string& v) { return v == "oldgen/web"; })) {
-                session.listMidiEvents.replaceWith(playedKey(key, millisSinceBaseTime(), velocity, isNoteOn));
+                session.listMidiEvents.replaceWith(playedKey(key, millisSinceBaseTime(arrival), velocity, isNoteOn));
             } else {
-                sendNoteToClient(key, isNoteOn);
+                sendNoteToClient(key, isNoteOn, arrival);
             }
             return;
         case KeyvoraFlow::kDeviceSetting:
@@ -278,7 +273,7 @@ void MidiManagerHandler::sendMiDiMessage(int key, int velocity, bool isNoteOn) {
             return;
         case KeyvoraFlow::kSongPlaying: {
             if (!isNoteOn || !session.baseTime.get()) return;
-            std::int32_t pressTime = millisSinceBaseTime();
+            std::int32_t pressTime = millisSinceBaseTime(arrival);
             if (pressTime < 0 && session.timeGetNoteEarly.load() >= static_cast<float>(pressTime)) pressTime = 0;
             session.listMidiEvents.append(playedKey(key, pressTime, velocity, false));
             return;
@@ -288,10 +283,10 @@ void MidiManagerHandler::sendMiDiMessage(int key, int velocity, bool isNoteOn) {
     }
 }
 
-void MidiManagerHandler::sendNoteToClient(int key, bool isNoteOn) {
+void MidiManagerHandler::sendNoteToClient(int key, bool isNoteOn, std::uint64_t arrival) {
     const auto connection = KeyvoraFlow::shared().currentConnection.get().lock();
     if (!connection) return;
-    MidiEvent event = playedKey(key, millisSinceBaseTime(), 0, isNoteOn);
+    MidiEvent event = playedKey(key, millisSinceBaseTime(arrival), 0, isNoteOn);
     event.noteNumber = 0;
     std::string text = toJSONText(event.toJson());
     if (text.empty()) {
@@ -339,7 +334,7 @@ nlohmann::json MidiManagerHandler::convertListDevicesToDictionary() {
     return list;
 }
 
-void MidiManagerHandler::RecordingCallback(const unsigned char* bytes, std::size_t size) {
+void MidiManagerHandler::RecordingCallback(const unsigned char* bytes, std::size_t size, std::uint64_t arrival) {
     if (size == 0) return;
     auto& session = KeyvoraFlow::shared();
     const unsigned char status = bytes[0];
@@ -349,7 +344,7 @@ void MidiManagerHandler::RecordingCallback(const unsigned char* bytes, std::size
         const int velocity = bytes[2];
         if (velocity == 0) {
             playEcho(status, key, 0);
-            sendMiDiMessage(key, 0, false);
+            sendMiDiMessage(key, 0, false, arrival);
             return;
         }
         const std::int32_t volume = session.currentUser.read(
@@ -359,11 +354,11 @@ void MidiManagerHandler::RecordingCallback(const unsigned char* bytes, std::size
         const std::int32_t top = saturatedInt32(std::trunc(session.valueVolume.load() * 127.0F / 100.0F));
         const std::int32_t scaled = saturatedInt32(std::trunc(velocity / 127.0 * top));
         playEcho(status, key, scaled);
-        sendMiDiMessage(key, scaled, true);
+        sendMiDiMessage(key, scaled, true, arrival);
     } else if (status >= 0x80 && status <= 0x8F) {
         if (size < 2) return;
         playEcho(status, bytes[1], 0);
-        sendMiDiMessage(bytes[1], 0, false);
+        sendMiDiMessage(bytes[1], 0, false, arrival);
     } else if (status == 0xF0) {
         static constexpr char kDigits[] = "0123456789ABCDEF";
         std::string hex;

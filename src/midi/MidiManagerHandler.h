@@ -58,11 +58,12 @@ public:
     std::shared_ptr<MidiDevice> detectSelectedDeviceInDatabase();
     std::optional<Device> findDeviceInDatabase(const std::string& name);
     void moveCurrentDeviceOnTop();
-    // The input callback: one complete message from the current keyboard.
-    void RecordingCallback(const unsigned char* bytes, std::size_t size);
+    // The input callback: one complete message from the current keyboard, with the host time it
+    // arrived at; a key's press time counts to that moment.
+    void RecordingCallback(const unsigned char* bytes, std::size_t size, std::uint64_t arrival);
     // These three run on the input's thread.
-    void sendMiDiMessage(int key, int velocity, bool isNoteOn);
-    void sendNoteToClient(int key, bool isNoteOn);
+    void sendMiDiMessage(int key, int velocity, bool isNoteOn, std::uint64_t arrival);
+    void sendNoteToClient(int key, bool isNoteOn, std::uint64_t arrival);
     void playEcho(int status, int key, int velocity);
     void sendDeviceListToClient();
     nlohmann::json convertListDevicesToDictionary();

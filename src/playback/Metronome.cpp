@@ -1,6 +1,7 @@
 #include "playback/Metronome.h"
 
 #include "base/Console.h"
+#include "base/Instant.h"
 #include "base/TextFormat.h"
 #include "platform/audio/HostClock.h"
 #include "platform/audio/SoundFile.h"
@@ -134,20 +135,24 @@ void Metronome::useEngine(AudioEngine* engine) {
 }
 
 void Metronome::startWithInterval(double seconds) {
-    startWithInterval(seconds, std::chrono::system_clock::now());
+    startWithInterval(seconds, engine_->now());
 }
 
 void Metronome::startWithInterval(double seconds, Date scheduledTime) {
+    startWithInterval(seconds, Instant::atWallClock(scheduledTime).host);
+}
+
+void Metronome::startWithInterval(double seconds, std::uint64_t hostTime) {
     if (clicks_.get()) {
-        start(seconds, scheduledTime);
+        start(seconds, hostTime);
         return;
     }
     log("Waiting for buffer...");
-    scheduleQueue_.async([this, seconds, scheduledTime] {
+    scheduleQueue_.async([this, seconds, hostTime] {
         for (int poll = 0; poll < 40; ++poll) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             if (clicks_.get()) {
-                start(seconds, scheduledTime);
+                start(seconds, hostTime);
                 return;
             }
         }
@@ -155,12 +160,12 @@ void Metronome::startWithInterval(double seconds, Date scheduledTime) {
     });
 }
 
-void Metronome::start(double seconds, Date scheduledTime) {
+void Metronome::start(double seconds, std::uint64_t hostTime) {
     if (running_) stop();
     setInterval(seconds);
-    const double startIn =
-        std::max(kEarliestStart, std::chrono::duration<double>(scheduledTime - std::chrono::system_clock::now()).count());
-    startHostTime_ = engine_->now() + static_cast<std::uint64_t>(host_clock::secondsToTicks(startIn));
+    const std::uint64_t now = engine_->now();
+    const double startIn = std::max(kEarliestStart, host_clock::ticksToSeconds(static_cast<std::int64_t>(hostTime - now)));
+    startHostTime_ = now + static_cast<std::uint64_t>(host_clock::secondsToTicks(startIn));
     tickCount_ = 0;
     outputLatencyMs_ = engine_->outputLatencySeconds() * 1000;
     log(formatText("hardware output latency = %.1fms", outputLatencyMs_.load()));

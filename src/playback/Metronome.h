@@ -35,7 +35,9 @@ public:
 
     void useEngine(AudioEngine* engine);
     void startWithInterval(double seconds);
-    // Tick 0 sounds at `scheduledTime` (10 ms from now at the earliest).
+    // Tick 0 sounds at the host time (on the engine's clock; 10 ms from now at the earliest).
+    void startWithInterval(double seconds, std::uint64_t hostTime);
+    // The same at a wall-clock date, turned into host time once.
     void startWithInterval(double seconds, Date scheduledTime);
     void stop();
     void setVolume(float volume);
@@ -69,7 +71,7 @@ private:
     };
 
     void loadAudioFile(const std::filesystem::path& path);
-    void start(double seconds, Date scheduledTime);
+    void start(double seconds, std::uint64_t hostTime);
     void schedulePendingTicks();
     double tickTime(std::uint64_t tick, const std::vector<double>& offsets) const;
     std::shared_ptr<const AudioBuffer> clickFor(std::uint64_t tick, const Clicks& clicks,

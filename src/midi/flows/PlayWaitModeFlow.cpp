@@ -3,13 +3,12 @@
 #include "core/KeyvoraFlow.h"
 #include "playback/SongObject.h"
 
-#include <chrono>
 
 namespace kv {
 
 nlohmann::json PlayWaitModeFlow::processData(const nlohmann::json&, const std::string&, const BaseRequestJSONObject&) {
     auto& session = KeyvoraFlow::shared();
-    session.baseTime.set(std::chrono::system_clock::now());
+    session.baseTime.set(Instant::now());
     session.APP_STATE = KeyvoraFlow::kWaitMode;
     SongObject::shared().stopPlaySong();
     return {{"code", 0}, {"message", "SUCCESS"}};

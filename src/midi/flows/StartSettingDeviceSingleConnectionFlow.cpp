@@ -2,13 +2,12 @@
 
 #include "core/KeyvoraFlow.h"
 
-#include <chrono>
 
 namespace kv {
 
 nlohmann::json StartSettingDeviceSingleConnectionFlow::processData(const nlohmann::json&, const std::string&, const BaseRequestJSONObject&) {
     auto& session = KeyvoraFlow::shared();
-    session.baseTime.set(std::chrono::system_clock::now());
+    session.baseTime.set(Instant::now());
     session.APP_STATE = KeyvoraFlow::kDeviceSettingSingleConnection;
     return {{"code", 0}, {"message", "SUCCESS"}};
 }

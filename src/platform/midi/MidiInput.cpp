@@ -1,5 +1,6 @@
 #include "platform/midi/MidiInput.h"
 
+#include "platform/audio/HostClock.h"
 #include "platform/dispatch/ThreadPriority.h"
 #include "platform/midi/OpenMidiApi.h"
 
@@ -40,11 +41,13 @@ bool MidiInput::isPortOpen() const {
     return midi_->isPortOpen();
 }
 
-// On the library's thread: a copy and a wake-up, no lock, no allocation. A message that does
+// On the library's thread: a time stamp, a copy and a wake-up, no lock, no allocation. The stamp
+// is taken here, before the hand-off, so a key's time does not include it. A message that does
 // not fit (the receiver a megabyte behind) is dropped.
 void MidiInput::onMessage(double, std::vector<unsigned char>* message, void* self) {
+    const std::uint64_t arrival = host_clock::now();
     auto& input = *static_cast<MidiInput*>(self);
-    if (message && input.ring_.push(message->data(), message->size())) input.waiting_.release();
+    if (message && input.ring_.push(message->data(), message->size(), arrival)) input.waiting_.release();
 }
 
 void MidiInput::deliver() {
@@ -52,10 +55,11 @@ void MidiInput::deliver() {
     raiseCurrentThreadPriority();
     std::vector<unsigned char> message;
     message.reserve(kRingBytes);
+    std::uint64_t arrival = 0;
     while (true) {
         waiting_.acquire();
         if (stopping_) return;
-        while (ring_.pop(message)) receiver_(message.data(), message.size());
+        while (ring_.pop(message, arrival)) receiver_(message.data(), message.size(), arrival);
     }
 }
 

@@ -26,8 +26,9 @@ class MidiInput {
 public:
     static constexpr std::size_t kRingBytes = std::size_t{1} << 20;
 
-    // Called on the "MidiInput" thread with each complete message, in order.
-    using Receiver = std::function<void(const unsigned char* bytes, std::size_t size)>;
+    // Called on the "MidiInput" thread with each complete message, in order, and the host time
+    // (CLOCK_MONOTONIC) at which the MIDI library handed it over.
+    using Receiver = std::function<void(const unsigned char* bytes, std::size_t size, std::uint64_t arrival)>;
 
     // Throws MidiError when no MIDI interface opens.
     MidiInput(const std::string& clientName, unsigned queueLimit, Receiver receiver);

@@ -25,10 +25,10 @@ public:
     // The upgrade request as text; false refuses the connection.
     virtual bool shouldAcceptRequest(const std::string& request) = 0;
     virtual void connectionDidOpen(const std::shared_ptr<WebSocketConnection>& connection) = 0;
-    // The connection reads its next message once `readNext` is called, from any thread: a peer
-    // has one message in hand at a time, however fast it sends.
+    // `answered` is called, from any thread, once the message has been answered: a connection
+    // stops reading while too many of its messages wait for theirs.
     virtual void connectionDidReceive(const std::shared_ptr<WebSocketConnection>& connection,
-                                      WebSocketMessage message, std::function<void()> readNext) = 0;
+                                      WebSocketMessage message, std::function<void()> answered) = 0;
     virtual void connectionDidFail(const std::shared_ptr<WebSocketConnection>& connection,
                                    const boost::system::error_code& error) = 0;
     // Every connection that opened ends here exactly once, failed or not.

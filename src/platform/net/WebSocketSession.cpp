@@ -100,12 +100,15 @@ void WebSocketSession<Stream>::fail(const boost::system::error_code& error) {
 
 template <class Stream>
 void WebSocketSession<Stream>::readNext() {
+    if (reading_ || !open_) return;
+    reading_ = true;
     ws_.async_read(buffer_, [self = this->shared_from_this()](const boost::system::error_code& error,
                                                               std::size_t) { self->onRead(error); });
 }
 
 template <class Stream>
 void WebSocketSession<Stream>::onRead(const boost::system::error_code& error) {
+    reading_ = false;
     if (error) {
         finish(error);
         return;
@@ -114,9 +117,15 @@ void WebSocketSession<Stream>::onRead(const boost::system::error_code& error) {
     buffer_.consume(buffer_.size());
     auto observer = delegate();
     if (!observer) return;
-    observer->connectionDidReceive(this->shared_from_this(), std::move(message), [self = this->shared_from_this()] {
-        boost::asio::post(self->ws_.get_executor(), [self] { self->readNext(); });
+    const std::size_t bytes = message.payload.size();
+    unanswered_ += bytes + 1;
+    observer->connectionDidReceive(this->shared_from_this(), std::move(message), [self = this->shared_from_this(), bytes] {
+        // Usually a read is waiting already; only a paused one needs the network thread.
+        if (self->unanswered_.fetch_sub(bytes + 1) > kMaxUnanswered) {
+            boost::asio::post(self->ws_.get_executor(), [self] { self->readNext(); });
+        }
     });
+    if (unanswered_ <= kMaxUnanswered) readNext();
 }
 
 // The queue is left as it is: a write in flight still reads its front, and a peer that only

@@ -13,6 +13,7 @@
 #include <boost/beast/ssl/ssl_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
+#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <memory>
@@ -70,6 +71,12 @@ private:
     std::uint16_t port_;
     std::weak_ptr<WebSocketServerDelegate> delegate_;
     WebSocketLimits limits_;
+
+    // Messages handed on and not yet answered, their bytes plus one each: reading pauses past the
+    // bound, so a peer that sends faster than the service answers holds little of its memory.
+    static constexpr std::size_t kMaxUnanswered = 16 * 1024 * 1024;
+    std::atomic<std::size_t> unanswered_{0};
+    bool reading_ = false;
 
     std::deque<std::string> outgoing_;
     std::size_t queuedBytes_ = 0;
