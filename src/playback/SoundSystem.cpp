@@ -1,6 +1,7 @@
 #include "playback/SoundSystem.h"
 
 #include "base/Log.h"
+#include "base/TextFormat.h"
 
 #include <cstdlib>
 #include <string>
@@ -50,12 +51,25 @@ SoundSystem::~SoundSystem() {
 }
 
 void SoundSystem::checkOutput() {
+    reportUnderflows();
     const auto change = keeper_.check();
     if (change.kind == AudioOutputKeeper::Change::kLost) {
         logText(kLogError, "Audio output lost (" + change.detail + "): sound is off, timing runs on the host clock");
     } else if (change.kind == AudioOutputKeeper::Change::kBack) {
         logText(kLogInfo, "Audio output back: " + change.detail);
     }
+}
+
+void SoundSystem::reportUnderflows() {
+    constexpr auto kEvery = std::chrono::seconds(10);
+    const std::uint64_t underflows = engine_->deviceState().underflows;
+    if (underflows < underflowsReported_) underflowsReported_ = 0;  // another device counts anew
+    const auto now = std::chrono::steady_clock::now();
+    if (underflows == underflowsReported_ || now - lastUnderflowReport_ < kEvery) return;
+    logText(kLogError, formatText("Audio output underflows: %llu buffers played before they were rendered",
+                                  static_cast<unsigned long long>(underflows - underflowsReported_)));
+    underflowsReported_ = underflows;
+    lastUnderflowReport_ = now;
 }
 
 }  // namespace kv

@@ -5,6 +5,8 @@
 #include "platform/audio/AudioOutputKeeper.h"
 #include "platform/audio/Synthesizer.h"
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 
@@ -33,13 +35,17 @@ public:
     // Nothing when no SoundFont loads.
     Synthesizer* synthesizer() { return synthesizer_.get(); }
     // About once a second: a lost output is logged once, and the engine runs on the null device
-    // until an output opens again.
+    // until an output opens again. Underflows are logged, at most every ten seconds.
     void checkOutput();
 
 private:
+    void reportUnderflows();
+
     std::unique_ptr<AudioEngine> engine_;
     AudioOutputKeeper keeper_;
     std::shared_ptr<Synthesizer> synthesizer_;
+    std::uint64_t underflowsReported_ = 0;
+    std::chrono::steady_clock::time_point lastUnderflowReport_{};
 };
 
 }  // namespace kv

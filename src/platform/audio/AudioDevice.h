@@ -24,6 +24,8 @@ public:
     // False once the system took the output away (a sound server that stopped).
     virtual bool healthy() const { return true; }
     virtual std::string lastError() const { return {}; }
+    // Buffers the device had to play before they were rendered, since it was opened.
+    virtual std::uint64_t underflows() const { return 0; }
     virtual double sampleRate() const = 0;
     // From the render of a frame to its sound: the stream's output latency.
     virtual double outputLatencySeconds() const = 0;

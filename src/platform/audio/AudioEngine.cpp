@@ -5,21 +5,16 @@
 
 namespace kv {
 
-namespace {
-constexpr auto kCompletionPoll = std::chrono::milliseconds(2);
-}  // namespace
-
 AudioEngine::AudioEngine(std::unique_ptr<AudioDevice> device)
     : device_(std::move(device)),
       sampleRate_(openDevice()),
       outputLatency_(device_->outputLatencySeconds()),
-      limiter_(sampleRate_),
-      worker_([this] { runCompletions(); }) {}
+      limiter_(sampleRate_) {
+    mainMixer_->prepare(sampleRate_, kMaxFrames);
+}
 
 AudioEngine::~AudioEngine() {
     stop();
-    workerRunning_ = false;
-    worker_.join();
 }
 
 // The device's real rate is known once it is open.
@@ -90,7 +85,7 @@ bool AudioEngine::replaceDevice(std::unique_ptr<AudioDevice> device, std::string
 
 AudioEngine::DeviceState AudioEngine::deviceState() const {
     std::lock_guard lock(deviceMutex_);
-    return {device_->name(), device_->healthy(), lastRender_.load(), framesRendered_.load()};
+    return {device_->name(), device_->healthy(), lastRender_.load(), framesRendered_.load(), device_->underflows()};
 }
 
 void AudioEngine::process(float* output, std::uint32_t frames, std::uint64_t wake) {
@@ -110,12 +105,14 @@ void AudioEngine::process(float* output, std::uint32_t frames, std::uint64_t wak
     }
     limiter_.process(output, frames);
     cycle_.fetch_add(1, std::memory_order_acq_rel);
+    if (garbage_.load(std::memory_order_acquire)) butler_.summon();
 }
 
 void AudioEngine::connect(std::shared_ptr<AudioNode> node, const std::shared_ptr<MixerNode>& mixer) {
     std::lock_guard lock(graphMutex_);
     auto& inputs = inputs_[mixer.get()];
     if (std::find(inputs.begin(), inputs.end(), node) != inputs.end()) return;
+    node->prepare(sampleRate_, kMaxFrames);
     inputs.push_back(std::move(node));
     publish(*mixer);
 }
@@ -130,6 +127,7 @@ void AudioEngine::disconnect(const std::shared_ptr<AudioNode>& node, const std::
     publish(*mixer);
     // The audio thread may be rendering the node right now: it goes once that render is over.
     retired_.push_back({std::move(removed), cycle_.load()});
+    garbage_ = true;
 }
 
 // Gives the mixer a new list of its inputs; the old list is freed once no render can read it.
@@ -146,19 +144,7 @@ void AudioEngine::publish(MixerNode& mixer) {
 void AudioEngine::collectGarbage() {
     const std::uint64_t now = cycle_.load();
     std::erase_if(retired_, [now](const Retired& retired) { return retired.cycle % 2 == 0 || now > retired.cycle; });
-}
-
-void AudioEngine::runCompletions() {
-    while (workerRunning_) {
-        while (auto completion = completions_.pop()) {
-            if (completion->handler) completion->handler(completion->played, completion->startedAt);
-        }
-        {
-            std::lock_guard lock(graphMutex_);
-            collectGarbage();
-        }
-        std::this_thread::sleep_for(kCompletionPoll);
-    }
+    garbage_ = !retired_.empty();
 }
 
 }  // namespace kv

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/audio/AudioButler.h"
 #include "platform/audio/AudioDevice.h"
 #include "platform/audio/FrameClock.h"
 #include "platform/audio/MixerNode.h"
@@ -18,9 +19,11 @@
 namespace kv {
 
 // The one audio engine of the service: nodes → main mixer → peak limiter → the device, on the
-// device's clock. Nodes attach and detach while it runs; the audio thread never waits for that.
+// device's clock. Nodes attach and detach while it runs; the audio thread never waits for that,
+// and hands what it is done with to the butler.
 class AudioEngine {
 public:
+    // The most frames one render of a node asks for: a device's longer buffers render in steps.
     static constexpr std::uint32_t kMaxFrames = 4096;
 
     // The engine runs at the rate of the device it is made with, for good.
@@ -49,11 +52,13 @@ public:
         bool healthy = false;
         std::uint64_t lastRender = 0;  // host time the last callback started
         std::uint64_t framesRendered = 0;
+        std::uint64_t underflows = 0;
     };
     DeviceState deviceState() const;
 
     const std::shared_ptr<MixerNode>& mainMixerNode() const { return mainMixer_; }
-    std::shared_ptr<PlayerNode> makePlayerNode() { return std::make_shared<PlayerNode>(completions_); }
+    std::shared_ptr<PlayerNode> makePlayerNode() { return std::make_shared<PlayerNode>(butler_); }
+    // Prepares the node for the engine's rate, then adds it to the mixer's inputs.
     void connect(std::shared_ptr<AudioNode> node, const std::shared_ptr<MixerNode>& mixer);
     void disconnect(const std::shared_ptr<AudioNode>& node, const std::shared_ptr<MixerNode>& mixer);
 
@@ -68,7 +73,6 @@ private:
     void process(float* output, std::uint32_t frames, std::uint64_t wake);
     void publish(MixerNode& mixer);
     void collectGarbage();
-    void runCompletions();
 
     mutable std::mutex deviceMutex_;  // device_ against replacement; never taken by the audio thread
     std::unique_ptr<AudioDevice> device_;
@@ -88,10 +92,12 @@ private:
     std::map<const MixerNode*, std::vector<std::shared_ptr<AudioNode>>> inputs_;
     std::map<const MixerNode*, std::unique_ptr<const MixerNode::Inputs>> published_;
     std::vector<Retired> retired_;
+    std::atomic<bool> garbage_{false};  // retired_ holds something: the audio thread summons the butler
 
-    PlayerNode::Completions completions_;
-    std::atomic<bool> workerRunning_{true};
-    std::thread worker_;
+    AudioButler butler_{[this] {
+        std::lock_guard lock(graphMutex_);
+        collectGarbage();
+    }};
 };
 
 }  // namespace kv

@@ -1,12 +1,13 @@
 #include "platform/audio/MixerNode.h"
 
-#include "platform/audio/AudioEngine.h"
 
 #include <algorithm>
 
 namespace kv {
 
-MixerNode::MixerNode() : scratch_(AudioEngine::kMaxFrames * 2) {}
+void MixerNode::prepare(double, std::uint32_t maxFrames) {
+    scratch_.assign(static_cast<std::size_t>(maxFrames) * 2, 0.0F);
+}
 
 void MixerNode::render(const RenderContext& context) {
     const Inputs* inputs = inputs_.load(std::memory_order_acquire);

@@ -12,7 +12,7 @@ class MixerNode : public AudioNode {
 public:
     using Inputs = std::vector<AudioNode*>;
 
-    MixerNode();
+    void prepare(double sampleRate, std::uint32_t maxFrames) override;
     void render(const RenderContext& context) override;
 
     void setOutputVolume(float gain) { gain_.store(gain, std::memory_order_relaxed); }

@@ -21,42 +21,51 @@ void PlayerNode::stop() {
 
 void PlayerNode::take(Command command) {
     if (command.stop) {
-        while (activeCount_ > 0) finish(activeCount_ - 1, false);
-        return;
-    }
-    if (activeCount_ == kMaxScheduled) {
-        completions_.push(PlayerCompletion{std::move(command.scheduled.completion),
-                                           std::move(command.scheduled.buffer), false, 0});
+        for (std::size_t i = 0; i < activeCount_; ++i) active_[i].dropped = true;
         return;
     }
     active_[activeCount_++] = std::move(command.scheduled);
 }
 
-void PlayerNode::finish(std::size_t index, bool played) {
+bool PlayerNode::finish(std::size_t index, bool played) {
+    if (finishedCount_ == finished_.size()) return false;
     Scheduled& done = active_[index];
-    // When the completion queue is full the handler is lost, never the audio thread's time.
-    completions_.push(PlayerCompletion{std::move(done.completion), std::move(done.buffer), played, done.startedAt});
+    finished_[finishedCount_++] = PlayerCompletion{std::move(done.completion), std::move(done.buffer), played, done.startedAt};
     done = std::move(active_[activeCount_ - 1]);
     active_[activeCount_ - 1] = Scheduled{};
     --activeCount_;
+    return true;
 }
 
+void PlayerNode::handOver() {
+    std::size_t handed = 0;
+    while (handed < finishedCount_ && butler_.post(std::move(finished_[handed]))) ++handed;
+    if (handed == 0) return;
+    std::move(finished_.begin() + static_cast<std::ptrdiff_t>(handed),
+              finished_.begin() + static_cast<std::ptrdiff_t>(finishedCount_), finished_.begin());
+    finishedCount_ -= handed;
+    butler_.summon();
+}
+
+// A buffer that cannot be finished yet (the butler far behind) stays where it is: a dropped one
+// falls silent all the same, a played one ends on its last frame.
 void PlayerNode::render(const RenderContext& context) {
-    while (auto command = commands_.pop()) take(std::move(*command));
+    handOver();
+    while (activeCount_ < kMaxScheduled) {
+        auto command = commands_.pop();
+        if (!command) break;
+        take(std::move(*command));
+    }
     const float gain = gain_.load(std::memory_order_relaxed);
     for (std::size_t i = 0; i < activeCount_;) {
         Scheduled& scheduled = active_[i];
-        if (!scheduled.buffer) {
-            finish(i, false);
-            continue;
-        }
-        mix(scheduled, context, gain);
-        if (scheduled.position >= scheduled.buffer->frames()) {
-            finish(i, true);
-            continue;
-        }
+        const bool ended = !scheduled.buffer || scheduled.dropped || scheduled.position >= scheduled.buffer->frames();
+        if (!ended) mix(scheduled, context, gain);
+        const bool played = scheduled.buffer && !scheduled.dropped && scheduled.position >= scheduled.buffer->frames();
+        if ((ended || played) && finish(i, played)) continue;
         ++i;
     }
+    handOver();
 }
 
 void PlayerNode::mix(Scheduled& scheduled, const RenderContext& context, float gain) {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/audio/AudioButler.h"
 #include "platform/audio/AudioNode.h"
 #include "platform/audio/PlayerCompletion.h"
 #include "platform/audio/RealtimeQueue.h"
-#include "platform/audio/SpscQueue.h"
 
 #include <array>
 #include <atomic>
@@ -15,15 +15,13 @@ namespace kv {
 
 // Plays buffers scheduled at host times, each starting on the exact frame of its time (a time
 // already past starts at once). Every buffer ends with its completion handler, called on the
-// engine's completion thread.
+// engine's butler thread.
 class PlayerNode : public AudioNode {
 public:
     static constexpr std::size_t kMaxScheduled = 64;
     static constexpr std::uint64_t kAsSoonAsPossible = 0;
 
-    using Completions = SpscQueue<PlayerCompletion, 1024>;
-
-    explicit PlayerNode(Completions& completions) : completions_(completions) {}
+    explicit PlayerNode(AudioButler& butler) : butler_(butler) {}
 
     // Any thread. False when too many buffers are waiting.
     bool scheduleBuffer(std::shared_ptr<const AudioBuffer> buffer, std::uint64_t hostTime,
@@ -33,6 +31,7 @@ public:
     void setVolume(float gain) { gain_.store(gain, std::memory_order_relaxed); }
     float volume() const { return gain_.load(std::memory_order_relaxed); }
 
+    void prepare(double, std::uint32_t) override {}
     void render(const RenderContext& context) override;
 
 private:
@@ -42,6 +41,7 @@ private:
         PlayerCompletionHandler completion;
         std::uint32_t position = 0;  // frames already played
         bool started = false;
+        bool dropped = false;  // by a stop
         std::uint64_t startedAt = 0;
     };
     struct Command {
@@ -50,13 +50,19 @@ private:
     };
 
     void take(Command command);
-    void finish(std::size_t index, bool played);
+    // Moves the buffer to those that wait for the butler; false when they are all taken.
+    bool finish(std::size_t index, bool played);
+    void handOver();
     void mix(Scheduled& scheduled, const RenderContext& context, float gain);
 
-    Completions& completions_;
+    AudioButler& butler_;
     RealtimeQueue<Command, 256> commands_;
     std::array<Scheduled, kMaxScheduled> active_;  // audio thread only
     std::size_t activeCount_ = 0;
+    // Finished buffers the butler's full queue could not take yet: held here, never freed on the
+    // audio thread.
+    std::array<PlayerCompletion, kMaxScheduled> finished_;  // audio thread only
+    std::size_t finishedCount_ = 0;
     std::atomic<float> gain_{1.0F};
 };
 

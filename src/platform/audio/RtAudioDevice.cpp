@@ -12,10 +12,12 @@ RtAudioDevice::~RtAudioDevice() {
     stop();
 }
 
-int RtAudioDevice::callback(void* output, void*, unsigned int frames, double, RtAudioStreamStatus,
+int RtAudioDevice::callback(void* output, void*, unsigned int frames, double, RtAudioStreamStatus status,
                             void* self) {
     const std::uint64_t wake = host_clock::now();
-    static_cast<RtAudioDevice*>(self)->render_(static_cast<float*>(output), frames, wake);
+    auto& device = *static_cast<RtAudioDevice*>(self);
+    if (status & RTAUDIO_OUTPUT_UNDERFLOW) device.underflows_.fetch_add(1, std::memory_order_relaxed);
+    device.render_(static_cast<float*>(output), frames, wake);
     return 0;
 }
 
@@ -37,6 +39,7 @@ bool RtAudioDevice::open(Render render) {
         unsigned int frames = kPreferredFrames;
         RtAudio::StreamOptions options;
         options.streamName = "KVPlugin";
+        options.flags = RTAUDIO_SCHEDULE_REALTIME;  // granted where the user may; else it runs as it is
         audio_->openStream(&parameters, nullptr, RTAUDIO_FLOAT32, rate, &frames, &RtAudioDevice::callback, this, &options);
         sampleRate_ = audio_->getStreamSampleRate();
         latencySeconds_ = static_cast<double>(audio_->getStreamLatency()) / sampleRate_;
@@ -52,6 +55,7 @@ bool RtAudioDevice::open(Render render) {
 bool RtAudioDevice::start() {
     if (!audio_) return false;
     try {
+        underflows_ = 0;
         audio_->startStream();
         return true;
     } catch (const RtAudioError& error) {

@@ -4,6 +4,7 @@
 
 #include <rtaudio/RtAudio.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,7 @@ public:
     // The library closes a stream whose server went away (JACK tells it so).
     bool healthy() const override;
     std::string lastError() const override { return lastError_; }
+    std::uint64_t underflows() const override { return underflows_; }
     double sampleRate() const override { return sampleRate_; }
     double outputLatencySeconds() const override { return latencySeconds_; }
     std::string name() const override { return name_; }
@@ -42,6 +44,7 @@ private:
     double latencySeconds_ = 0;
     std::string name_ = "RtAudio";
     std::string lastError_;
+    std::atomic<std::uint64_t> underflows_{0};
 };
 
 }  // namespace kv

@@ -13,6 +13,7 @@ public:
     using Render = std::function<void(float* output, std::uint32_t frames, std::uint64_t hostTime)>;
 
     explicit SourceNode(Render render) : render_(std::move(render)) {}
+    void prepare(double, std::uint32_t) override {}
     void render(const RenderContext& context) override;
 
 private:

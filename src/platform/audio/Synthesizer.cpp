@@ -1,6 +1,5 @@
 #include "platform/audio/Synthesizer.h"
 
-#include "platform/audio/AudioEngine.h"
 
 #include <fluidsynth.h>
 
@@ -18,7 +17,7 @@ void Synthesizer::SynthDelete::operator()(fluid_synth_t* synth) const {
 }
 
 Synthesizer::Synthesizer(double sampleRate, const std::filesystem::path& soundFont)
-    : settings_(new_fluid_settings()), scratch_(AudioEngine::kMaxFrames * 2) {
+    : settings_(new_fluid_settings()), sampleRate_(sampleRate) {
     fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
     fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
     if (!settings_) throw std::runtime_error("FluidSynth settings cannot be made");
@@ -33,6 +32,12 @@ Synthesizer::Synthesizer(double sampleRate, const std::filesystem::path& soundFo
     if (!synth_ || fluid_synth_sfload(synth_.get(), soundFont.c_str(), 1) == FLUID_FAILED) {
         throw std::runtime_error("SoundFont cannot be loaded: " + soundFont.string());
     }
+}
+
+void Synthesizer::prepare(double sampleRate, std::uint32_t maxFrames) {
+    if (sampleRate != sampleRate_) fluid_synth_set_sample_rate(synth_.get(), static_cast<float>(sampleRate));
+    sampleRate_ = sampleRate;
+    scratch_.assign(static_cast<std::size_t>(maxFrames) * 2, 0.0F);
 }
 
 bool Synthesizer::send(std::uint8_t command, int channel, std::uint8_t data1, std::uint8_t data2,

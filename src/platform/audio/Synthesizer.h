@@ -34,6 +34,8 @@ public:
     bool send(std::uint8_t command, int channel, std::uint8_t data1, std::uint8_t data2,
               std::uint64_t hostTime = kNow) override;
 
+    // At another rate than the one it was made for, FluidSynth is told.
+    void prepare(double sampleRate, std::uint32_t maxFrames) override;
     void render(const RenderContext& context) override;
 
 private:
@@ -65,6 +67,7 @@ private:
     std::array<Event, kMaxPending> pending_{};  // audio thread only
     std::size_t pendingCount_ = 0;
     std::uint64_t written_ = 0;  // frames FluidSynth has given: its block grid
+    double sampleRate_;
     std::vector<float> scratch_;
 };
 
