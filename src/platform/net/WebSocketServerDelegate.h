@@ -25,8 +25,8 @@ public:
     // The upgrade request as text; false refuses the connection.
     virtual bool shouldAcceptRequest(const std::string& request) = 0;
     virtual void connectionDidOpen(const std::shared_ptr<WebSocketConnection>& connection) = 0;
-    // `answered` is called, from any thread, once the message has been answered: a connection
-    // stops reading while too many of its messages wait for theirs.
+    // `answered` is called, from any thread, once the message has been answered: the connection
+    // reads its next message only then.
     virtual void connectionDidReceive(const std::shared_ptr<WebSocketConnection>& connection,
                                       WebSocketMessage message, std::function<void()> answered) = 0;
     virtual void connectionDidFail(const std::shared_ptr<WebSocketConnection>& connection,

@@ -100,15 +100,13 @@ void WebSocketSession<Stream>::fail(const boost::system::error_code& error) {
 
 template <class Stream>
 void WebSocketSession<Stream>::readNext() {
-    if (reading_ || !open_) return;
-    reading_ = true;
+    if (!open_ || readEnded_) return;
     ws_.async_read(buffer_, [self = this->shared_from_this()](const boost::system::error_code& error,
                                                               std::size_t) { self->onRead(error); });
 }
 
 template <class Stream>
 void WebSocketSession<Stream>::onRead(const boost::system::error_code& error) {
-    reading_ = false;
     if (error) {
         finish(error);
         return;
@@ -117,23 +115,17 @@ void WebSocketSession<Stream>::onRead(const boost::system::error_code& error) {
     buffer_.consume(buffer_.size());
     auto observer = delegate();
     if (!observer) return;
-    const std::size_t bytes = message.payload.size();
-    unanswered_ += bytes + 1;
-    observer->connectionDidReceive(this->shared_from_this(), std::move(message), [self = this->shared_from_this(), bytes] {
-        // Usually a read is waiting already; only a paused one needs the network thread.
-        if (self->unanswered_.fetch_sub(bytes + 1) > kMaxUnanswered) {
-            boost::asio::post(self->ws_.get_executor(), [self] { self->readNext(); });
-        }
+    observer->connectionDidReceive(this->shared_from_this(), std::move(message), [self = this->shared_from_this()] {
+        boost::asio::post(self->ws_.get_executor(), [self] { self->readNext(); });
     });
-    if (unanswered_ <= kMaxUnanswered) readNext();
 }
 
-// The queue is left as it is: a write in flight still reads its front, and a peer that only
-// half-closed still reads what is queued (the write deadline ends a peer that does not).
+// Writing goes on: a peer that only half-closed still reads the answers to what it sent (the
+// write deadline ends a peer that does not).
 template <class Stream>
 void WebSocketSession<Stream>::finish(const boost::system::error_code& error) {
     const bool wasClean = error == websocket::error::closed;
-    open_ = false;
+    readEnded_ = true;
     auto observer = delegate();
     if (!observer) return;
     auto self = this->shared_from_this();
@@ -173,15 +165,17 @@ void WebSocketSession<Stream>::writeNext() {
                                                       std::size_t) { self->onWrite(error); });
 }
 
-// A failed write also fails the pending read, which reports the connection's end; the message
-// stays queued until the session goes.
+// A failed write also fails the pending read, which reports the connection's end.
 template <class Stream>
 void WebSocketSession<Stream>::onWrite(const boost::system::error_code& error) {
-    if (error) return;
     const std::size_t written = outgoing_.front().size();
     queuedBytes_ -= written;
     limits_.budget->give(written);
     outgoing_.pop_front();
+    if (error) {
+        dropQueued(0);
+        return;
+    }
     if (outgoing_.empty()) {
         writeDeadline_.cancel();
         return;
@@ -189,9 +183,22 @@ void WebSocketSession<Stream>::onWrite(const boost::system::error_code& error) {
     writeNext();
 }
 
+// The session may outlive its connection (the last connection to ask is remembered): what it
+// queued goes back to the budget at once.
+template <class Stream>
+void WebSocketSession<Stream>::dropQueued(std::size_t keep) {
+    while (outgoing_.size() > keep) {
+        queuedBytes_ -= outgoing_.back().size();
+        limits_.budget->give(outgoing_.back().size());
+        outgoing_.pop_back();
+    }
+}
+
+// A write in flight keeps the front of the queue until it completes.
 template <class Stream>
 void WebSocketSession<Stream>::abort() {
     closing_ = true;
+    dropQueued(outgoing_.empty() ? 0 : 1);
     writeDeadline_.cancel();
     boost::system::error_code ignored;
     beast::get_lowest_layer(ws_).socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);

@@ -13,7 +13,6 @@
 #include <boost/beast/ssl/ssl_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
-#include <atomic>
 #include <cstddef>
 #include <deque>
 #include <memory>
@@ -26,7 +25,9 @@ using PlainStream = boost::beast::tcp_stream;
 using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
 
 // One accepted connection, plain or TLS: (TLS handshake,) reads the upgrade request, accepts
-// it, then reads messages one at a time and hands each to the delegate before reading the next.
+// it, then reads messages one at a time: the next only once the delegate answered the last. A
+// peer that sends faster than the service answers holds no memory for it, and one that
+// half-closes gets every answer (the stream refuses writes once a read has failed).
 // The io_context is run by one thread, which serializes every step; send() and close() run
 // there, so they are safe from any thread. A message leaves the outgoing queue only when its
 // write has completed: a write in flight always points at live memory.
@@ -60,6 +61,7 @@ private:
     void onWrite(const boost::system::error_code& error);
     // Ends the connection at the TCP layer, at once, whatever is queued or in flight.
     void abort();
+    void dropQueued(std::size_t keep);
     void fail(const boost::system::error_code& error);
     void finish(const boost::system::error_code& error);
     std::shared_ptr<WebSocketServerDelegate> delegate() const { return delegate_.lock(); }
@@ -72,15 +74,10 @@ private:
     std::weak_ptr<WebSocketServerDelegate> delegate_;
     WebSocketLimits limits_;
 
-    // Messages handed on and not yet answered, their bytes plus one each: reading pauses past the
-    // bound, so a peer that sends faster than the service answers holds little of its memory.
-    static constexpr std::size_t kMaxUnanswered = 16 * 1024 * 1024;
-    std::atomic<std::size_t> unanswered_{0};
-    bool reading_ = false;
-
     std::deque<std::string> outgoing_;
     std::size_t queuedBytes_ = 0;
-    bool open_ = false;
+    bool open_ = false;  // accepted
+    bool readEnded_ = false;
     bool closing_ = false;
 };
 
