@@ -64,7 +64,9 @@ void Service::startDevices() {
     });
 }
 
-void Service::runUntilQuit() {
+// The signals are caught before the listeners open: a SIGTERM that follows the first answer
+// still stops the service in order.
+void Service::run() {
     boost::asio::signal_set stopSignals(network_.context());
     network_.sync([this, &stopSignals] {
         stopSignals.add(SIGINT);
@@ -73,6 +75,7 @@ void Service::runUntilQuit() {
             if (!error) quit();
         });
     });
+    start();
     {
         std::unique_lock lock(quitMutex_);
         quitRequested_.wait(lock, [this] { return quitting_; });

@@ -53,8 +53,9 @@ public:
     void startListeners();
     // The MIDI device manager and the count-off sounds.
     void startDevices();
-    // Blocks until quit(), SIGTERM or SIGINT, then stops.
-    void runUntilQuit();
+    // start(), then blocks until quit(), SIGTERM or SIGINT, and stops.
+    void run();
+
     // Safe from any thread.
     void quit();
     void stop();

@@ -2,7 +2,6 @@
 
 int main() {
     kv::Service service;
-    service.start();
-    service.runUntilQuit();
+    service.run();
     return 0;
 }
