@@ -118,18 +118,22 @@ protected:
         std::vector<double> powers;
         double total = 0;
         for (int harmonic = 1; harmonic <= 6; ++harmonic) {
-            const double coefficient = 2 * std::cos(2 * std::numbers::pi * hertz * harmonic / 48000.0);
-            double previous = 0, before = 0;
-            for (std::size_t frame = from; frame < from + frames; ++frame) {
-                const double current = device_->recorded()[frame * 2] + coefficient * previous - before;
-                before = previous;
-                previous = current;
-            }
-            powers.push_back(previous * previous + before * before - coefficient * previous * before);
+            powers.push_back(power(from, frames, hertz * harmonic));
             total += powers.back();
         }
         for (double& power : powers) power /= total;
         return powers;
+    }
+
+    double power(std::size_t from, std::size_t frames, double hertz) const {
+        const double coefficient = 2 * std::cos(2 * std::numbers::pi * hertz / 48000.0);
+        double previous = 0, before = 0;
+        for (std::size_t frame = from; frame < from + frames; ++frame) {
+            const double current = device_->recorded()[frame * 2] + coefficient * previous - before;
+            before = previous;
+            previous = current;
+        }
+        return previous * previous + before * before - coefficient * previous * before;
     }
 
     static double distance(const std::vector<double>& a, const std::vector<double>& b) {
@@ -189,6 +193,22 @@ TEST_F(SynthesizerTest, AProgramChangeOnAChannelChangesThatChannelsSound) {
     EXPECT_LT(distance(piano, pianoAgain), 0.05);
     EXPECT_GT(distance(piano, lead), 0.2) << distance(piano, pianoAgain);
     EXPECT_LT(distance(piano, otherChannel), 0.05);  // channel 0 kept its program
+
+    // More presets than are kept loaded, then the lead again: its samples come back.
+    for (int program = 0; program < Synthesizer::kKeepers + 8; ++program) synthesizer_->send(0xC0, 5, program, 0);
+    synthesizer_->send(0xC0, 5, 80, 0);
+    EXPECT_LT(distance(play(5), lead), 0.05);
+}
+
+TEST_F(SynthesizerTest, MadeForAnotherRateItPlaysInTuneAtTheEngines) {
+    engine_->disconnect(synthesizer_, engine_->mainMixerNode());
+    synthesizer_ = std::make_shared<Synthesizer>(44100.0, kSoundFont);
+    engine_->connect(synthesizer_, engine_->mainMixerNode());
+    synthesizer_->send(0xC0, 0, 80, 0);
+    synthesizer_->send(0x90, 0, 69, 100);
+    device_->renderFrames(24000);
+    const double inTune = power(2400, 9600, 440.0);
+    EXPECT_GT(inTune, 10 * power(2400, 9600, 440.0 * 48000 / 44100));
 }
 
 }  // namespace

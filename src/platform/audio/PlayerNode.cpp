@@ -10,13 +10,13 @@ bool PlayerNode::scheduleBuffer(std::shared_ptr<const AudioBuffer> buffer, std::
     command.scheduled.buffer = std::move(buffer);
     command.scheduled.hostTime = hostTime;
     command.scheduled.completion = std::move(completion);
-    return commands_.push(std::move(command));
+    return commands_.push(command);
 }
 
 void PlayerNode::stop() {
     Command command;
     command.stop = true;
-    commands_.push(std::move(command));
+    commands_.push(command);
 }
 
 void PlayerNode::take(Command command) {

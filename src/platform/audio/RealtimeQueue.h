@@ -1,27 +1,33 @@
 #pragma once
 
-#include "platform/audio/SpscQueue.h"
+#include <boost/lockfree/spsc_queue.hpp>
 
 #include <cstddef>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace kv {
 
 // Commands for the audio thread from any number of threads: the producers take a mutex among
-// themselves, the audio thread pops without locking.
+// themselves, the audio thread pops without locking and moves each item out of its slot (so the
+// slot keeps nothing the audio thread would have to free).
 template <class T, std::size_t Capacity>
 class RealtimeQueue {
 public:
-    bool push(T item) {
-        std::lock_guard lock(producers_);
-        return queue_.push(std::move(item));
+    bool push(const T& item) {
+        const std::lock_guard lock(producers_);
+        return queue_.push(item);
     }
 
-    std::optional<T> pop() { return queue_.pop(); }
+    std::optional<T> pop() {
+        std::optional<T> item;
+        queue_.consume_one([&item](T& slot) { item.emplace(std::move(slot)); });
+        return item;
+    }
 
 private:
-    SpscQueue<T, Capacity> queue_;
+    boost::lockfree::spsc_queue<T, boost::lockfree::capacity<Capacity>> queue_;
     std::mutex producers_;
 };
 

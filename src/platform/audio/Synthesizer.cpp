@@ -1,12 +1,18 @@
 #include "platform/audio/Synthesizer.h"
 
-
 #include <fluidsynth.h>
 
 #include <algorithm>
 #include <stdexcept>
 
 namespace kv {
+
+namespace {
+constexpr int kDrumBank = 128;
+bool isDrumChannel(int channel) {
+    return channel % 16 == 9;
+}
+}  // namespace
 
 void Synthesizer::SettingsDelete::operator()(fluid_settings_t* settings) const {
     delete_fluid_settings(settings);
@@ -16,27 +22,39 @@ void Synthesizer::SynthDelete::operator()(fluid_synth_t* synth) const {
     delete_fluid_synth(synth);
 }
 
-Synthesizer::Synthesizer(double sampleRate, const std::filesystem::path& soundFont)
-    : settings_(new_fluid_settings()), sampleRate_(sampleRate) {
+Synthesizer::Synthesizer(double sampleRate, const std::filesystem::path& soundFont) : soundFont_(soundFont) {
     fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
     fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+    load(sampleRate);
+}
+
+// FluidSynth is made for one rate: another one needs a new synthesizer.
+void Synthesizer::load(double sampleRate) {
+    synth_.reset();
+    settings_.reset(new_fluid_settings());
     if (!settings_) throw std::runtime_error("FluidSynth settings cannot be made");
     fluid_settings_t* settings = settings_.get();
-    fluid_settings_setint(settings, "synth.midi-channels", kChannels);
+    fluid_settings_setint(settings, "synth.midi-channels", kChannels + kKeepers);
+    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
     fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
-    // Every call comes from the audio thread: FluidSynth's own lock is not needed.
+    // Every call is made under fluidMutex_: FluidSynth's own lock is not needed.
     fluid_settings_setint(settings, "synth.threadsafe-api", 0);
     fluid_settings_setnum(settings, "synth.gain", 0.5);
     fluid_settings_setint(settings, "synth.polyphony", 256);
     synth_.reset(new_fluid_synth(settings));
-    if (!synth_ || fluid_synth_sfload(synth_.get(), soundFont.c_str(), 1) == FLUID_FAILED) {
-        throw std::runtime_error("SoundFont cannot be loaded: " + soundFont.string());
+    soundFontId_ = synth_ ? fluid_synth_sfload(synth_.get(), soundFont_.c_str(), 1) : FLUID_FAILED;
+    if (soundFontId_ == FLUID_FAILED) throw std::runtime_error("SoundFont cannot be loaded: " + soundFont_.string());
+    // The keepers hold nothing yet: a general sound on each, so that they load no other samples.
+    for (int keeper = 0; keeper < kKeepers; ++keeper) {
+        fluid_synth_program_select(synth_.get(), kChannels + keeper, soundFontId_, 0, 0);
     }
+    kept_ = {};
+    sampleRate_ = sampleRate;
 }
 
 void Synthesizer::prepare(double sampleRate, std::uint32_t maxFrames) {
-    if (sampleRate != sampleRate_) fluid_synth_set_sample_rate(synth_.get(), static_cast<float>(sampleRate));
-    sampleRate_ = sampleRate;
+    const std::lock_guard lock(fluidMutex_);
+    if (sampleRate != sampleRate_) load(sampleRate);
     scratch_.assign(static_cast<std::size_t>(maxFrames) * 2, 0.0F);
 }
 
@@ -50,15 +68,32 @@ bool Synthesizer::send(std::uint8_t command, int channel, std::uint8_t data1, st
     event.channel = static_cast<std::uint8_t>(channel);
     event.data1 = static_cast<std::uint8_t>(data1 & 0x7F);
     event.data2 = static_cast<std::uint8_t>(data2 & 0x7F);
+    if (command == 0xB0 && event.data1 == 0) bank_[static_cast<std::size_t>(channel)] = event.data2;
+    if (command == 0xC0) keepPreset(channel, event.data1);
     return events_.push(event);
 }
 
-void Synthesizer::render(const RenderContext& context) {
-    while (pendingCount_ < kMaxPending) {
-        auto event = events_.pop();
-        if (!event) break;
-        pending_[pendingCount_++] = *event;
+void Synthesizer::keepPreset(int channel, int program) {
+    const int bank = isDrumChannel(channel) ? kDrumBank : bank_[static_cast<std::size_t>(channel)].load();
+    const std::lock_guard lock(fluidMutex_);
+    ++asks_;
+    Kept* slot = &kept_[0];
+    for (Kept& kept : kept_) {
+        if (kept.bank == bank && kept.program == program) {
+            kept.asked = asks_;
+            return;
+        }
+        if (kept.asked < slot->asked) slot = &kept;
     }
+    const int keeper = static_cast<int>(slot - kept_.data());
+    if (fluid_synth_program_select(synth_.get(), kChannels + keeper, soundFontId_, bank, program) != FLUID_OK) return;
+    *slot = {bank, program, asks_};
+}
+
+void Synthesizer::render(const RenderContext& context) {
+    const std::unique_lock fluid(fluidMutex_, std::try_to_lock);
+    if (!fluid) return;
+    while (pendingCount_ < kMaxPending && events_.pop(pending_[pendingCount_])) ++pendingCount_;
     // Each event moves to the block edge nearest its time; those due in this buffer go to the
     // front, in time order, same times in sending order.
     std::size_t due = 0;

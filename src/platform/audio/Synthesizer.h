@@ -2,13 +2,15 @@
 
 #include "platform/audio/AudioNode.h"
 #include "platform/audio/MidiReceiver.h"
-#include "platform/audio/RealtimeQueue.h"
+
+#include <boost/lockfree/queue.hpp>
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 typedef struct _fluid_hashtable_t fluid_settings_t;
@@ -21,16 +23,23 @@ namespace kv {
 // the audio thread on the frame of their time, so timing does not depend on when their sender
 // woke up. FluidSynth starts voices only at the edge of its 64-frame blocks: a message takes
 // effect at the edge nearest its time, within half a block (0.67 ms at 48 kHz).
+//
+// Only the samples of the presets in use are in memory. A program change loads its preset's
+// samples on the sender's thread, onto a hidden keeper channel, before the audio thread selects
+// it: the audio thread never reads a file, and a preset a channel leaves stays loaded while a
+// keeper holds it.
 class Synthesizer : public AudioNode, public MidiReceiver {
 public:
     static constexpr int kChannels = 32;
     static constexpr std::uint32_t kBlockFrames = 64;
+    static constexpr int kKeepers = 32;  // presets kept loaded, the least recently asked for leaves
 
     // Throws std::runtime_error when FluidSynth or the SoundFont cannot be loaded.
     Synthesizer(double sampleRate, const std::filesystem::path& soundFont);
 
     // A channel message: command 0x80 … 0xE0 (the status without its channel), channel 0 … 31.
-    // False when the queue is full or the message is not one.
+    // False when the queue is full or the message is not one. A program change may read the
+    // SoundFont before it returns.
     bool send(std::uint8_t command, int channel, std::uint8_t data1, std::uint8_t data2,
               std::uint64_t hostTime = kNow) override;
 
@@ -52,6 +61,8 @@ private:
 
     void apply(const Event& event);
     void write(std::uint32_t from, std::uint32_t to, float* output);
+    void keepPreset(int channel, int program);
+    void load(double sampleRate);
 
     struct SettingsDelete {
         void operator()(fluid_settings_t* settings) const;
@@ -60,14 +71,27 @@ private:
         void operator()(fluid_synth_t* synth) const;
     };
 
+    std::filesystem::path soundFont_;
     std::unique_ptr<fluid_settings_t, SettingsDelete> settings_;
     std::unique_ptr<fluid_synth_t, SynthDelete> synth_;  // after its settings: goes first
-    RealtimeQueue<Event, 8192> events_;
+    int soundFontId_ = 0;
+    // Every FluidSynth call but the audio thread's is made under it; the audio thread only tries
+    // it, and renders nothing for a buffer while a preset loads.
+    std::mutex fluidMutex_;
+    struct Kept {
+        int bank = -1;
+        int program = -1;
+        std::uint64_t asked = 0;
+    };
+    std::array<Kept, kKeepers> kept_{};  // under fluidMutex_
+    std::uint64_t asks_ = 0;              // under fluidMutex_
+    std::array<std::atomic<std::uint8_t>, kChannels> bank_{};  // the last bank select sent
+    boost::lockfree::queue<Event, boost::lockfree::capacity<8192>> events_;
     std::atomic<std::uint64_t> sequence_{0};
     std::array<Event, kMaxPending> pending_{};  // audio thread only
     std::size_t pendingCount_ = 0;
     std::uint64_t written_ = 0;  // frames FluidSynth has given: its block grid
-    double sampleRate_;
+    double sampleRate_ = 0;
     std::vector<float> scratch_;
 };
 
