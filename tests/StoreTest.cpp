@@ -126,6 +126,10 @@ TEST_F(StoreTest, DevicesSharingAPortNameAreTwoRecordsAndOneAtMostIsLatest) {
     EXPECT_FALSE(DeviceHelper::updateDevice(second));
     ASSERT_TRUE(Database::shared().open(database_.file()));
     for (const auto& device : DeviceHelper::getAllDevices()) EXPECT_FALSE(device.isLatest) << device.deviceName;
+
+    Database::shared().close();
+    EXPECT_FALSE(DeviceHelper::resetIsLatest()) << "a failure is reported";
+    ASSERT_TRUE(Database::shared().open(database_.file()));
 }
 
 TEST_F(StoreTest, DataSurvivesReopening) {

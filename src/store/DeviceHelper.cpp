@@ -25,12 +25,16 @@ bool DeviceHelper::updateDevice(Device& device) {
     return saved;
 }
 
+// One statement: every record or none, and one write to the disk.
 bool DeviceHelper::resetIsLatest() {
-    for (auto& device : getAllDevices()) {
-        device.isLatest = false;
-        RecordTable<Device>::commit(Database::shared(), device);
-    }
-    return true;
+    const bool reset = Database::shared()
+                           .run([](SQLite::Database& connection) {
+                               connection.exec(std::string("UPDATE \"") + Device::kTable + "\" SET isLatest = 0");
+                               return true;
+                           })
+                           .value_or(false);
+    if (!reset) logText(kLogError, "reset latest device fail");
+    return reset;
 }
 
 }  // namespace kv

@@ -29,7 +29,7 @@ bool selectDevice(const std::string& deviceName) {
         if (record.deviceName != deviceName) continue;
         current->highestNote = record.highestNote;
         current->lowestNote = record.lowestNote;
-        DeviceHelper::resetIsLatest();
+        if (!DeviceHelper::resetIsLatest()) return false;  // else two records could be marked
         record.isLatest = true;
         return DeviceHelper::updateDevice(record);
     }
