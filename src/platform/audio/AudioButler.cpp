@@ -1,6 +1,6 @@
 #include "platform/audio/AudioButler.h"
 
-#include <pthread.h>
+#include "platform/dispatch/ThreadPriority.h"
 
 namespace kv {
 
@@ -21,7 +21,7 @@ void AudioButler::summon() {
 }
 
 void AudioButler::run() {
-    pthread_setname_np(pthread_self(), "AudioButler");
+    nameCurrentThread("AudioButler");
     while (!stopping_) {
         wake_.acquire();
         summoned_.exchange(false, std::memory_order_acq_rel);  // sees what came before a summons it answers

@@ -1,5 +1,7 @@
 #include "platform/audio/NullAudioDevice.h"
 
+#include "platform/dispatch/ThreadPriority.h"
+
 #include <time.h>
 
 #include <cerrno>
@@ -24,6 +26,7 @@ bool NullAudioDevice::start() {
     if (running_ || !render_) return running_;
     running_ = true;
     thread_ = std::thread([this, render = render_] {
+        nameCurrentThread("AudioDevice");
         std::vector<float> output(kBufferFrames * 2);
         const auto period = static_cast<std::uint64_t>(kBufferFrames * 1e9 / sampleRate_);
         std::uint64_t next = host_clock::now();

@@ -1,5 +1,6 @@
 #include "platform/audio/RtAudioDevice.h"
 
+#include "platform/dispatch/ThreadPriority.h"
 #include "platform/jack/JackServerWatch.h"
 
 #include <algorithm>
@@ -16,6 +17,11 @@ int RtAudioDevice::callback(void* output, void*, unsigned int frames, double, Rt
                             void* self) {
     const std::uint64_t wake = host_clock::now();
     auto& device = *static_cast<RtAudioDevice*>(self);
+    // The library's thread, or JACK's: named once a stream, so that it can be found in a profile.
+    if (!device.threadNamed_) {
+        nameCurrentThread("AudioDevice");
+        device.threadNamed_ = true;
+    }
     if (status & RTAUDIO_OUTPUT_UNDERFLOW) device.underflows_.fetch_add(1, std::memory_order_relaxed);
     device.render_(static_cast<float*>(output), frames, wake);
     return 0;
@@ -56,6 +62,7 @@ bool RtAudioDevice::start() {
     if (!audio_) return false;
     try {
         underflows_ = 0;
+        threadNamed_ = false;
         audio_->startStream();
         return true;
     } catch (const RtAudioError& error) {

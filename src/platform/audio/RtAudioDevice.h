@@ -45,6 +45,7 @@ private:
     std::string name_ = "RtAudio";
     std::string lastError_;
     std::atomic<std::uint64_t> underflows_{0};
+    bool threadNamed_ = false;  // the callback's own, reset before a stream starts
 };
 
 }  // namespace kv
