@@ -1,5 +1,6 @@
 #include "app/AllFlows.h"
 #include "core/RequestDispatcher.h"
+#include "leds/KVLedScheduler.h"
 #include "platform/net/WebSocketConnection.h"
 
 #include <benchmark/benchmark.h>
@@ -34,6 +35,16 @@ BENCHMARK_CAPTURE(BM_ReceivePath, ping,
                   R"("version":"nextgen/web","data":{}})");
 BENCHMARK_CAPTURE(BM_ReceivePath, save_token,
                   R"({"methodName":45,"functionId":"f2","clientID":"1234","data":{"token":"abc"}})");
+
+// A light plan of 100,000 entries, as a lesson's whole score would send it.
+void BM_LedPlanParse(benchmark::State& state) {
+    nlohmann::json ledNotes = nlohmann::json::array();
+    for (int i = 0; i < 100000; ++i) {
+        ledNotes.push_back({{"note", 21 + i % 88}, {"staff", i % 2}, {"flashFrom", i}, {"time", i + 10}, {"offTime", i + 20}});
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(KVLedScheduler::parsePlan(ledNotes).size());
+}
+BENCHMARK(BM_LedPlanParse)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace kv

@@ -2,7 +2,8 @@
 // kv_bench_keyboard <kvplugin executable> [presses]
 //  - key press on the simulator → note push received by a WebSocket client of the service;
 //  - key press → echo sound in the service's JACK output;
-//  - LED timing against a 1,000-note plan, and the CPU of the LED worker meanwhile.
+//  - LED timing against a 1,000-note plan, and the CPU of the LED worker meanwhile;
+//  - ping round trips and the service's memory while a keyboard floods it.
 // Prints milliseconds. The service runs as its own process on ports 19420/19520.
 #include "leds/KVLedController.h"
 #include "leds/KVLedScheduler.h"
@@ -231,6 +232,46 @@ void benchKeys(const std::string& executable, int presses) {
     waitpid(service, nullptr, 0);
 }
 
+double statusMegabytes(pid_t pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1)) / 1024;
+    }
+    return 0;
+}
+
+// A keyboard that sends a 64 KiB SysEx, then 10,000 presses a second for 5 s, while a client
+// pings the service every 100 ms.
+void benchFlood(const std::string& executable) {
+    kv::test::TempDirectory dataHome;
+    setenv("XDG_DATA_HOME", dataHome.path().c_str(), 1);
+    KeyboardSim sim("FloodBench");
+    const pid_t service = spawnService(executable);
+    for (int i = 0; i < 200 && !kv::test::portAcceptsConnections(19420); ++i) std::this_thread::sleep_for(50ms);
+    {
+        kv::test::WsClient client(19420);
+        std::this_thread::sleep_for(1500ms);  // the keyboard is listed and connected
+        const double before = statusMegabytes(service, "VmRSS");
+        sim.command("sysex 65536");
+        sim.command("flood 10000 5");
+        std::vector<double> pings;
+        for (int i = 0; i < 45; ++i) {
+            const std::uint64_t start = kv::host_clock::now();
+            client.sendText(R"({"methodName":1,"functionId":"p"})");
+            if (!client.receive(3s)) break;
+            pings.push_back(static_cast<double>(kv::host_clock::now() - start) / 1e6);
+            std::this_thread::sleep_for(100ms);
+        }
+        sim.waitForLine([](const std::string& line) { return line.find("flood done") != std::string::npos; }, 10s);
+        const Summary ping = summarize(pings, false);
+        std::printf("Keyboard flood (10,000 presses/s for 5 s): ping p50 %.3f ms, max %.3f ms over %zu pings; "
+                    "service resident %.1f MB before, peak %.1f MB\n",
+                    ping.p50, ping.max, pings.size(), before, statusMegabytes(service, "VmHWM"));
+    }
+    kill(service, SIGTERM);
+    waitpid(service, nullptr, 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -244,5 +285,6 @@ int main(int argc, char** argv) {
     std::printf("JACK dummy driver, 48 kHz, 64-frame periods (1.33 ms)\n");
     benchLeds();
     benchKeys(argv[1], presses);
+    benchFlood(argv[1]);
     return 0;
 }

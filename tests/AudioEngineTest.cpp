@@ -1,5 +1,6 @@
 #include "platform/audio/AudioEngine.h"
 #include "platform/audio/AudioOutputKeeper.h"
+#include "platform/audio/NullAudioDevice.h"
 #include "platform/audio/OfflineAudioDevice.h"
 #include "platform/audio/SourceNode.h"
 
@@ -10,7 +11,9 @@
 #include <atomic>
 #include <cmath>
 #include <future>
+#include <mutex>
 #include <numbers>
+#include <random>
 #include <thread>
 
 namespace kv {
@@ -115,6 +118,55 @@ TEST_F(OfflineEngine, AStopDropsWhatWasScheduledAndADetachedNodeFallsSilent) {
     EXPECT_EQ(firstSound(2048 + 256), -1);
     for (int wait = 0; wait < 200 && dropped == 0; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(dropped, 1);
+}
+
+// Two threads change the graph while the null device's own thread renders it: every buffer's
+// handler runs once, every node taken out is released, and rendering never stops.
+TEST(AudioEngineGraph, NodesComeAndGoWhileARealThreadRenders) {
+    AudioEngine engine(std::make_unique<NullAudioDevice>());
+    ASSERT_TRUE(engine.start());
+    std::atomic<int> scheduled{0}, finished{0};
+    std::vector<std::weak_ptr<AudioNode>> gone;
+    std::mutex goneMutex;
+    auto churn = [&](unsigned seed) {
+        std::mt19937 random(seed);
+        for (int round = 0; round < 150; ++round) {
+            auto mixer = std::make_shared<MixerNode>();
+            auto player = engine.makePlayerNode();
+            std::atomic<int> rendered{0};
+            auto source = std::make_shared<SourceNode>([&rendered](float*, std::uint32_t, std::uint64_t) { ++rendered; });
+            engine.connect(mixer, engine.mainMixerNode());
+            engine.connect(player, mixer);
+            engine.connect(source, mixer);
+            for (int i = 0; i < 3; ++i) {
+                auto buffer = std::make_shared<AudioBuffer>();
+                buffer->samples.assign(2 * (1 + random() % 2000), 0.1F);
+                if (player->scheduleBuffer(std::move(buffer), engine.now() + random() % 3'000'000,
+                                           [&](bool, std::uint64_t) { ++finished; })) {
+                    ++scheduled;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 4000));
+            if (random() % 2) engine.disconnect(player, mixer);  // else it goes with its mixer
+            engine.disconnect(mixer, engine.mainMixerNode());
+            // The source's callback may still run until the audio thread lets it go.
+            engine.disconnect(source, mixer);
+            for (int wait = 0; wait < 500 && source.use_count() > 1; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ASSERT_EQ(source.use_count(), 1) << "the engine still holds a disconnected node";
+            const std::lock_guard lock(goneMutex);
+            gone.emplace_back(mixer);
+            gone.emplace_back(player);
+        }
+    };
+    const auto before = engine.deviceState().framesRendered;
+    std::thread other(churn, 1);
+    churn(2);
+    other.join();
+    for (int wait = 0; wait < 500 && finished < scheduled; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(finished, scheduled) << "a handler was lost or ran twice";
+    for (const auto& node : gone) EXPECT_TRUE(node.expired());
+    EXPECT_GT(engine.deviceState().framesRendered, before) << "rendering stopped";
+    engine.stop();
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "leds/KVLedScheduler.h"
 #include "leds/LedPortMatch.h"
-#include "leds/LedSysEx.h"
 #include "platform/midi/MidiPortList.h"
 
 #include <gtest/gtest.h>
@@ -49,13 +48,6 @@ TEST(LedPortMatch, AlikeKeyboardsPairByTheirRankAmongPortsOfOneName) {
     EXPECT_EQ(matchLedPort(outputs, "Keys-02:Keys")->rawName, "Keys-01:Keys") << "alone, by prefix";
 }
 
-TEST(LedSysEx, MessagesCarryTheKeyAndColourTimesSixteenPlusState) {
-    EXPECT_EQ(ledSysEx(60, ledStateByte(0, 1)), (LedSysEx{0xF0, 0x4D, 0x4C, 0x4C, 0x45, 0x3C, 0x01, 0xF7}));
-    EXPECT_EQ(ledSysEx(60, ledStateByte(1, 1)), (LedSysEx{0xF0, 0x4D, 0x4C, 0x4C, 0x45, 0x3C, 0x11, 0xF7}));
-    EXPECT_EQ(ledStateByte(1, 0), 0x10);
-    EXPECT_EQ(ledStateByte(0, 0x31), 0x01) << "only the low nibble of the state";
-}
-
 TEST(MidiPortNames, StayTheSameWhenTheSystemRenumbersAKeyboard) {
     EXPECT_EQ(stablePortName(RtMidi::LINUX_ALSA, "Keys:Keys MIDI 1 20:0"), "Keys:Keys MIDI 1");
     EXPECT_EQ(stablePortName(RtMidi::LINUX_ALSA, "Keys:Keys MIDI 1 128:12"), "Keys:Keys MIDI 1");
@@ -92,14 +84,6 @@ TEST(LedPlan, EntriesOffTheKeyboardOrNotObjectsAreDroppedAndWindowsMadeSensible)
     EXPECT_EQ(KVLedScheduler::colorForStaff(0), 1);
     EXPECT_EQ(KVLedScheduler::colorForStaff(1), 0);
     EXPECT_EQ(KVLedScheduler::colorForStaff(-3), 0);
-}
-
-TEST(LedPlan, AHundredThousandEntriesParse) {
-    json ledNotes = json::array();
-    for (int i = 0; i < 100000; ++i) {
-        ledNotes.push_back({{"note", 21 + i % 88}, {"staff", i % 2}, {"flashFrom", i}, {"time", i + 10}, {"offTime", i + 20}});
-    }
-    EXPECT_EQ(KVLedScheduler::parsePlan(ledNotes).size(), 100000u);
 }
 
 }  // namespace

@@ -53,6 +53,13 @@ Metronome::~Metronome() {
     engine_->disconnect(player_, mixer_);
 }
 
+namespace {
+// The mixer gain that brings the click's peak to 0.9, at most 8.
+float gainForPeak(float peak) {
+    return peak > 0.0001F ? std::min(0.9F / peak, 8.0F) : 4.0F;
+}
+}  // namespace
+
 void Metronome::loadAudioFile(const std::filesystem::path& path) {
     auto click = readSoundFile(path, engine_->sampleRate());
     if (!click) {
@@ -70,10 +77,6 @@ void Metronome::loadAudioFile(const std::filesystem::path& path) {
     clicks.full = std::make_shared<const AudioBuffer>(std::move(*click));
     clicks_.set(std::move(clicks));
     log(formatText("Loaded %.3fs @ %.0fHz", seconds, engine_->sampleRate()));
-}
-
-float Metronome::gainForPeak(float peak) {
-    return peak > 0.0001F ? std::min(0.9F / peak, 8.0F) : 4.0F;
 }
 
 AudioBuffer Metronome::pitchedBuffer(const AudioBuffer& buffer, float semitones) {

@@ -53,8 +53,6 @@ public:
 
     static AudioBuffer scaledBuffer(const AudioBuffer& buffer, float scale);
     static AudioBuffer pitchedBuffer(const AudioBuffer& buffer, float semitones);
-    // The mixer gain that brings the click's peak to 0.9, at most 8.
-    static float gainForPeak(float peak);
 
 private:
     // Lets click completions, which arrive on the engine's thread, reach the metronome only while

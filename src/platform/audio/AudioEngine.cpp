@@ -37,11 +37,14 @@ bool AudioEngine::start() {
 }
 
 void AudioEngine::stop() {
-    std::lock_guard lock(deviceMutex_);
-    if (!running_) return;
-    device_->stop();
-    opened_ = false;
-    running_ = false;
+    {
+        std::lock_guard lock(deviceMutex_);
+        if (!running_) return;
+        device_->stop();
+        opened_ = false;
+        running_ = false;
+    }
+    runChores();  // no render runs now: what left the graph is let go
 }
 
 std::uint64_t AudioEngine::now() const {
@@ -119,15 +122,47 @@ void AudioEngine::connect(std::shared_ptr<AudioNode> node, const std::shared_ptr
 
 void AudioEngine::disconnect(const std::shared_ptr<AudioNode>& node, const std::shared_ptr<MixerNode>& mixer) {
     std::lock_guard lock(graphMutex_);
-    auto& inputs = inputs_[mixer.get()];
-    const auto found = std::find(inputs.begin(), inputs.end(), node);
-    if (found == inputs.end()) return;
+    const auto inputs = inputs_.find(mixer.get());
+    if (inputs == inputs_.end()) return;
+    const auto found = std::find(inputs->second.begin(), inputs->second.end(), node);
+    if (found == inputs->second.end()) return;
     std::shared_ptr<AudioNode> removed = std::move(*found);
-    inputs.erase(found);
+    inputs->second.erase(found);
     publish(*mixer);
-    // The audio thread may be rendering the node right now: it goes once that render is over.
-    retired_.push_back({std::move(removed), cycle_.load()});
+    retire(std::move(removed));
+}
+
+// A node that no mixer holds any more goes once no render can reach it; a mixer takes its
+// inputs with it.
+void AudioEngine::retire(std::shared_ptr<AudioNode> node) {
+    std::vector<std::shared_ptr<AudioNode>> leaving{std::move(node)};
+    while (!leaving.empty()) {
+        std::shared_ptr<AudioNode> next = std::move(leaving.back());
+        leaving.pop_back();
+        if (isConnected(*next)) continue;
+        if (auto* mixer = dynamic_cast<MixerNode*>(next.get())) {
+            if (const auto inputs = inputs_.find(mixer); inputs != inputs_.end()) {
+                for (auto& input : inputs->second) leaving.push_back(std::move(input));
+                inputs_.erase(inputs);
+            }
+            if (const auto list = published_.find(mixer); list != published_.end()) {
+                mixer->exchangeInputs(nullptr);
+                retired_.push_back({std::shared_ptr<const void>(std::move(list->second)), nullptr, cycle_.load()});
+                published_.erase(list);
+            }
+        }
+        retired_.push_back({nullptr, std::move(next), cycle_.load()});
+    }
     garbage_ = true;
+}
+
+bool AudioEngine::isConnected(const AudioNode& node) const {
+    for (const auto& [mixer, inputs] : inputs_) {
+        for (const auto& input : inputs) {
+            if (input.get() == &node) return true;
+        }
+    }
+    return false;
 }
 
 // Gives the mixer a new list of its inputs; the old list is freed once no render can read it.
@@ -136,15 +171,35 @@ void AudioEngine::publish(MixerNode& mixer) {
     for (const auto& input : inputs_[&mixer]) list->push_back(input.get());
     mixer.exchangeInputs(list.get());
     auto& slot = published_[&mixer];
-    if (slot) retired_.push_back({std::shared_ptr<const void>(std::move(slot)), cycle_.load()});
+    if (slot) retired_.push_back({std::shared_ptr<const void>(std::move(slot)), nullptr, cycle_.load()});
     slot = std::move(list);
-    collectGarbage();
+    collectGarbage(nullptr);
 }
 
-void AudioEngine::collectGarbage() {
+// Lists go as soon as no render can read them. Nodes go on the butler only, which first takes
+// what a node that stayed out of the graph still holds (a player's unfinished buffers).
+void AudioEngine::collectGarbage(std::vector<PlayerCompletion>* unfinished) {
     const std::uint64_t now = cycle_.load();
-    std::erase_if(retired_, [now](const Retired& retired) { return retired.cycle % 2 == 0 || now > retired.cycle; });
+    std::erase_if(retired_, [&](const Retired& retired) {
+        if (retired.cycle % 2 != 0 && now <= retired.cycle) return false;
+        if (!retired.node) return true;
+        if (!unfinished) return false;
+        if (!isConnected(*retired.node)) retired.node->takeUnfinished(*unfinished);
+        return true;
+    });
     garbage_ = !retired_.empty();
+}
+
+// The handlers run without the graph's lock: they may change the graph.
+void AudioEngine::runChores() {
+    std::vector<PlayerCompletion> unfinished;
+    {
+        std::lock_guard lock(graphMutex_);
+        collectGarbage(&unfinished);
+    }
+    for (auto& completion : unfinished) {
+        if (completion.handler) completion.handler(completion.played, completion.startedAt);
+    }
 }
 
 }  // namespace kv

@@ -60,11 +60,14 @@ public:
     std::shared_ptr<PlayerNode> makePlayerNode() { return std::make_shared<PlayerNode>(butler_); }
     // Prepares the node for the engine's rate, then adds it to the mixer's inputs.
     void connect(std::shared_ptr<AudioNode> node, const std::shared_ptr<MixerNode>& mixer);
+    // A node that no mixer holds any more leaves the graph: a player's unfinished buffers end
+    // (not played) on the butler, and a mixer's inputs leave with it.
     void disconnect(const std::shared_ptr<AudioNode>& node, const std::shared_ptr<MixerNode>& mixer);
 
 private:
     struct Retired {
-        std::shared_ptr<const void> object;
+        std::shared_ptr<const void> object;  // a list of inputs
+        std::shared_ptr<AudioNode> node;
         std::uint64_t cycle;
     };
 
@@ -72,7 +75,10 @@ private:
     AudioDevice::Render renderer();
     void process(float* output, std::uint32_t frames, std::uint64_t wake);
     void publish(MixerNode& mixer);
-    void collectGarbage();
+    void retire(std::shared_ptr<AudioNode> node);
+    bool isConnected(const AudioNode& node) const;
+    void collectGarbage(std::vector<PlayerCompletion>* unfinished);
+    void runChores();
 
     mutable std::mutex deviceMutex_;  // device_ against replacement; never taken by the audio thread
     std::unique_ptr<AudioDevice> device_;
@@ -94,10 +100,7 @@ private:
     std::vector<Retired> retired_;
     std::atomic<bool> garbage_{false};  // retired_ holds something: the audio thread summons the butler
 
-    AudioButler butler_{[this] {
-        std::lock_guard lock(graphMutex_);
-        collectGarbage();
-    }};
+    AudioButler butler_{[this] { runChores(); }};
 };
 
 }  // namespace kv

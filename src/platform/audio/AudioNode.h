@@ -1,8 +1,10 @@
 #pragma once
 
+#include "platform/audio/PlayerCompletion.h"
 #include "platform/audio/RenderContext.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace kv {
 
@@ -15,6 +17,9 @@ public:
     virtual ~AudioNode() = default;
     virtual void prepare(double sampleRate, std::uint32_t maxFrames) = 0;
     virtual void render(const RenderContext& context) = 0;
+    // Off the audio thread, once the node has left the graph and no render can reach it: hands
+    // over what it still holds for its owners.
+    virtual void takeUnfinished(std::vector<PlayerCompletion>&) {}
 };
 
 }  // namespace kv

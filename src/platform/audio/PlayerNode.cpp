@@ -68,6 +68,19 @@ void PlayerNode::render(const RenderContext& context) {
     handOver();
 }
 
+void PlayerNode::takeUnfinished(std::vector<PlayerCompletion>& into) {
+    while (auto command = commands_.pop()) {
+        if (!command->stop) into.push_back({std::move(command->scheduled.completion), std::move(command->scheduled.buffer)});
+    }
+    for (std::size_t i = 0; i < activeCount_; ++i) {
+        into.push_back({std::move(active_[i].completion), std::move(active_[i].buffer), false, active_[i].startedAt});
+        active_[i] = Scheduled{};
+    }
+    activeCount_ = 0;
+    for (std::size_t i = 0; i < finishedCount_; ++i) into.push_back(std::move(finished_[i]));
+    finishedCount_ = 0;
+}
+
 void PlayerNode::mix(Scheduled& scheduled, const RenderContext& context, float gain) {
     std::int64_t first = 0;
     if (!scheduled.started) {

@@ -33,6 +33,8 @@ public:
 
     void prepare(double, std::uint32_t) override {}
     void render(const RenderContext& context) override;
+    // What was scheduled and not played ends as not played; finished buffers keep their outcome.
+    void takeUnfinished(std::vector<PlayerCompletion>& into) override;
 
 private:
     struct Scheduled {
