@@ -3,10 +3,12 @@ BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 TSAN_DIR ?= build-tsan
 CMAKE_FLAGS ?=
-SANITIZED_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BUILD_BENCHMARKS=OFF
+# Optimized, with debug information and with assertions (the main queue's owner checks) on.
+SANITIZED_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DKV_BUILD_BENCHMARKS=OFF
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS ?= suppressions=$(CURDIR)/tests/lsan.supp
+export TSAN_OPTIONS ?= halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp
 
 .PHONY: deps configure build run test hostile-sanitized sanitize bench clean
 
@@ -33,11 +35,14 @@ hostile-sanitized: deps
 	@cmake --build $(ASAN_DIR) --target kv_hostile_tests
 	cd $(ASAN_DIR) && ctest --output-on-failure -L hostile
 
-# Every test under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Every test under AddressSanitizer and UndefinedBehaviorSanitizer, then under ThreadSanitizer.
 sanitize: deps
 	@cmake -S . -B $(ASAN_DIR) -G Ninja $(SANITIZED_FLAGS) -DKV_SANITIZE=address >/dev/null
 	@cmake --build $(ASAN_DIR)
 	cd $(ASAN_DIR) && ctest --output-on-failure -j2
+	@cmake -S . -B $(TSAN_DIR) -G Ninja $(SANITIZED_FLAGS) -DKV_SANITIZE=thread >/dev/null
+	@cmake --build $(TSAN_DIR)
+	cd $(TSAN_DIR) && ctest --output-on-failure -j2
 
 bench: build
 	@scripts/install-deps --bench

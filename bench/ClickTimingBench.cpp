@@ -47,8 +47,10 @@ int main(int argc, char** argv) {
     std::vector<double> magnitudes;
     for (double error : errors) magnitudes.push_back(std::abs(error));
     std::sort(magnitudes.begin(), magnitudes.end());
-    std::fprintf(stdout, "%zu clicks on JACK (dummy driver, 48 kHz, 256 frames): error mean %+.3f ms, p99 |%.3f| ms, max |%.3f| ms\n",
+    std::fprintf(stdout, "%zu clicks on JACK (dummy driver, 48 kHz, 256 frames): error mean %+.3f ms, p99 |%.3f| ms, max |%.3f| ms, "
+                 "%llu underflows\n",
                  errors.size(), sum / static_cast<double>(errors.size()),
-                 magnitudes[static_cast<std::size_t>(0.99 * static_cast<double>(magnitudes.size() - 1))], magnitudes.back());
+                 magnitudes[static_cast<std::size_t>(0.99 * static_cast<double>(magnitudes.size() - 1))], magnitudes.back(),
+                 static_cast<unsigned long long>(engine.deviceState().underflows));
     return 0;
 }

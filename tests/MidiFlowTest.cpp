@@ -5,6 +5,7 @@
 #include "store/UserHelper.h"
 
 #include "support/InProcessService.h"
+#include "support/RawWsPeer.h"
 #include "support/TempDatabase.h"
 
 #include <chrono>
@@ -31,7 +32,8 @@ void release(int key) {
 class MidiFlowTest : public test::InProcessService {
 protected:
     void SetUp() override {
-        client_ = std::make_unique<test::WsClient>(startService());
+        port_ = startService();
+        client_ = std::make_unique<test::WsClient>(port_);
         call(*client_, test::request(1, "connect"));  // becomes the connection pushes go to
     }
 
@@ -59,6 +61,7 @@ protected:
         return text ? json::parse(*text) : json();
     }
 
+    std::uint16_t port_ = 0;
     std::unique_ptr<test::WsClient> client_;
 };
 
@@ -268,9 +271,18 @@ TEST_F(MidiFlowTest, StaticLightsAnswerSuccessWhateverTheListHolds) {
     }
 }
 
+// The wait holds the main queue, not the network: another connection opens and its ping is
+// answered meanwhile.
 TEST_F(MidiFlowTest, LatencyWaitsTenToElevenSecondsForASongThatDoesNotStart) {
     const auto start = std::chrono::steady_clock::now();
     client_->sendText(test::request(15, "l").dump());
+    std::this_thread::sleep_for(300ms);
+    test::RawWsPeer other(port_);
+    ASSERT_TRUE(other.upgraded());
+    const auto pinged = std::chrono::steady_clock::now();
+    ASSERT_TRUE(other.sendPing("are you there"));
+    EXPECT_TRUE(other.receivePong(2s));
+    EXPECT_LT(std::chrono::steady_clock::now() - pinged, 2s);
     const auto text = client_->receive(15s);
     ASSERT_TRUE(text);
     const json answer = json::parse(*text)["data"];

@@ -70,8 +70,30 @@ RawWsPeer::~RawWsPeer() {
 }
 
 bool RawWsPeer::sendText(const std::string& text) {
+    return sendFrame(0x1, text);
+}
+
+bool RawWsPeer::sendPing(const std::string& payload) {
+    return sendFrame(0x9, payload);
+}
+
+bool RawWsPeer::receivePong(std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    bool malformed = false;
+    while (true) {
+        while (auto frame = frameAt(pending_, malformed)) {
+            const auto opcode = static_cast<unsigned char>(pending_[0]) & 0x0F;
+            pending_.erase(0, frame->second);
+            if (opcode == 0xA) return true;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || readSome(fd_, pending_, left) <= 0) return false;
+    }
+}
+
+bool RawWsPeer::sendFrame(unsigned char opcode, const std::string& text) {
     std::string frame;
-    frame.push_back(static_cast<char>(0x81));
+    frame.push_back(static_cast<char>(0x80 | opcode));
     if (text.size() < 126) {
         frame.push_back(static_cast<char>(0x80 | text.size()));
     } else {

@@ -21,6 +21,9 @@ public:
     bool upgraded() const { return upgraded_; }
     // One masked text frame; false once the service has dropped the connection.
     bool sendText(const std::string& text);
+    // A WebSocket ping control frame, and whether its pong came within `timeout`.
+    bool sendPing(const std::string& payload);
+    bool receivePong(std::chrono::milliseconds timeout);
     void shutdownSending();
     // The payloads of the text frames received until the service ends the connection or
     // nothing comes for `quiet`. Sets `malformed` when bytes arrive that are no frame.
@@ -30,6 +33,8 @@ public:
     bool closedByService(std::chrono::milliseconds timeout);
 
 private:
+    bool sendFrame(unsigned char opcode, const std::string& payload);
+
     int fd_ = -1;
     bool upgraded_ = false;
     std::string pending_;  // received bytes not yet parsed into frames
