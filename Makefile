@@ -2,6 +2,8 @@
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
 TSAN_DIR ?= build-tsan
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?=
 # Optimized, with debug information and with assertions (the main queue's owner checks) on.
 SANITIZED_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DKV_BUILD_BENCHMARKS=OFF
@@ -10,7 +12,7 @@ export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS ?= suppressions=$(CURDIR)/tests/lsan.supp
 export TSAN_OPTIONS ?= halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp
 
-.PHONY: deps configure build run test hostile-sanitized sanitize bench clean
+.PHONY: deps configure build run test hostile-sanitized fuzz sanitize bench clean
 
 deps:
 	@scripts/install-deps
@@ -25,28 +27,43 @@ run: build
 	$(BUILD_DIR)/kvplugin
 
 # Every test, then the hostile-request tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, then the MIDI file fuzzer.
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j2
 	@$(MAKE) --no-print-directory hostile-sanitized
+	@$(MAKE) --no-print-directory fuzz
 
 hostile-sanitized: deps
 	@cmake -S . -B $(ASAN_DIR) -G Ninja $(SANITIZED_FLAGS) -DKV_SANITIZE=address >/dev/null
 	@cmake --build $(ASAN_DIR) --target kv_hostile_tests
 	cd $(ASAN_DIR) && ctest --output-on-failure -L hostile
 
-# Every test under AddressSanitizer and UndefinedBehaviorSanitizer, then under ThreadSanitizer.
+# The MIDI file analysis under libFuzzer (clang) with AddressSanitizer and
+# UndefinedBehaviorSanitizer, for FUZZ_SECONDS, from the committed seeds. New inputs it finds
+# stay in the build folder.
+fuzz: deps
+	@mkdir -p $(FUZZ_DIR)/corpus
+	@cp fuzz/corpus/midi/* $(FUZZ_DIR)/corpus/
+	@clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Isrc \
+	  fuzz/MidiFileAnalysisFuzzer.cpp src/midi/file/MidiFileAnalysis.cpp src/midi/file/GmInstrumentNames.cpp \
+	  -o $(FUZZ_DIR)/midi-file-analysis-fuzzer
+	@$(FUZZ_DIR)/midi-file-analysis-fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -print_final_stats=1 \
+	  $(FUZZ_DIR)/corpus >$(FUZZ_DIR)/fuzz.log 2>&1; status=$$?; \
+	  if [ $$status -eq 0 ]; then tail -n 5 $(FUZZ_DIR)/fuzz.log; else tail -n 80 $(FUZZ_DIR)/fuzz.log; fi; exit $$status
+
+# Every test under AddressSanitizer and UndefinedBehaviorSanitizer, then under ThreadSanitizer
+# all but the JACK ones: their waits are set for real time, which ThreadSanitizer slows tenfold.
 sanitize: deps
 	@cmake -S . -B $(ASAN_DIR) -G Ninja $(SANITIZED_FLAGS) -DKV_SANITIZE=address >/dev/null
 	@cmake --build $(ASAN_DIR)
 	cd $(ASAN_DIR) && ctest --output-on-failure -j2
 	@cmake -S . -B $(TSAN_DIR) -G Ninja $(SANITIZED_FLAGS) -DKV_SANITIZE=thread >/dev/null
 	@cmake --build $(TSAN_DIR)
-	cd $(TSAN_DIR) && ctest --output-on-failure -j2
+	cd $(TSAN_DIR) && ctest --output-on-failure -j2 -LE jack
 
 bench: build
 	@scripts/install-deps --bench
 	@bench/run
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)

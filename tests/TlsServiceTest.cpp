@@ -7,7 +7,6 @@
 #include "support/TestCertificates.h"
 
 #include <boost/asio/ip/tcp.hpp>
-#include <openssl/pem.h>
 
 #include <chrono>
 #include <thread>
@@ -29,13 +28,8 @@ struct Served {
 
 Served servedBy(const std::filesystem::path& pfx) {
     const auto data = File::readFromFileToDataWithURL(pfx).value();
-    auto imported = Pkcs12Identity::import(data, CertManager::kPfxPassword);
-    const auto& identity = std::get<Pkcs12Identity>(imported);
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
-    PEM_write_bio_X509(bio.get(), identity.certificate());
-    char* text = nullptr;
-    const long length = BIO_get_mem_data(bio.get(), &text);
-    return {std::string(text, static_cast<std::size_t>(length)), identity.fingerprint()};
+    const auto imported = Pkcs12Identity::import(data, CertManager::kPfxPassword);
+    return {test::certificatePemOf(pfx, CertManager::kPfxPassword), std::get<Pkcs12Identity>(imported).fingerprint()};
 }
 
 class TlsServiceTest : public test::InProcessService {

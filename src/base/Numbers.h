@@ -23,4 +23,14 @@ inline std::int32_t saturatedInt32(std::int64_t value) {
     return static_cast<std::int32_t>(value);
 }
 
+// The same for 64 bits: counts computed in floating point from untrusted input.
+inline std::int64_t saturatedInt64(double value) {
+    constexpr double low = -9223372036854775808.0;  // -2^63, exact
+    constexpr double high = 9223372036854775808.0;  // 2^63, one past the largest
+    if (std::isnan(value)) return 0;
+    if (value <= low) return std::numeric_limits<std::int64_t>::min();
+    if (value >= high) return std::numeric_limits<std::int64_t>::max();
+    return static_cast<std::int64_t>(value);
+}
+
 }  // namespace kv

@@ -55,7 +55,10 @@ void RequestDispatcher::receive(const std::shared_ptr<WebSocketConnection>& conn
     if (!flow) return;
     KeyvoraFlow::shared().currentConnection.set(connection);
     auto result = run(*flow, *request);
-    const std::string text = composeResponseMessage(std::move(result), 0, "SUCCESS", *request).toJSONString();
+    // A flow that answers nothing sends an envelope without `data`.
+    std::optional<nlohmann::json> data;
+    if (!result.is_null()) data = std::move(result);
+    const std::string text = composeResponseMessage(std::move(data), 0, "SUCCESS", *request).toJSONString();
     if (text.empty()) {
         logText(kLogError, "Can not parse data to JSON String");
         return;

@@ -99,10 +99,13 @@ bool File::deleteFileWithFilePath(const fs::path& path) {
 }
 
 std::optional<std::vector<std::uint8_t>> File::readFromFileToDataWithURL(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
     if (!file) return std::nullopt;
-    std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) return std::nullopt;
+    const std::streamoff size = file.tellg();
+    if (size < 0) return std::nullopt;
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(size));
+    file.seekg(0);
+    if (!file.read(reinterpret_cast<char*>(data.data()), size)) return std::nullopt;
     return data;
 }
 

@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 
@@ -30,7 +32,38 @@ JackServer::JackServer(int period)
     start();
 }
 
+namespace {
+
+bool anyJackServerRuns() {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream comm(entry.path() / "comm");
+        std::string name;
+        if (std::getline(comm, name) && (name == "jackd" || name == "jackdmp")) return true;
+    }
+    return false;
+}
+
+// A JACK server killed outright leaves its entry in the shared registry, and the registry holds
+// few: once it is full no server starts. With no server running, every entry is stale.
+void clearStaleJackRegistry() {
+    if (anyJackServerRuns()) return;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+        if (entry.path().filename().string().starts_with("jack")) std::filesystem::remove_all(entry.path(), ignored);
+    }
+}
+
+}  // namespace
+
 void JackServer::start() {
+    launch();
+    if (running_) return;
+    stop();
+    clearStaleJackRegistry();
+    launch();
+}
+
+void JackServer::launch() {
     running_ = false;
     std::vector<std::string> arguments = {"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r",
                                           std::to_string(kSampleRate), "-p", std::to_string(period_)};
@@ -41,6 +74,9 @@ void JackServer::start() {
         if (jack_client_t* probe = openClient(name_, "kv-probe")) {
             jack_client_close(probe);
             running_ = true;
+        } else if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            pid_ = -1;  // it gave up
+            return;
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }

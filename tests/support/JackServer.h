@@ -31,6 +31,8 @@ public:
     void start();
 
 private:
+    void launch();
+
     std::string name_;
     int period_;
     pid_t pid_ = -1;

@@ -1,9 +1,15 @@
 #include "support/TestCertificates.h"
 
+#include "platform/crypto/Pkcs12Identity.h"
+
+#include <openssl/pem.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <memory>
 #include <stdexcept>
+#include <vector>
 
 namespace kv::test {
 
@@ -41,6 +47,19 @@ TestCertificate makeCertificate(const std::filesystem::path& folder, const std::
         " -keyout " + shellQuoted(certificate.keyPem) + " -out " + shellQuoted(certificate.certificatePem) +
         " -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1");
     return certificate;
+}
+
+std::string certificatePemOf(const std::filesystem::path& pfx, const std::string& password) {
+    std::ifstream file(pfx, std::ios::binary);
+    const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    auto imported = Pkcs12Identity::import(data, password);
+    const auto* identity = std::get_if<Pkcs12Identity>(&imported);
+    if (!identity) return {};
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    PEM_write_bio_X509(bio.get(), identity->certificate());
+    char* text = nullptr;
+    const long length = BIO_get_mem_data(bio.get(), &text);
+    return std::string(text, static_cast<std::size_t>(length));
 }
 
 }  // namespace kv::test

@@ -18,6 +18,9 @@ struct TestCertificate {
                                     bool legacy = false) const;
 };
 
+// The certificate of a PKCS#12 file as PEM, for a client to trust.
+std::string certificatePemOf(const std::filesystem::path& pfx, const std::string& password);
+
 // A new self-signed certificate in the folder, valid for `days`.
 TestCertificate makeCertificate(const std::filesystem::path& folder, const std::string& name, int days = 365);
 

@@ -1,0 +1,194 @@
+#include "core/CacheCipher.h"
+#include "core/CertManager.h"
+#include "platform/desktop/Resources.h"
+#include "store/CachePaths.h"
+#include "store/File.h"
+
+#include "support/InProcessService.h"
+#include "support/MidiFileBuilder.h"
+#include "support/TestCertificates.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace kv {
+namespace {
+
+using nlohmann::json;
+
+std::string base64(const std::vector<std::uint8_t>& bytes) {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t left = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t group = static_cast<std::uint32_t>(bytes[i]) << 16;
+        if (left > 1) group |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
+        if (left > 2) group |= bytes[i + 2];
+        for (std::size_t part = 0; part < 4; ++part) text += part <= left ? kAlphabet[group >> (18 - 6 * part) & 0x3F] : '=';
+    }
+    return text;
+}
+
+std::vector<std::uint8_t> song(int beats) {
+    test::MidiTrackBuilder track;
+    track.tempo(0, 500000).event(0, {0xC0, 40});
+    for (int beat = 0; beat < beats; ++beat) track.event(480, {0x90, 60, 90}).event(240, {0x80, 60, 0});
+    return test::midiFile(480, {track});
+}
+
+class CacheFlowTest : public test::InProcessService {
+protected:
+    void SetUp() override { client_ = std::make_unique<test::WsClient>(startService()); }
+    void TearDown() override {
+        client_.reset();
+        test::InProcessService::TearDown();
+    }
+
+    json send(int methodName, json data, const std::string& lang = "") {
+        json envelope = test::request(methodName, "c", std::move(data));
+        if (!lang.empty()) envelope["lang"] = lang;
+        client_->sendText(envelope.dump());
+        return test::answer(*client_);
+    }
+    json call(int methodName, json data, const std::string& lang = "") {
+        return send(methodName, std::move(data), lang).value("data", json());
+    }
+    json saveSong(const json& id, const std::vector<std::uint8_t>& bytes, const std::string& stamp) {
+        return call(6, {{"id", id}, {"midiFile", base64(bytes)}, {"lastMidiModified", stamp}});
+    }
+    static std::filesystem::path cached(const std::string& id) { return *getMidiCacheFolderPathWithSongID(id); }
+    static std::vector<std::uint8_t> plainOf(const std::filesystem::path& path) {
+        return decryptData(File::readFromFileToDataWithURL(path).value()).value_or(std::vector<std::uint8_t>{});
+    }
+
+    std::unique_ptr<test::WsClient> client_;
+};
+
+TEST_F(CacheFlowTest, ASavedSongIsCheckedWithTheSameStampAndSummary) {
+    const auto bytes = song(8);
+    const json saved = saveSong(42, bytes, "2026-12-01 10:00");
+    ASSERT_EQ(saved["code"], 0) << saved;
+    EXPECT_EQ(saved["message"], "SUCCESS");
+    EXPECT_EQ(saved["instruments"], json::array({{{"channel", 0}, {"program", 40}, {"name", "Violin"}, {"isPercussion", false}}}));
+    EXPECT_EQ(saved["tempoMapMidi"].size(), 1u);
+
+    const json checked = call(5, {{"id", "42"}});
+    EXPECT_EQ(checked["code"], 0);
+    EXPECT_EQ(checked["message"], "SUCCESS");
+    EXPECT_EQ(checked["lastMidiModified"], "2026-12-01 10:00");
+    EXPECT_EQ(checked["tempoMapMidi"], saved["tempoMapMidi"]);
+    EXPECT_EQ(checked["instruments"], saved["instruments"]);
+
+    // Never plain on disk: whole cipher blocks, and exactly the bytes sent once deciphered.
+    const auto onDisk = File::readFromFileToDataWithURL(cached("42")).value();
+    EXPECT_EQ(onDisk.size() % 16, 0u);
+    EXPECT_GT(onDisk.size(), bytes.size());
+    EXPECT_EQ(plainOf(cached("42")), bytes);
+
+    // Line breaks in the Base64, a string id: the same song, a new stamp.
+    std::string wrapped = base64(song(3));
+    for (std::size_t at = 76; at < wrapped.size(); at += 77) wrapped.insert(at, "\r\n");
+    EXPECT_EQ(call(6, {{"id", "42"}, {"midiFile", wrapped}, {"lastMidiModified", "later"}})["code"], 0);
+    EXPECT_EQ(plainOf(cached("42")), song(3));
+    EXPECT_EQ(call(5, {{"id", 42}})["lastMidiModified"], "later");
+}
+
+TEST_F(CacheFlowTest, ASaveThatBringsNoFileKeepsTheCachedOne) {
+    const auto bytes = song(4);
+    ASSERT_EQ(saveSong(7, bytes, "s1")["code"], 0);
+    for (const json& bad : {json({{"id", 7}}), json({{"id", 7}, {"midiFile", "!!!! ===="}}), json({{"id", 7}, {"midiFile", 12}})}) {
+        const json response = send(6, bad);
+        EXPECT_FALSE(response.contains("data")) << response;
+        EXPECT_EQ(plainOf(cached("7")), bytes) << bad;
+    }
+    EXPECT_EQ(call(6, {{"midiFile", base64(bytes)}}), json({{"code", -1}, {"message", "SONG ID NOT FOUND"}}));
+    EXPECT_EQ(call(5, json::object()), json({{"code", -1}, {"message", "SONG ID NOT FOUND"}}));
+    EXPECT_EQ(call(5, {{"id", 7}})["lastMidiModified"], "s1");
+}
+
+TEST_F(CacheFlowTest, MissingOrDamagedCachedFilesAreReported) {
+    EXPECT_EQ(call(5, {{"id", 9}}), json({{"code", 0}, {"message", "MIDI file was not cached yet!"}}));
+    ASSERT_EQ(saveSong(9, song(2), "s")["code"], 0);
+    std::filesystem::remove(cached("9"));
+    EXPECT_EQ(call(5, {{"id", 9}}), json({{"code", 0}, {"message", "MIDI file was not cached yet!"}}));
+
+    const std::vector<std::uint8_t> notWholeBlocks(33, 7);
+    ASSERT_TRUE(File::writeToFileWithURL(cached("9"), notWholeBlocks));
+    EXPECT_EQ(call(5, {{"id", 9}}), json({{"code", -1}, {"message", "MIDI file was not cached yet!"}}));
+
+    ASSERT_EQ(saveSong(9, song(2), "s")["code"], 0);
+    auto damaged = File::readFromFileToDataWithURL(cached("9")).value();
+    damaged.back() ^= 0x5A;  // the padding no longer checks out
+    ASSERT_TRUE(File::writeToFileWithURL(cached("9"), damaged));
+    EXPECT_EQ(call(5, {{"id", 9}})["code"], -1);
+
+    // A file without a record: the summary, and why there is no stamp.
+    ASSERT_TRUE(File::writeToFileWithURL(cached("11"), encryptData(song(1)).value()));
+    const json unrecorded = call(5, {{"id", 11}});
+    EXPECT_EQ(unrecorded["message"], "THIS SONG IS NOT SAVED TO DATABASE");
+    EXPECT_EQ(unrecorded["instruments"].size(), 1u);
+}
+
+TEST_F(CacheFlowTest, ScoresAreKeptPerLanguageWithOneStampPerExercise) {
+    EXPECT_EQ(call(20, {{"exerciseId", 3}}, "vi"), json({{"code", 0}, {"message", "XML DID NOT SAVED"}}));
+    EXPECT_EQ(call(19, {{"exerciseId", 3}, {"notation", "<score>bài một</score>"}, {"lastXmlModified", "t1"}}, "vi"),
+              json({{"code", 0}, {"message", "SUCCESS"}}));
+    EXPECT_EQ(call(20, {{"exerciseId", "3"}}, "en"), json({{"code", 0}, {"message", "XML DID NOT SAVED"}}));
+    EXPECT_EQ(call(19, {{"exerciseId", "3"}, {"notation", "<score>one</score>"}, {"lastXmlModified", "t2"}}, "en")["code"], 0);
+    EXPECT_EQ(call(20, {{"exerciseId", 3}}, "vi"),
+              json({{"notation", "<score>bài một</score>"}, {"lastXmlModified", "t2"}, {"code", 0}, {"message", "SUCCESS"}}));
+
+    // No notation: the write fails and the score cached before stays.
+    EXPECT_EQ(call(19, {{"exerciseId", 3}, {"lastXmlModified", "t3"}}, "vi"),
+              json({{"code", -1}, {"message", "Write xml data to file fail"}}));
+    EXPECT_EQ(call(20, {{"exerciseId", 3}}, "vi")["notation"], "<score>bài một</score>");
+
+    std::filesystem::remove(*getXMLCacheFolderPathWithSongID("3", "en"));
+    EXPECT_EQ(call(20, {{"exerciseId", 3}}, "en")["message"], "XML DID NOT SAVED");
+    ASSERT_TRUE(File::writeToFileWithURL(*getXMLCacheFolderPathWithSongID("4", "vi"), encryptData(song(1)).value()));
+    EXPECT_EQ(call(20, {{"exerciseId", 4}}, "vi"), json({{"code", 0}, {"message", "XML DID NOT SAVE IN DATABASE"}}));
+}
+
+TEST_F(CacheFlowTest, HostileIdsAndLanguagesTouchNothing) {
+    const auto before = std::filesystem::exists(File::getRootPath() / "Cache")
+                            ? std::distance(std::filesystem::directory_iterator(File::getRootPath() / "Cache"), {})
+                            : 0;
+    for (const json& id : {json("../../x"), json("a/b"), json("abc"), json(std::string(5000, '9')), json("99999999999"),
+                           json::array({1}), json(nullptr)}) {
+        EXPECT_EQ(call(6, {{"id", id}, {"midiFile", base64(song(1))}})["code"], -1) << id;
+        EXPECT_EQ(call(5, {{"id", id}})["code"], -1) << id;
+        EXPECT_EQ(call(19, {{"exerciseId", id}, {"notation", "x"}}, "vi"),
+                  json({{"code", -1}, {"message", "exerciseId NOT FOUND"}})) << id;
+    }
+    for (const std::string& lang : {std::string("../.."), std::string("a/b"), std::string(300, 'v'), std::string("v\ni")}) {
+        EXPECT_EQ(call(19, {{"exerciseId", 1}, {"notation", "x"}}, lang), json({{"code", -1}, {"message", "lang NOT VALID"}}));
+        EXPECT_EQ(call(20, {{"exerciseId", 1}}, lang)["code"], -1);
+    }
+    EXPECT_EQ(call(19, {{"exerciseId", 1}, {"notation", "x"}}), json({{"code", -1}, {"message", "lang NOT VALID"}}));
+    const auto after = std::filesystem::exists(File::getRootPath() / "Cache")
+                           ? std::distance(std::filesystem::directory_iterator(File::getRootPath() / "Cache"), {})
+                           : 0;
+    EXPECT_EQ(after, before);
+}
+
+TEST_F(CacheFlowTest, AFifteenMebibyteUploadIsCachedAndOverTlsToo) {
+    std::vector<std::uint8_t> large = song(10);
+    std::mt19937 random(5);
+    large.reserve(15 * 1024 * 1024 / 4 * 3);
+    while (large.size() < 15 * 1024 * 1024 / 4 * 3 - 16) large.push_back(static_cast<std::uint8_t>(random()));
+    ASSERT_EQ(saveSong(77, large, "big")["code"], 0);
+    EXPECT_EQ(plainOf(cached("77")), large);
+
+    const auto trusted = test::certificatePemOf(resourcePath("lumen.pfx"), CertManager::kPfxPassword);
+    test::WsClient tls(service_->tlsPort().value(), test::WsClient::TlsTrust{trusted});
+    tls.sendText(test::request(5, "t", {{"id", 77}}).dump());
+    const json checked = test::answer(tls)["data"];
+    EXPECT_EQ(checked["message"], "SUCCESS");
+    EXPECT_EQ(checked["lastMidiModified"], "big");
+}
+
+}  // namespace
+}  // namespace kv
