@@ -1,5 +1,5 @@
 // Round trips of one request over one WebSocket connection, one at a time:
-//   kv_ws_roundtrip [--tls <trusted certificate PEM>] <port> <count> [message]
+//   kv_ws_roundtrip [--tls <trusted certificate PEM>] [--message-file <file>] <port> <count> [message]
 // Prints "p50_us p99_us requests_per_second".
 //   kv_ws_roundtrip --tls <PEM> --handshakes <port> <count>
 // Prints "p50_us p99_us" of opening a connection: TCP, TLS and WebSocket handshakes.
@@ -54,6 +54,7 @@ int pingsWhileBlocked(std::uint16_t port, int count) {
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string trustedPem;
+    std::string messageFromFile;
     bool handshakes = false;
     bool pings = false;
     while (!arguments.empty() && arguments.front().starts_with("--")) {
@@ -63,6 +64,12 @@ int main(int argc, char** argv) {
         } else if (arguments.front() == "--handshakes") {
             handshakes = true;
             arguments.erase(arguments.begin());
+        } else if (arguments.front() == "--message-file" && arguments.size() > 1) {
+            std::ifstream file(arguments[1]);
+            std::stringstream text;
+            text << file.rdbuf();
+            messageFromFile = text.str();
+            arguments.erase(arguments.begin(), arguments.begin() + 2);
         } else if (arguments.front() == "--tls" && arguments.size() > 1) {
             std::ifstream file(arguments[1]);
             std::stringstream text;
@@ -80,7 +87,9 @@ int main(int argc, char** argv) {
     const auto port = static_cast<std::uint16_t>(std::stoi(arguments[0]));
     const int count = std::stoi(arguments[1]);
     if (pings) return pingsWhileBlocked(port, count);
-    const std::string message = arguments.size() > 2 ? arguments[2] : R"({"methodName":1,"functionId":"f1"})";
+    const std::string message = !messageFromFile.empty() ? messageFromFile
+                                : arguments.size() > 2  ? arguments[2]
+                                                        : R"({"methodName":1,"functionId":"f1"})";
     auto connect = [&] {
         return trustedPem.empty() ? std::make_unique<kv::test::WsClient>(port)
                                   : std::make_unique<kv::test::WsClient>(port, kv::test::WsClient::TlsTrust{trustedPem});
@@ -98,7 +107,7 @@ int main(int argc, char** argv) {
     }
 
     auto client = connect();
-    for (int i = 0; i < 200; ++i) {  // warm up
+    for (int i = 0; i < std::min(200, count); ++i) {  // warm up
         client->sendText(message);
         if (!client->receive()) return 1;
     }

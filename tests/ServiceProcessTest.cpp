@@ -1,3 +1,5 @@
+#include "core/CacheCipher.h"
+
 #include "support/Listener.h"
 #include "support/TempDirectory.h"
 #include "support/WsClient.h"
@@ -10,7 +12,10 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -60,6 +65,7 @@ public:
     }
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
     // Waits until this process, not another one, listens on the port.
     bool listensOn(std::uint16_t port) const {
@@ -135,6 +141,77 @@ TEST(ServiceProcess, ListensOnLoopbackOnly) {
     // Another address on the same port is still free: the service bound 127.0.0.1 alone.
     other.bind({boost::asio::ip::make_address("127.0.0.2"), 19420}, error);
     EXPECT_FALSE(error) << error.message();
+}
+
+std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::string base64(const std::vector<std::uint8_t>& bytes) {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t left = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t group = static_cast<std::uint32_t>(bytes[i]) << 16;
+        if (left > 1) group |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
+        if (left > 2) group |= bytes[i + 2];
+        for (std::size_t part = 0; part < 4; ++part) text += part <= left ? kAlphabet[group >> (18 - 6 * part) & 0x3F] : '=';
+    }
+    return text;
+}
+
+// The service is killed outright while it saves MIDI files: every save it acknowledged reads back
+// byte-exact (or a later one of the same song that it had no time to acknowledge), and no
+// temporary file ever bears a cached file's name.
+TEST(ServiceProcess, AKilledServiceKeepsEveryAcknowledgedCacheSave) {
+    test::TempDirectory dataHome;
+    const auto cache = dataHome.path() / "com.keyvora.kvplugin" / "Cache";
+    std::mt19937 random(20261207);
+    std::map<int, std::vector<std::vector<std::uint8_t>>> sent;  // each song's contents in sending order
+    std::map<int, std::size_t> acknowledged;                       // the index of the last acknowledged
+    int saves = 0;
+    for (int round = 0; round < 6; ++round) {
+        ServiceProcess service(dataHome.path());
+        ASSERT_TRUE(service.listensOn(19420));
+        const auto lifetime = std::chrono::milliseconds(std::uniform_int_distribution<int>(150, 600)(random));
+        std::thread killer([&service, lifetime] {
+            std::this_thread::sleep_for(lifetime);
+            ::kill(service.pid(), SIGKILL);
+        });
+        {
+            test::WsClient client(19420);
+            while (true) {
+                const int song = static_cast<int>(random() % 4);
+                std::vector<std::uint8_t> content(std::uniform_int_distribution<std::size_t>(1000, 60000)(random));
+                for (auto& byte : content) byte = static_cast<std::uint8_t>(random());
+                sent[song].push_back(content);
+                const nlohmann::json request = {{"methodName", 6}, {"functionId", "s"},
+                                                {"data", {{"id", song}, {"midiFile", base64(content)}, {"lastMidiModified", "x"}}}};
+                client.sendText(request.dump());
+                const auto answer = client.receive(std::chrono::seconds(3));
+                if (!answer) break;
+                if (nlohmann::json::parse(*answer)["data"]["code"] == 0) {
+                    acknowledged[song] = sent[song].size() - 1;
+                    ++saves;
+                }
+            }
+        }
+        killer.join();
+
+        for (const auto& [song, index] : acknowledged) {
+            const auto plain = decryptData(fileBytes(cache / (std::to_string(song) + "_Protected")));
+            ASSERT_TRUE(plain) << "song " << song << ", round " << round;
+            const auto& contents = sent[song];
+            EXPECT_TRUE(std::find(contents.begin() + static_cast<std::ptrdiff_t>(index), contents.end(), *plain) != contents.end())
+                << "song " << song << " lost its acknowledged save in round " << round;
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(cache)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name.starts_with(".") || name.ends_with("_Protected")) << name;
+        }
+    }
+    EXPECT_GT(saves, 10);
 }
 
 }  // namespace

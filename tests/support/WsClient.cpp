@@ -20,6 +20,8 @@ WsClient::WsClient(std::uint16_t port, const std::string& host)
     : ws_(std::make_unique<Plain>(context_)) {
     auto& ws = *std::get<std::unique_ptr<Plain>>(ws_);
     beast::get_lowest_layer(ws).connect(tcp::endpoint(asio::ip::make_address(host), port));
+    // As a browser does: a message's last segment leaves without waiting for an acknowledgement.
+    beast::get_lowest_layer(ws).socket().set_option(tcp::no_delay(true));
     ws.handshake(host + ":" + std::to_string(port), "/");
     ws.read_message_max(64 * 1024 * 1024);
 }
@@ -32,6 +34,7 @@ WsClient::WsClient(std::uint16_t port, const TlsTrust& trust)
     ws_ = std::make_unique<Tls>(context_, *tls_);
     auto& ws = *std::get<std::unique_ptr<Tls>>(ws_);
     beast::get_lowest_layer(ws).connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port));
+    beast::get_lowest_layer(ws).socket().set_option(tcp::no_delay(true));
     ws.next_layer().handshake(asio::ssl::stream_base::client);
     ws.handshake("127.0.0.1:" + std::to_string(port), "/");
 }

@@ -42,7 +42,7 @@ struct Bar {
     double measuresBefore;
 };
 
-struct TempoEntry {
+struct TempoPoint {
     double quarterPos;
     double bpm;
 };
@@ -146,9 +146,16 @@ Findings readTracks(std::span<const std::uint8_t> file, bool smpte) {
     return findings;
 }
 
+// In file order among equal ticks. One track's events come sorted already: no sort then.
+template <class Event>
+void sortByTick(std::vector<Event>& events) {
+    const auto earlier = [](const Event& a, const Event& b) { return a.tick < b.tick; };
+    if (!std::is_sorted(events.begin(), events.end(), earlier)) std::stable_sort(events.begin(), events.end(), earlier);
+}
+
 // The bars in which meters start; a new meter at the start of the last bar replaces it.
 std::vector<Bar> barsOf(std::vector<MeterEvent> meters, double division) {
-    std::stable_sort(meters.begin(), meters.end(), [](const MeterEvent& a, const MeterEvent& b) { return a.tick < b.tick; });
+    sortByTick(meters);
     std::vector<Bar> bars;
     if (meters.empty() || static_cast<double>(meters.front().tick) > 0.001) bars.push_back({0, 4, 0});
     for (const MeterEvent& meter : meters) {
@@ -172,7 +179,7 @@ std::vector<Bar> barsOf(std::vector<MeterEvent> meters, double division) {
 
 // Bars start in ascending order: the last that starts at or before the position is found by
 // bisection.
-nlohmann::json entryAt(const std::vector<Bar>& bars, double quarter, double bpm) {
+MidiFileSummary::TempoEntry entryAt(const std::vector<Bar>& bars, double quarter, double bpm) {
     const auto after = std::upper_bound(bars.begin(), bars.end(), quarter + 1e-9,
                                         [](double position, const Bar& bar) { return position < bar.startQuarter; });
     const Bar& bar = after == bars.begin() ? bars.front() : *(after - 1);
@@ -184,19 +191,18 @@ nlohmann::json entryAt(const std::vector<Bar>& bars, double quarter, double bpm)
         measure += completed;
         beat = into - completed * bar.barQuarters;
     }
-    return {{"measure", saturatedInt64(measure)}, {"beat", beat}, {"quarterPos", quarter},
-            {"bpm", bpm}, {"source", "midi"}, {"text", ""}};
+    return {saturatedInt64(measure), beat, quarter, bpm};
 }
 
-nlohmann::json tempoMapOf(Findings& findings, double division) {
+std::vector<MidiFileSummary::TempoEntry> tempoMapOf(Findings& findings, double division) {
     auto& tempos = findings.tempos;
-    std::stable_sort(tempos.begin(), tempos.end(), [](const TempoEvent& a, const TempoEvent& b) { return a.tick < b.tick; });
-    std::vector<TempoEntry> entries;
+    sortByTick(tempos);
+    std::vector<TempoPoint> entries;
     for (const TempoEvent& tempo : tempos) {
         if (tempo.microsPerQuarter == 0) continue;
         const double bpm = std::round(60000000.0 / tempo.microsPerQuarter * 1000) / 1000;
         if (!entries.empty() && std::abs(entries.back().bpm - bpm) <= 1e-6) continue;
-        const TempoEntry entry{static_cast<double>(tempo.tick) / division, bpm};
+        const TempoPoint entry{static_cast<double>(tempo.tick) / division, bpm};
         if (!entries.empty() && std::abs(entries.back().quarterPos - entry.quarterPos) <= 1e-9) {
             entries.back() = entry;
         } else {
@@ -205,35 +211,58 @@ nlohmann::json tempoMapOf(Findings& findings, double division) {
     }
     if (!entries.empty() && entries.front().quarterPos > 1e-9) entries.insert(entries.begin(), {0, entries.front().bpm});
     const std::vector<Bar> bars = barsOf(std::move(findings.meters), division);
-    nlohmann::json map = nlohmann::json::array();
-    for (const TempoEntry& entry : entries) map.push_back(entryAt(bars, entry.quarterPos, entry.bpm));
+    std::vector<MidiFileSummary::TempoEntry> map;
+    map.reserve(entries.size());
+    for (const TempoPoint& entry : entries) map.push_back(entryAt(bars, entry.quarterPos, entry.bpm));
     return map;
 }
 
-nlohmann::json instrumentsOf(const Findings& findings) {
-    nlohmann::json instruments = nlohmann::json::array();
+std::vector<MidiFileSummary::Instrument> instrumentsOf(const Findings& findings) {
+    std::vector<MidiFileSummary::Instrument> instruments;
     for (int channel = 0; channel < 16; ++channel) {
         const int recorded = findings.programs[static_cast<std::size_t>(channel)];
         if (!findings.noteChannels.test(static_cast<std::size_t>(channel)) && recorded < 0) continue;
         const int program = channel == 9 ? 0 : std::max(recorded, 0);
-        instruments.push_back({{"channel", channel}, {"program", program},
-                               {"name", GmInstrumentNames::nameForChannel(channel, program)},
-                               {"isPercussion", channel == 9}});
+        instruments.push_back({channel, program, GmInstrumentNames::nameForChannel(channel, program), channel == 9});
     }
     return instruments;
 }
 
 }  // namespace
 
-nlohmann::json extractTempoMapAndInstruments(std::span<const std::uint8_t> file) {
-    if (file.size() < 14 || std::memcmp(file.data(), "MThd", 4) != 0) {
-        return {{"tempoMap", nlohmann::json::array()}, {"instruments", nlohmann::json::array()}};
-    }
+MidiFileSummary analyseMidiFile(std::span<const std::uint8_t> file) {
+    if (file.size() < 14 || std::memcmp(file.data(), "MThd", 4) != 0) return {};
     const std::uint32_t rawDivision = bigEndian(file.data() + 12, 2);
     const bool smpte = (rawDivision & 0x8000) != 0;
     const double division = smpte || rawDivision == 0 ? kFallbackDivision : rawDivision;
     Findings findings = readTracks(file, smpte);
-    return {{"tempoMap", tempoMapOf(findings, division)}, {"instruments", instrumentsOf(findings)}};
+    return {tempoMapOf(findings, division), instrumentsOf(findings)};
+}
+
+nlohmann::json MidiFileSummary::toJson() const {
+    nlohmann::json map = nlohmann::json::array();
+    for (const TempoEntry& entry : tempoMap) {
+        nlohmann::json& item = map.emplace_back(nlohmann::json::object());
+        item["measure"] = entry.measure;
+        item["beat"] = entry.beat;
+        item["quarterPos"] = entry.quarterPos;
+        item["bpm"] = entry.bpm;
+        item["source"] = "midi";
+        item["text"] = "";
+    }
+    nlohmann::json list = nlohmann::json::array();
+    for (const Instrument& instrument : instruments) {
+        nlohmann::json& item = list.emplace_back(nlohmann::json::object());
+        item["channel"] = instrument.channel;
+        item["program"] = instrument.program;
+        item["name"] = instrument.name;
+        item["isPercussion"] = instrument.isPercussion;
+    }
+    return {{"tempoMap", std::move(map)}, {"instruments", std::move(list)}};
+}
+
+nlohmann::json extractTempoMapAndInstruments(std::span<const std::uint8_t> file) {
+    return analyseMidiFile(file).toJson();
 }
 
 }  // namespace kv
