@@ -3,6 +3,7 @@
 #include "core/flows/SessionFlows.h"
 #include "leds/flows/LedFlows.h"
 #include "midi/flows/MidiFlows.h"
+#include "playback/flows/PlaybackFlows.h"
 #include "store/flows/StoreFlows.h"
 
 namespace kv {
@@ -13,6 +14,7 @@ FlowTable makeAllFlows() {
     addStoreFlows(table);
     addMidiFlows(table);
     addLedFlows(table);
+    addPlaybackFlows(table);
     return table;
 }
 

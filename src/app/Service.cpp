@@ -6,6 +6,7 @@
 #include "core/SocketService.h"
 #include "platform/desktop/Resources.h"
 #include "playback/CountOff.h"
+#include "playback/PlaySongLogic.h"
 #include "store/File.h"
 
 #include <boost/asio/signal_set.hpp>
@@ -93,12 +94,14 @@ void Service::quit() {
     quitRequested_.notify_all();
 }
 
-// The newest threads first: the MIDI input and the device check, the lights and the clicks,
-// the network, the certificate manager's queue, the main queue, the audio engine.
+// The newest threads first: the MIDI input and the device check, the playback, the lights and
+// the clicks, the network, the certificate manager's queue, the main queue, the audio engine.
 void Service::stop() {
     if (stopped_) return;
     stopped_ = true;
     mainQueue_.sync([this] { midiManager_->stop(); });
+    PlaySongLogic::cancelPlayback();  // the play's loops wake and end
+    playback_->stop();
     ledScheduler_->stop();
     metronome_->stop();
     network_.sync([this] { socketService_->stop(); });

@@ -11,6 +11,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/net/WebSocketLimits.h"
 #include "playback/Metronome.h"
+#include "playback/PlaybackQueue.h"
 #include "playback/SongObject.h"
 #include "playback/SoundSystem.h"
 #include "store/Database.h"
@@ -82,6 +83,7 @@ private:
     SharedObject<KVLedController> ledController_;
     SharedObject<KVLedScheduler> ledScheduler_;
     SharedObject<Metronome> metronome_;
+    SharedObject<PlaybackQueue> playback_;
     SharedObject<CertManager> certManager_;
     FlowTable flows_;
     RequestDispatcher dispatcher_;

@@ -5,6 +5,7 @@
 #include "playback/SoundSystem.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace kv {
 
@@ -37,17 +38,22 @@ void KeyvoraAudio::play() {
     playAt(PlayerNode::kAsSoonAsPossible);
 }
 
-void KeyvoraAudio::playAt(std::uint64_t hostTime) {
+void KeyvoraAudio::playAt(std::uint64_t hostTime, double maxSeconds) {
     std::uint64_t generation = 0;
     {
         std::lock_guard lock(playing_->mutex);
         ++playing_->buffers;
         generation = playing_->generation;
     }
-    player_->scheduleBuffer(sound_, hostTime, [playing = playing_, generation](bool, std::uint64_t) {
-        std::lock_guard lock(playing->mutex);
-        if (playing->generation == generation) --playing->buffers;
-    });
+    const auto maxFrames = maxSeconds > 0 ? static_cast<std::uint32_t>(std::min(maxSeconds * engine_.sampleRate(), 4.0e9))
+                                          : std::numeric_limits<std::uint32_t>::max();
+    player_->scheduleBuffer(
+        sound_, hostTime,
+        [playing = playing_, generation](bool, std::uint64_t) {
+            std::lock_guard lock(playing->mutex);
+            if (playing->generation == generation) --playing->buffers;
+        },
+        maxFrames);
 }
 
 // Stopped at once for play(): the completions of the dropped buffers, which come later from

@@ -25,8 +25,9 @@ public:
 
     // From the start; a sound already playing goes on.
     void play();
-    // At a host time (heard then), for count-offs timed on the audio clock.
-    void playAt(std::uint64_t hostTime);
+    // At a host time (heard then), for count-offs timed on the audio clock; cut after
+    // `maxSeconds`, where the next sound takes over.
+    void playAt(std::uint64_t hostTime, double maxSeconds = 0);
     // Stops and rewinds.
     void stop();
     void setVolume(float volume);

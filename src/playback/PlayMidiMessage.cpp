@@ -65,11 +65,18 @@ void PlayMidiMessage::playNoteOff(int note, int channel, std::uint64_t hostTime)
     send(0x80, channel, note, 0, hostTime);
 }
 
+void PlayMidiMessage::preloadProgram(int channel, int program) {
+    if (synthesizer_) synthesizer_->preload(firstChannel_ + (channel & 0x0F), static_cast<std::uint8_t>(program & 0x7F));
+}
+
 void PlayMidiMessage::setInstrumentVolume(std::int32_t volume) {
     channelVolume_ = std::clamp(volume, 0, 100);
 }
 
 void PlayMidiMessage::STOP() {
+    if (synthesizer_) {
+        for (int channel = 0; channel < 16; ++channel) synthesizer_->discardTimed(firstChannel_ + channel);
+    }
     for (int channel = 0; channel < 16; ++channel) {
         send(0xB0, channel, 64, 0, MidiReceiver::kNow);
         send(0xB0, channel, 123, 0, MidiReceiver::kNow);

@@ -33,8 +33,11 @@ public:
     void playNoteOn(int note, int velocity, int channel, std::uint64_t hostTime = MidiReceiver::kNow);
     void playNoteOff(int note, int channel, std::uint64_t hostTime = MidiReceiver::kNow);
     void setInstrumentVolume(std::int32_t volume);
+    // The program's sound made ready on the channel (0 … 15), for a song that will select it.
+    void preloadProgram(int channel, int program);
     std::int32_t channelVolume() const { return channelVolume_; }
-    // Sustain off, all notes off, all sound off on the sixteen channels.
+    // Drops the notes sent ahead and not sounded yet; then sustain off, all notes off, all sound
+    // off on the sixteen channels.
     void STOP();
 
 private:

@@ -1,19 +1,33 @@
 #include "playback/PrepareSongData.h"
 
+#include "base/JsonReading.h"
 #include "base/Log.h"
 #include "base/Numbers.h"
+#include "core/CacheCipher.h"
+#include "core/KeyvoraFlow.h"
+#include "leds/KVLedScheduler.h"
+#include "midi/file/MidiFileCheck.h"
+#include "midi/file/TrackReader.h"
 #include "playback/CountOff.h"
+#include "playback/MidiSongReader.h"
+#include "playback/PlaySongLogic.h"
 #include "playback/SongObject.h"
+#include "store/CachePaths.h"
+#include "store/File.h"
 
 #include <algorithm>
 #include <cmath>
+#include <set>
+#include <utility>
 
 namespace kv {
 
 namespace {
 
-// A meter from a request could ask for billions of ticks; no song counts off more than this.
+// A meter or a list from a request could ask for billions of ticks; no song counts off more.
 constexpr std::int32_t kMaxCountOffTicks = 128;
+constexpr const char* kNotCached = "MIDI file was not cached yet!";
+constexpr const char* kCopyName = "prepare_song";
 
 std::int32_t fourFourTicks(std::int32_t startBeat, std::int32_t startPosition) {
     const bool first = startPosition == 1;
@@ -43,7 +57,184 @@ void planByService(SongObject& song) {
                                                              startBeat, song.countOffSoundCollection.get()));
 }
 
+double numberOr(const nlohmann::json& data, const char* key, double fallback) {
+    const auto value = json_reading::readDouble(data, key);
+    return value.value_or(fallback);
+}
+
+std::int32_t integerOr(const nlohmann::json& data, const char* key) {
+    return json_reading::readInt32(data, key).value_or(0);
+}
+
+// The request's strings, at most as many as a count-off has ticks; other values are skipped.
+std::vector<std::string> soundKeys(const nlohmann::json& data) {
+    std::vector<std::string> keys;
+    const auto list = data.find("listCountOffSound");
+    if (list == data.end() || !list->is_array()) return keys;
+    for (const auto& key : *list) {
+        if (keys.size() == kMaxCountOffTicks) break;
+        if (key.is_string()) keys.push_back(key.get<std::string>());
+    }
+    return keys;
+}
+
+std::vector<double> countOffTimes(const nlohmann::json& data) {
+    std::vector<double> times;
+    const auto list = data.find("listCountOffTime");
+    if (list == data.end() || !list->is_array()) return times;
+    for (const auto& time : *list) {
+        if (times.size() == kMaxCountOffTicks) break;
+        times.push_back(json_reading::toDouble(time));
+    }
+    return times;
+}
+
+// Step 4 of a preparation: the playing data into the record.
+void copySettings(const nlohmann::json& data, SongObject& song) {
+    song.playSongID.set(std::to_string(integerOr(data, "songId")));
+    song.playTempo = integerOr(data, "tempo");
+    const auto meter = data.find("timeSignature");
+    const bool hasMeter = meter != data.end() && meter->is_object();
+    song.playBeat = hasMeter ? integerOr(*meter, "beats") : 0;
+    song.playBeatType = hasMeter ? integerOr(*meter, "beatType") : 0;
+    song.playStartBeat = integerOr(data, "startBeat");
+    song.playStartTime = numberOr(data, "startTime", 0);
+    song.playEndTime = numberOr(data, "endTime", 0);
+    song.play8Note = integerOr(data, "startPosition");
+    song.volume = integerOr(data, "accompanimentVolume");
+    song.metronomeVolume = integerOr(data, "metronomeVolume");
+    song.instrumentVolume = integerOr(data, "instrumentVolume");
+    song.playTickSpacing = numberOr(data, "tickSpacing", 0);
+    const auto stems = data.find("audioFiles");
+    song.listAudio.set(stems != data.end() ? *stems : nlohmann::json());
+    song.isAudio = json_reading::readBool(data, "isPlayAudio").value_or(false);
+    const auto meters = data.find("timeSignatureMap");
+    song.timeSignatureMap.set(meters != data.end() && meters->is_array() ? *meters : nlohmann::json());
+    song.isTempoMapEnable = json_reading::readBool(data, "isTempoMapEnable").value_or(false);
+    const auto tempoMap = data.find("tempoMaps");
+    song.tempoMap.set(tempoMap != data.end() && tempoMap->is_array() ? *tempoMap : nlohmann::json::array());
+    song.totalCountOffTime = 0;
+    song.listCountOffTime.set(countOffTimes(data));
+}
+
+double countOffLength(const nlohmann::json& data, const SongObject& song, std::size_t sounds) {
+    const auto times = song.listCountOffTime.get();
+    if (times.empty()) return numberOr(data, "tickSpacing", 0) * static_cast<double>(sounds);
+    double total = 0;
+    for (double time : times) total += time;
+    return total;
+}
+
+// Ticks a quarter note in the header; a time-code division or none counts 480, as the analysis does.
+double ticksPerQuarter(const std::vector<std::uint8_t>& file) {
+    const std::uint32_t division = bigEndian(file.data() + 12, 2);
+    return (division & 0x8000) || division == 0 ? 480 : division;
+}
+
+std::optional<std::vector<std::uint8_t>> cachedSong(const std::string& songID) {
+    const auto path = getMidiCacheFolderPathWithSongID(songID);
+    if (!path || !File::isFileExistWithFilePath(*path)) {
+        logText(kLogError, kNotCached);
+        return std::nullopt;
+    }
+    const auto cipher = File::readFromFileToDataWithURL(*path);
+    auto plain = cipher ? decryptData(*cipher) : std::nullopt;
+    // The reader trusts the lengths in a file: one the browser sent is checked first.
+    if (!plain || !isWellFormedMidiFile(*plain)) {
+        logText(kLogError, "cached MIDI file cannot be read: " + path->string());
+        return std::nullopt;
+    }
+    return plain;
+}
+
+// The song's programs are loaded now, so that selecting one while it plays reads no file.
+void preloadPrograms(const std::vector<MidiPlayList>& groups, const SongObject::Synthesizers& synthesizers) {
+    if (synthesizers.empty()) return;
+    std::set<std::pair<int, int>> loaded;
+    for (const MidiPlayList& group : groups) {
+        for (const MidiMessage& message : group.listNotes) {
+            if (message.array.size() < 2 || (message.array[0] & 0xF0) != 0xC0) continue;
+            const std::pair<int, int> program{message.array[0] & 0x0F, message.array[1]};
+            if (loaded.insert(program).second) synthesizers.begin()->second->preloadProgram(program.first, program.second);
+        }
+    }
+}
+
 }  // namespace
+
+nlohmann::json PrepareSongData::execute() {
+    const std::lock_guard gate(PlaySongLogic::transitionGate());
+    auto& session = KeyvoraFlow::shared();
+    auto& song = SongObject::shared();
+    PlaySongLogic::cancelPlayback();
+    resetSongObject();
+    session.isStopPrepare = false;
+    if (!jsonRequest_.data || !jsonRequest_.data->is_object()) return {{"duration", 0}, {"code", 0}};
+    const nlohmann::json& data = *jsonRequest_.data;
+    copySettings(data, song);
+    const auto ledNotes = data.find("ledNotes");
+    KVLedScheduler::shared().parseAndSetPlanFromJson(ledNotes != data.end() ? *ledNotes : nlohmann::json(),
+                                                     song.playStartTime);
+    song.isAudio = false;  // backing tracks come with their player; until then the song is played as MIDI
+    const auto keys = soundKeys(data);
+    song.totalCountOffTime = countOffLength(data, song, keys.size());
+    prepareCountOff(keys);
+    if (const auto volume = json_reading::readInt32(data, "countOffVolume")) song.countOffVolume = *volume;
+    if (!loadMidiFile()) {
+        logText(kLogInfo, kNotCached);
+        return {{"duration", 0}, {"code", -1}, {"message", kNotCached}};
+    }
+    return {{"duration", saturatedInt64(song.totalCountOffTime.load())},
+            {"code", 0},
+            {"isSetDevice", 0},
+            {"message", "PREPARE DATA SUCCESS"}};
+}
+
+void PrepareSongData::resetSongObject() {
+    auto& song = SongObject::shared();
+    KeyvoraFlow::shared().isStopPrepare = true;
+    song.audioGraphCollection.set({});
+    song.playCountOffList.set({});
+    song.midiData.set(std::make_shared<const std::vector<MidiPlayList>>());
+    song.isAudio = false;
+    song.isTempoMapEnable = false;
+    song.timeSignatureMap.set(nlohmann::json());
+    song.tempoMap.set(nlohmann::json::array());
+}
+
+// The plain copy is what the reader opens; it goes on every way out.
+bool PrepareSongData::loadMidiFile() {
+    auto& song = SongObject::shared();
+    const auto plain = cachedSong(song.playSongID.get());
+    if (!plain) return false;
+    const auto copy = File::getRootPath() / kCopyName;
+    if (!File::writeToFileWithURL(copy, *plain)) {
+        logText(kLogError, "Write file error, please check file to write or file path");
+        return false;
+    }
+    const SongTiming timing(song.tempoMap.get(), song.isTempoMapEnable, song.playTempo, ticksPerQuarter(*plain));
+    auto events = MidiSongReader::read(copy, timing, KeyvoraFlow::shared().isStopPrepare);
+    const bool deleted = File::deleteFileWithFilePath(copy);
+    if (!events) {
+        logText(kLogError, kNotCached);
+        return false;
+    }
+    SongObject::Synthesizers synthesizers;
+    for (const auto& [channel, instrument] : events->synthesizers) {
+        synthesizers[channel] = PlayMidiMessage::initWithInstrument(instrument);
+    }
+    preloadPrograms(events->groups, synthesizers);
+    song.audioGraphCollection.set(std::move(synthesizers));
+    auto groups = std::make_shared<const std::vector<MidiPlayList>>(std::move(events->groups));
+    song.playStartIndex = MidiSongReader::getIndexFromMidi(*groups, song.playStartTime);
+    song.playEndIndex = MidiSongReader::getIndexFromMidi(*groups, song.playEndTime);
+    song.midiData.set(std::move(groups));
+    if (!deleted) {
+        logText(kLogError, "Delete file error, please check file path");
+        return false;
+    }
+    return true;
+}
 
 void PrepareSongData::prepareCountOff(const std::vector<std::string>& keys) {
     auto& song = SongObject::shared();
@@ -58,5 +249,6 @@ void PrepareSongData::prepareCountOff(const std::vector<std::string>& keys) {
     logText(kLogInfo, "Total count off sound: " + std::to_string(song.playCountOffList.get().size()));
     logText(kLogInfo, "Done prepare count off sound");
 }
+
 
 }  // namespace kv

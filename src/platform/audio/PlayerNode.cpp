@@ -5,8 +5,9 @@
 namespace kv {
 
 bool PlayerNode::scheduleBuffer(std::shared_ptr<const AudioBuffer> buffer, std::uint64_t hostTime,
-                                PlayerCompletionHandler completion) {
+                                PlayerCompletionHandler completion, std::uint32_t maxFrames) {
     Command command;
+    command.scheduled.end = buffer ? std::min(buffer->frames(), maxFrames) : 0;
     command.scheduled.buffer = std::move(buffer);
     command.scheduled.hostTime = hostTime;
     command.scheduled.completion = std::move(completion);
@@ -59,9 +60,9 @@ void PlayerNode::render(const RenderContext& context) {
     const float gain = gain_.load(std::memory_order_relaxed);
     for (std::size_t i = 0; i < activeCount_;) {
         Scheduled& scheduled = active_[i];
-        const bool ended = !scheduled.buffer || scheduled.dropped || scheduled.position >= scheduled.buffer->frames();
+        const bool ended = !scheduled.buffer || scheduled.dropped || scheduled.position >= scheduled.end;
         if (!ended) mix(scheduled, context, gain);
-        const bool played = scheduled.buffer && !scheduled.dropped && scheduled.position >= scheduled.buffer->frames();
+        const bool played = scheduled.buffer && !scheduled.dropped && scheduled.position >= scheduled.end;
         if ((ended || played) && finish(i, played)) continue;
         ++i;
     }
@@ -90,7 +91,7 @@ void PlayerNode::mix(Scheduled& scheduled, const RenderContext& context, float g
         scheduled.startedAt = context.hostTime + static_cast<std::uint64_t>(static_cast<double>(first) * 1e9 / context.sampleRate);
     }
     const auto& samples = scheduled.buffer->samples;
-    const std::uint32_t available = scheduled.buffer->frames() - scheduled.position;
+    const std::uint32_t available = scheduled.end - scheduled.position;
     const auto count = std::min<std::uint32_t>(available, context.frames - static_cast<std::uint32_t>(first));
     const float* from = samples.data() + static_cast<std::size_t>(scheduled.position) * 2;
     float* to = context.output + static_cast<std::size_t>(first) * 2;

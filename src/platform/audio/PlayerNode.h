@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 
 namespace kv {
@@ -23,9 +24,10 @@ public:
 
     explicit PlayerNode(AudioButler& butler) : butler_(butler) {}
 
-    // Any thread. False when too many buffers are waiting.
+    // Any thread. False when too many buffers are waiting. At most `maxFrames` of the buffer play.
     bool scheduleBuffer(std::shared_ptr<const AudioBuffer> buffer, std::uint64_t hostTime,
-                        PlayerCompletionHandler completion = {});
+                        PlayerCompletionHandler completion = {},
+                        std::uint32_t maxFrames = std::numeric_limits<std::uint32_t>::max());
     // Drops every scheduled buffer (their handlers get played = false).
     void stop();
     void setVolume(float gain) { gain_.store(gain, std::memory_order_relaxed); }
@@ -41,6 +43,7 @@ private:
         std::shared_ptr<const AudioBuffer> buffer;
         std::uint64_t hostTime = 0;
         PlayerCompletionHandler completion;
+        std::uint32_t end = 0;       // frames to play
         std::uint32_t position = 0;  // frames already played
         bool started = false;
         bool dropped = false;  // by a stop

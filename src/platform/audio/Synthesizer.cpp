@@ -73,6 +73,33 @@ bool Synthesizer::send(std::uint8_t command, int channel, std::uint8_t data1, st
     return events_.push(event);
 }
 
+void Synthesizer::preload(int channel, std::uint8_t program) {
+    if (channel >= 0 && channel < kChannels) keepPreset(channel, program & 0x7F);
+}
+
+void Synthesizer::discardTimed(int channel) {
+    if (channel < 0 || channel >= kChannels) return;
+    Event event;
+    event.sequence = sequence_.fetch_add(1);
+    event.command = kDiscard;
+    event.channel = static_cast<std::uint8_t>(channel);
+    events_.push(event);
+}
+
+// Audio thread: an event joins those pending; a discard removes the channel's earlier ones.
+void Synthesizer::take(const Event& event) {
+    if (event.command != kDiscard) {
+        pending_[pendingCount_++] = event;
+        return;
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < pendingCount_; ++i) {
+        const Event& waiting = pending_[i];
+        if (waiting.channel != event.channel || waiting.sequence > event.sequence) pending_[kept++] = waiting;
+    }
+    pendingCount_ = kept;
+}
+
 void Synthesizer::keepPreset(int channel, int program) {
     const int bank = isDrumChannel(channel) ? kDrumBank : bank_[static_cast<std::size_t>(channel)].load();
     const std::lock_guard lock(fluidMutex_);
@@ -93,7 +120,8 @@ void Synthesizer::keepPreset(int channel, int program) {
 void Synthesizer::render(const RenderContext& context) {
     const std::unique_lock fluid(fluidMutex_, std::try_to_lock);
     if (!fluid) return;
-    while (pendingCount_ < kMaxPending && events_.pop(pending_[pendingCount_])) ++pendingCount_;
+    Event event;
+    while (pendingCount_ < kMaxPending && events_.pop(event)) take(event);
     // Each event moves to the block edge nearest its time; those due in this buffer go to the
     // front, in time order, same times in sending order.
     std::size_t due = 0;

@@ -42,6 +42,9 @@ public:
     // SoundFont before it returns.
     bool send(std::uint8_t command, int channel, std::uint8_t data1, std::uint8_t data2,
               std::uint64_t hostTime = kNow) override;
+    void discardTimed(int channel) override;
+    // Loads the program's samples now (they stay while a keeper holds them).
+    void preload(int channel, std::uint8_t program) override;
 
     // At another rate than the one it was made for, FluidSynth is told.
     void prepare(double sampleRate, std::uint32_t maxFrames) override;
@@ -59,6 +62,8 @@ private:
     };
     static constexpr std::size_t kMaxPending = 8192;
 
+    static constexpr std::uint8_t kDiscard = 0;  // not a MIDI command: discards what came before
+    void take(const Event& event);
     void apply(const Event& event);
     void write(std::uint32_t from, std::uint32_t to, float* output);
     void keepPreset(int channel, int program);

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "core/BaseFlow.h"
+
+namespace kv {
+
+// 12: plays the prepared song from a wall-clock start; answers at that start.
+class PlayMidiSongFlow : public BaseFlow {
+public:
+    nlohmann::json processData(const nlohmann::json& requestData, const std::string& socketSessionID,
+                               const BaseRequestJSONObject& request) override;
+};
+
+}  // namespace kv

@@ -1,0 +1,216 @@
+#include "core/CacheCipher.h"
+#include "core/KeyvoraFlow.h"
+#include "playback/CountOff.h"
+#include "playback/PlaySongLogic.h"
+#include "playback/PrepareSongData.h"
+#include "playback/SongChase.h"
+#include "playback/SongObject.h"
+#include "store/CachePaths.h"
+#include "store/File.h"
+
+#include "support/InProcessService.h"
+#include "support/MidiFileBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+namespace kv {
+namespace {
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+// "yyyy-MM-dd'T'HH:mm:ss.SSS" in UTC, the given time from now.
+std::string startIn(std::chrono::milliseconds ahead) {
+    const auto at = std::chrono::system_clock::now() + ahead;
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(millis / 1000);
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+    char full[40];
+    std::snprintf(full, sizeof full, "%s.%03d", text, static_cast<int>(millis % 1000));
+    return full;
+}
+
+// Two tracks: a conductor with tempo and program events, and a melody; notes meet at tick 480.
+std::vector<std::uint8_t> twoTrackSong() {
+    test::MidiTrackBuilder first;
+    first.tempo(0, 1000000).event(0, {0xC1, 40}).event(0, {0xB1, 7, 100}).event(480, {0x91, 60, 90}).event(480, {0x81, 60, 0});
+    test::MidiTrackBuilder second;
+    second.event(0, {0x92, 67, 80}).event(480, {0x82, 67, 0}).event(0, {0x92, 69, 80}).event(480, {0x82, 69, 0});
+    return test::midiFile(480, {first, second});
+}
+
+class PlaybackFlowTest : public test::InProcessService {
+protected:
+    void SetUp() override {
+        client_ = std::make_unique<test::WsClient>(startService());
+        onMainLoop([] { loadCountOffFiles(); });
+    }
+    void TearDown() override {
+        client_.reset();
+        test::InProcessService::TearDown();
+    }
+
+    json send(int methodName, json data = nullptr, std::chrono::milliseconds timeout = 15s) {
+        client_->sendText(test::request(methodName, "p", std::move(data)).dump());
+        const auto text = client_->receive(timeout);
+        return text ? json::parse(*text) : json();
+    }
+    json call(int methodName, json data = nullptr) { return send(methodName, std::move(data)).value("data", json()); }
+    static void cache(int songId, const std::vector<std::uint8_t>& bytes) {
+        ASSERT_TRUE(File::writeToFileWithURL(*createMidiCacheFolderPathWithSongID(std::to_string(songId)), encryptData(bytes).value()));
+    }
+    static bool copyLeftBehind() { return std::filesystem::exists(File::getRootPath() / "prepare_song"); }
+
+    std::unique_ptr<test::WsClient> client_;
+};
+
+TEST_F(PlaybackFlowTest, APreparedSongIsGroupedTimedAndGivenItsSynthesizers) {
+    cache(21, twoTrackSong());
+    const json prepared = call(9, {{"songId", 21}, {"tempo", 60}, {"timeSignature", {{"beats", 4}, {"beatType", 4}}},
+                                   {"startTime", 1000}, {"endTime", 1900}, {"tickSpacing", 500},
+                                   {"listCountOffSound", json::array({"oneSound", "twoSound"})}});
+    EXPECT_EQ(prepared["code"], 0) << prepared;
+    EXPECT_EQ(prepared["message"], "SUCCESS");
+    EXPECT_EQ(prepared["duration"], 1000);
+    EXPECT_EQ(prepared["isSetDevice"], 0);
+    EXPECT_FALSE(copyLeftBehind());
+
+    const auto& song = SongObject::shared();
+    const auto groups = song.midiData.get();
+    ASSERT_EQ(groups->size(), 3u);
+    EXPECT_EQ((*groups)[1].startTime, 1000) << "tempo 60 whatever the file says";
+    ASSERT_EQ((*groups)[1].listNotes.size(), 3u) << "both tracks' events of tick 480 in one group";
+    EXPECT_EQ((*groups)[1].listNotes[0].track, 0);
+    EXPECT_EQ((*groups)[1].listNotes[0].instrument, 40);
+    EXPECT_EQ((*groups)[1].listNotes[1].track, 1);
+    EXPECT_EQ((*groups)[1].listNotes[0].chanel, 1);
+    EXPECT_EQ(song.playStartIndex, 1);
+    EXPECT_EQ(song.playEndIndex, 2) << "1900 is nearer 2000 than 1000";
+    const auto synthesizers = song.audioGraphCollection.get();
+    EXPECT_EQ(synthesizers.size(), 1u) << "channel 2 has notes but no program or control change";
+    EXPECT_TRUE(synthesizers.count(1));
+
+    // From the second group the play starts with channel 1's program and volume.
+    EXPECT_EQ(chaseBefore(*groups, 1), (std::vector<std::vector<std::int32_t>>{{0xC1, 40}, {0xB1, 7, 100}}));
+}
+
+TEST_F(PlaybackFlowTest, AnUnreadableOrMissingSongFailsThePreparationAndLeavesNoCopy) {
+    const json missing = call(9, {{"songId", 404}, {"tempo", 100}});
+    EXPECT_EQ(missing["code"], -1);
+    EXPECT_EQ(missing["message"], "MIDI file was not cached yet!");
+
+    auto truncated = twoTrackSong();
+    truncated.resize(truncated.size() - 9);  // the last track's length now runs past the end
+    cache(22, truncated);
+    EXPECT_EQ(call(9, {{"songId", 22}, {"tempo", 100}})["code"], -1);
+    cache(23, std::vector<std::uint8_t>(100, 0x4D));
+    EXPECT_EQ(call(9, {{"songId", 23}, {"tempo", 100}})["code"], -1);
+    EXPECT_FALSE(copyLeftBehind());
+    EXPECT_EQ(call(12, {{"songId", 404}, {"startTime", startIn(0ms)}}), json({{"message", "Play midi song failed"}, {"code", -1}}));
+}
+
+TEST_F(PlaybackFlowTest, PlayStopAndTheStatesBetween) {
+    // A stop with nothing playing answers at once and leaves no stop waiting.
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(call(10), json({{"eventList", json::array()}, {"message", "SUCCESS"}, {"code", 0}}));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+    EXPECT_EQ(call(10)["code"], 0);
+
+    cache(30, twoTrackSong());
+    ASSERT_EQ(call(9, {{"songId", 30}, {"tempo", 120}, {"tickSpacing", 300},
+                       {"listCountOffSound", json::array({"oneSound", "twoSound", "threeSound", "fourSound"})}})["code"], 0);
+    for (const std::string start : {"2026-12-07", "2026-13-45T99:00:00", "not a date at all!!"}) {
+        EXPECT_EQ(call(12, {{"songId", 30}, {"startTime", start}})["message"], "Start time format is wrong.") << start;
+    }
+    EXPECT_EQ(call(12, {{"songId", 30}, {"startTime", startIn(120s)}}),
+              json({{"message", "Start time is too far in the future."}, {"code", -1}}));
+
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(call(12, {{"songId", 30}, {"startTime", startIn(400ms)}}), json({{"message", "SUCCESS"}, {"code", 0}}));
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, 300ms) << "answered at the start";
+    EXPECT_EQ(KeyvoraFlow::shared().APP_STATE, KeyvoraFlow::kCountOff);
+    const json refused = send(9, {{"songId", 30}});
+    EXPECT_EQ(refused["responseCode"], 7);
+    EXPECT_EQ(refused["data"]["message"], "THE DEVICE IS PLAYING MIDI FILE");
+
+    const json stopped = call(10);
+    EXPECT_EQ(stopped["code"], 0);
+    EXPECT_FALSE(SongObject::shared().isWaitingStopPlaySong);
+    EXPECT_EQ(KeyvoraFlow::shared().APP_STATE, KeyvoraFlow::kIdle);
+    EXPECT_TRUE(SongObject::shared().isStopPlaySong);
+}
+
+TEST_F(PlaybackFlowTest, ANewerPlayOrAPreparationSupersedesTheCountOff) {
+    cache(31, twoTrackSong());
+    const json countOff = {{"songId", 31}, {"tempo", 120}, {"tickSpacing", 400},
+                           {"listCountOffSound", json::array({"oneSound", "twoSound", "threeSound", "fourSound"})}};
+    ASSERT_EQ(call(9, countOff)["code"], 0);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(call(12, {{"songId", 31}, {"startTime", startIn(100ms)}})["code"], 0);
+    const auto firstEpoch = PlaySongLogic::currentEpoch();
+    ASSERT_EQ(call(12, {{"songId", 31}, {"startTime", startIn(200ms)}})["code"], 0);
+    EXPECT_EQ(PlaySongLogic::currentEpoch(), firstEpoch + 1);
+    std::this_thread::sleep_for(300ms);
+    onMainLoop([] { PrepareSongData(BaseRequestJSONObject{}).execute(); });
+    std::this_thread::sleep_for(200ms);
+    const std::string console = testing::internal::GetCapturedStderr();
+    const auto bails = [&console](const std::string& epoch) {
+        return console.find("superseded (my=" + epoch) != std::string::npos;
+    };
+    EXPECT_TRUE(bails(std::to_string(firstEpoch))) << console;
+    EXPECT_TRUE(bails(std::to_string(firstEpoch + 1))) << "the preparation ended the second";
+    EXPECT_EQ(console.find("DONE: phát hết"), std::string::npos);
+}
+
+TEST_F(PlaybackFlowTest, EveryPrepareKeyOfAnyTypeIsReadWithoutHarm) {
+    cache(40, twoTrackSong());
+    const std::vector<json> values = {nullptr, true, -1, 1e308, -1e308, "abc", "77", json::array(), json::object(),
+                                      json::array({1, "x", nullptr}), std::string(10000, '9')};
+    const std::vector<std::string> keys = {"songId", "tempo", "timeSignature", "startMeasure", "endMeasure", "startBeat",
+                                           "endBeat", "startTime", "endTime", "startPosition", "accompanimentVolume",
+                                           "metronomeVolume", "instrumentVolume", "countOffVolume", "tickSpacing",
+                                           "listCountOffSound", "listCountOffTime", "audioFiles", "isPlayAudio",
+                                           "timeSignatureMap", "isTempoMapEnable", "tempoMaps", "ledNotes"};
+    for (const auto& key : keys) {
+        for (const json& value : values) {
+            const json answer = call(9, {{"songId", 40}, {key, value}});
+            ASSERT_TRUE(answer.contains("code")) << key << " = " << value.dump().substr(0, 40) << ": " << answer;
+            ASSERT_TRUE(answer["message"] == "SUCCESS" || answer["message"] == "MIDI file was not cached yet!")
+                << key << ": " << answer;
+            call(10);
+        }
+    }
+    json ledNotes = json::array();
+    json tempoMaps = json::array();
+    for (int i = 0; i < 100000; ++i) {
+        ledNotes.push_back({{"note", 21 + i % 88}, {"staff", i % 2}, {"time", i}, {"offTime", i + 5}});
+        tempoMaps.push_back({{"quarterPos", i * 0.5}, {"bpm", 60 + i % 90}});
+    }
+    const json large = call(9, {{"songId", 40}, {"tempo", 90}, {"ledNotes", ledNotes}, {"tempoMaps", tempoMaps},
+                                {"isTempoMapEnable", true}, {"endTime", 1e9}});
+    EXPECT_EQ(large["code"], 0) << large;
+
+    for (const int method : {56, 57, 59}) {
+        EXPECT_EQ(call(method, {{"metronomeVolume", -5}, {"instrumentVolume", -5}, {"countOffVolume", -5}}),
+                  json({{"message", "The volume cannot be negative"}, {"code", -1}}));
+    }
+    EXPECT_EQ(call(56, {{"metronomeVolume", 250}})["code"], 0);
+    EXPECT_EQ(call(55, {{"accompanimentVolume", 1e12}})["code"], 0);
+    EXPECT_EQ(call(55, {{"accompanimentVolume", -1}, {"instrumentVolumes", json::array({{{"channel", 1}, {"volume", 5}}})}})["code"], -1);
+    EXPECT_EQ(call(55, {{"instrumentVolumes", json::array({"x", {{"channel", 99}}, {{"channel", 1}, {"volume", -40}}})}})["code"], 0);
+    EXPECT_EQ(call(55, json::object()), json({{"message", "No volume data"}, {"code", -1}}));
+    const json volumes = call(58);
+    EXPECT_EQ(volumes["metronomeVolume"], 250);
+    EXPECT_EQ(volumes["accompanimentVolume"], 100);
+    EXPECT_EQ(volumes["virtualPianoSoundVolume"], 0) << "no user yet";
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,150 @@
+#include "core/CacheCipher.h"
+#include "core/KeyvoraFlow.h"
+#include "playback/SoundSystem.h"
+#include "store/CachePaths.h"
+#include "store/File.h"
+
+#include "support/InProcessService.h"
+#include "support/JackServer.h"
+#include "support/KeyboardSim.h"
+#include "support/MidiFileBuilder.h"
+#include "support/RiseOnsets.h"
+#include "support/ScopedEnvironment.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <thread>
+
+namespace kv {
+namespace {
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+test::JackServer& jack() {
+    static test::JackServer server(64);
+    return server;
+}
+
+// A woodblock, short and loud: on the song's start, then on every off-beat (250 ms after each
+// beat at 120 a minute), so that no note meets a metronome click but the first.
+std::vector<std::uint8_t> offBeatWoodblock(int notes) {
+    test::MidiTrackBuilder track;
+    track.event(0, {0xC0, 115}).event(0, {0xB0, 7, 127}).event(0, {0x90, 76, 127}).event(60, {0x80, 76, 0});
+    for (int note = 0; note < notes; ++note) track.event(note == 0 ? 180 : 420, {0x90, 76, 127}).event(60, {0x80, 76, 0});
+    return test::midiFile(480, {track});
+}
+
+std::string utcIn(std::uint64_t wallMillis) {
+    const std::time_t seconds = static_cast<std::time_t>(wallMillis / 1000);
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+    char full[40];
+    std::snprintf(full, sizeof full, "%s.%03d", text, static_cast<int>(wallMillis % 1000));
+    return full;
+}
+
+class PlaybackJackTest : public test::InProcessService {
+protected:
+    void SetUp() override { ASSERT_TRUE(jack().running()); }
+    void TearDown() override {
+        client_.reset();
+        test::InProcessService::TearDown();
+    }
+    json call(int methodName, json data, std::chrono::milliseconds timeout = 10s) {
+        client_->sendText(test::request(methodName, "p", std::move(data)).dump());
+        for (auto text = client_->receive(timeout); text; text = client_->receive(timeout)) {
+            const json message = json::parse(*text);
+            if (message.value("methodName", 0) == methodName) return message.value("data", json());
+        }
+        return nullptr;
+    }
+
+    test::ScopedEnvironment midiApi_{"KVPLUGIN_MIDI_API", "jack"};
+    test::ScopedEnvironment audioApi_{"KVPLUGIN_AUDIO_API", "jack"};
+    std::unique_ptr<test::WsClient> client_;
+};
+
+// The whole lesson: a cached song prepared with a four-tick count-off and the metronome, played
+// from a start one second ahead, a key played during the song, and the stop. What the service
+// played is recorded from its JACK output.
+TEST_F(PlaybackJackTest, TheCountOffTheSongAndTheClicksLandOnOneTimelineAndKeysAreTimedFromIt) {
+    test::KeyboardSim keys("Keys");
+    ASSERT_TRUE(keys.ready());
+    client_ = std::make_unique<test::WsClient>(startService());
+    startDevices();
+    std::this_thread::sleep_for(1500ms);  // the keyboard is listed, chosen and connected
+    constexpr int kNotes = 8;
+    ASSERT_TRUE(File::writeToFileWithURL(*createMidiCacheFolderPathWithSongID("5"), encryptData(offBeatWoodblock(kNotes)).value()));
+    const json prepared = call(9, {{"songId", 5}, {"tempo", 120}, {"timeSignature", {{"beats", 4}, {"beatType", 4}}},
+                                   {"startTime", 0}, {"endTime", 1e6}, {"tickSpacing", 500}, {"metronomeVolume", 100},
+                                   {"accompanimentVolume", 100}, {"countOffVolume", 100},
+                                   {"listCountOffSound", json::array({"oneSound", "twoSound", "threeSound", "fourSound"})}});
+    ASSERT_EQ(prepared["code"], 0) << prepared;
+    ASSERT_EQ(prepared["duration"], 2000);
+
+    test::JackRecorder recorder(jack().name(), "KVPlugin", 9);
+    ASSERT_TRUE(recorder.connected());
+    std::this_thread::sleep_for(1s);
+    const auto startWall = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::system_clock::now().time_since_epoch()).count() + 1000;
+    const double startHost = static_cast<double>(host_clock::now()) + 1e9;
+    ASSERT_EQ(call(12, {{"songId", 5}, {"startTime", utcIn(static_cast<std::uint64_t>(startWall))},
+                        {"accompanimentVolume", 100}, {"metronomeVolume", 100}, {"countOffVolume", 100}}),
+              json({{"message", "SUCCESS"}, {"code", 0}}));
+    const double songStart = startHost + 2e9;
+    std::this_thread::sleep_for(std::chrono::nanoseconds(static_cast<std::int64_t>(songStart + 1.1e9 - static_cast<double>(host_clock::now()))));
+    keys.command("60 100");
+    std::this_thread::sleep_for(3500ms);
+    const json stopped = call(10, nullptr);
+    ASSERT_EQ(stopped["code"], 0);
+
+    // The key: timed from the song's start to its arrival.
+    ASSERT_EQ(stopped["eventList"].size(), 1u) << stopped;
+    const auto sent = keys.waitForLine([](const std::string& line) { return line.find(" sent 90 3C") != std::string::npos; }, 1s);
+    ASSERT_TRUE(sent);
+    const double pressed = (static_cast<double>(std::stoull(*sent)) - songStart) / 1e6;
+    EXPECT_NEAR(stopped["eventList"][0]["time"].get<double>(), pressed, 40);
+
+    // Every sound, in order: four count-off words, the first note with the first click, then a
+    // note on each off-beat and a click on each beat.
+    std::vector<double> expected = {0, 500, 1000, 1500};
+    for (int beat = 0; beat < kNotes; ++beat) {
+        expected.push_back(2000 + beat * 500);
+        expected.push_back(2000 + beat * 500 + 250);
+    }
+    const auto samples = recorder.samples();
+    ASSERT_FALSE(samples.empty());
+    const double latency = SoundSystem::shared().engine().outputLatencySeconds() * 1e9;
+    // The frame recorded when a host time was heard: frames are recorded one output latency
+    // before they are heard.
+    const auto frameHeardAt = [&](double hostTime) {
+        std::size_t low = 0;
+        std::size_t high = samples.size() - 1;
+        while (low < high) {
+            const std::size_t middle = (low + high) / 2;
+            if (static_cast<double>(recorder.hostTimeOfFrame(middle)) + latency < hostTime) low = middle + 1;
+            else high = middle;
+        }
+        return low;
+    };
+    std::vector<double> errors;
+    for (const double at : expected) {
+        const auto onset = test::onsetNear(samples, test::JackServer::kSampleRate, frameHeardAt(startHost + at * 1e6),
+                                           test::JackServer::kSampleRate / 25);
+        ASSERT_TRUE(onset) << "nothing began within 40 ms of " << at << " ms";
+        errors.push_back((static_cast<double>(recorder.hostTimeOfFrame(*onset)) + latency - startHost) / 1e6 - at);
+    }
+    // Against one another the sounds keep their spacing far closer than the timeline's place on
+    // the host clock: a burst or a drift breaks it.
+    std::sort(errors.begin(), errors.end());
+    const double typical = errors[errors.size() / 2];
+    for (double error : errors) EXPECT_NEAR(error, typical, 12);
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,100 @@
+#include "playback/MetronomePlan.h"
+#include "playback/MidiSongReader.h"
+#include "playback/PlaySongLogic.h"
+#include "playback/SongTiming.h"
+
+#include <gtest/gtest.h>
+
+namespace kv {
+namespace {
+
+using nlohmann::json;
+
+TEST(SongTiming, TheRequestedTempoOrTheScaledMapTimesTheFile) {
+    const SongTiming ninety(json::array(), false, 90, 480);
+    EXPECT_NEAR(ninety.millisecondsAtTick(960), 1333.333, 0.001) << "the file's own tempi take no part";
+    EXPECT_NEAR(SongTiming(json::array(), false, 0, 480).millisecondsAtTick(960), 1000, 1e-9) << "no tempo: 120";
+
+    const json map = json::array({{{"quarterPos", 0}, {"bpm", 60}}, {{"quarterPos", 4}, {"bpm", 120}}});
+    const SongTiming mapped(map, true, 120, 480);
+    ASSERT_EQ(mapped.points().size(), 2u);
+    EXPECT_EQ(mapped.points()[1].tick, 4 * 480);
+    EXPECT_EQ(mapped.points()[1].bpm, 240);
+    EXPECT_NEAR(mapped.millisecondsAtTick(4 * 480), 2000, 1e-9);
+    EXPECT_NEAR(mapped.millisecondsAtTick(6 * 480), 2500, 1e-9);
+
+    // A first entry without a tempo: no scale, dropped, and the requested tempo leads at quarter 0.
+    const json silentFirst = json::array({{{"quarterPos", 0}, {"bpm", 0}}, {{"quarterPos", 2}, {"bpm", 60}}});
+    const SongTiming led(silentFirst, true, 100, 480);
+    ASSERT_EQ(led.points().size(), 2u);
+    EXPECT_EQ(led.points()[0].bpm, 100);
+    EXPECT_EQ(led.points()[1].bpm, 60);
+    EXPECT_NEAR(led.millisecondsAtTick(3 * 480), 1200 + 1000, 1e-9);
+
+    // Unsorted entries are sorted; a hundred thousand of them cost a search per event, not a walk.
+    json many = json::array();
+    for (int i = 100000; i > 0; --i) many.push_back({{"quarterPos", i}, {"bpm", 120}});
+    const SongTiming large(many, true, 120, 480);
+    EXPECT_NEAR(large.millisecondsAtTick(480.0 * 100000), 50'000'000, 1e-3);
+}
+
+TEST(MetronomePlan, ATempoMapPlacesEveryClickWithItsAccent) {
+    MetronomeSong song;
+    song.tempoMap = json::array({{{"quarterPos", 0}, {"bpm", 60}}, {{"quarterPos", 4}, {"bpm", 120}}});
+    song.tempoMapEnabled = true;
+    song.beat = 4;
+    song.beatType = 4;
+    song.tempo = 60;
+    song.endMs = 1e9;
+    const auto beats = buildMetronomeBeatOffsetsRealSeconds(song);
+    ASSERT_TRUE(beats);
+    const std::vector<double> firstOffsets(beats->offsets.begin(), beats->offsets.begin() + 7);
+    EXPECT_EQ(firstOffsets, (std::vector<double>{0, 1, 2, 3, 4, 4.5, 5}));
+    const std::vector<double> firstVolumes(beats->volumes.begin(), beats->volumes.begin() + 9);
+    EXPECT_EQ(firstVolumes, (std::vector<double>{1, 0, 0, 0, 1, 0, 0, 0, 1}));
+    EXPECT_EQ(beats->offsets.size(), 500000u) << "at most half a million clicks";
+
+    // A meter change at quarter 4 to 6/8: dotted-quarter clicks, two a bar.
+    song.endMs = 8000;
+    song.timeSignatureMap = json::array({{{"quarterPos", 0}, {"beat", 4}, {"beatType", 4}},
+                                         {{"quarterPos", 4}, {"beat", 6}, {"beatType", 8}}});
+    const auto compound = buildMetronomeBeatOffsetsRealSeconds(song);
+    ASSERT_TRUE(compound);
+    EXPECT_DOUBLE_EQ(compound->offsets[5] - compound->offsets[4], 0.75);
+    EXPECT_EQ(compound->volumes[4], 1);
+    EXPECT_EQ(compound->volumes[5], 0);
+    EXPECT_EQ(compound->volumes[6], 1);
+
+    song.tempo = 0;
+    EXPECT_FALSE(buildMetronomeBeatOffsetsRealSeconds(song));
+    EXPECT_NEAR(effectiveMsAtQuarter(6, song.tempoMap, 1), 5000, 1e-9);
+}
+
+TEST(PlaySongLogic, KeysCountEarlierForSlowerSongsAndTheMeterSetsTheAccents) {
+    EXPECT_EQ(PlaySongLogic::timeGetNoteEarlyFor(60), 200);
+    EXPECT_EQ(PlaySongLogic::timeGetNoteEarlyFor(100), 160);
+    EXPECT_EQ(PlaySongLogic::timeGetNoteEarlyFor(120), 133);
+    EXPECT_EQ(PlaySongLogic::timeGetNoteEarlyFor(0), 0);
+    EXPECT_EQ(PlaySongLogic::metronomeMeter(6, 8, 1).beatsPerMeasure, 2);
+    EXPECT_EQ(PlaySongLogic::metronomeMeter(4, 4, 3).startBeatOffset, 2);
+    EXPECT_EQ(PlaySongLogic::metronomeMeter(3, 4, 1).startBeatOffset, 0);
+    EXPECT_EQ(PlaySongLogic::metronomeMeter(4, 4, 0).startBeatOffset, 3) << "the remainder keeps the dividend's sign";
+    EXPECT_EQ(PlaySongLogic::metronomeMeter(1, 4, 5).beatsPerMeasure, 1);
+}
+
+TEST(MidiSongReader, ThePositionGoesToTheNearestGroupATieToTheLater) {
+    std::vector<MidiPlayList> groups(3);
+    groups[0].startTime = 100;
+    groups[1].startTime = 200;
+    groups[2].startTime = 300;
+    EXPECT_EQ(MidiSongReader::getIndexFromMidi({}, 50), 0);
+    EXPECT_EQ(MidiSongReader::getIndexFromMidi(groups, 0), 0);
+    EXPECT_EQ(MidiSongReader::getIndexFromMidi(groups, 200), 1);
+    EXPECT_EQ(MidiSongReader::getIndexFromMidi(groups, 240), 1);
+    EXPECT_EQ(MidiSongReader::getIndexFromMidi(groups, 250), 2);
+    EXPECT_EQ(MidiSongReader::getIndexFromMidi(groups, 260), 2);
+    EXPECT_EQ(MidiSongReader::getIndexFromMidi(groups, 1000), 2);
+}
+
+}  // namespace
+}  // namespace kv
