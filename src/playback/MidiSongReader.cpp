@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <streambuf>
 
 namespace kv {
 
@@ -43,6 +44,42 @@ private:
     std::vector<MidiPlayList> groups_;
 };
 
+// The file's bytes in memory, for the reader's seeks and reads.
+class MemoryBuffer : public std::streambuf {
+public:
+    explicit MemoryBuffer(std::span<const std::uint8_t> bytes) : bytes_(bytes.begin(), bytes.end()) {
+        setg(bytes_.data(), bytes_.data(), bytes_.data() + bytes_.size());
+    }
+
+protected:
+    pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode) override {
+        const off_type base = direction == std::ios_base::beg ? 0 : direction == std::ios_base::cur ? gptr() - eback() : egptr() - eback();
+        const off_type target = base + offset;
+        if (target < 0 || target > egptr() - eback()) return pos_type(off_type(-1));
+        setg(eback(), eback() + target, egptr());
+        return pos_type(target);
+    }
+    pos_type seekpos(pos_type position, std::ios_base::openmode mode) override {
+        return seekoff(off_type(position), std::ios_base::beg, mode);
+    }
+
+private:
+    std::vector<char> bytes_;
+};
+
+// STK's reader seeks and reads the file for every event, each a system call or two; once it has
+// opened the file, it reads the same bytes from memory instead.
+class MemoryMidiFileIn : public stk::MidiFileIn {
+public:
+    MemoryMidiFileIn(const std::filesystem::path& file, std::span<const std::uint8_t> bytes)
+        : stk::MidiFileIn(file.string()), memory_(bytes) {
+        static_cast<std::basic_ios<char>&>(file_).rdbuf(&memory_);
+    }
+
+private:
+    MemoryBuffer memory_;
+};
+
 std::int32_t chanelOf(std::uint8_t status) {
     if (status >= 0x80 && status <= 0x9F) return status & 0x0F;
     return 0;
@@ -76,10 +113,10 @@ void readTrack(stk::MidiFileIn& reader, unsigned track, const SongTiming& timing
 
 }  // namespace
 
-std::optional<SongEvents> MidiSongReader::read(const std::filesystem::path& file, const SongTiming& timing,
-                                               const std::atomic<bool>& stopPrepare) {
+std::optional<SongEvents> MidiSongReader::read(const std::filesystem::path& file, std::span<const std::uint8_t> bytes,
+                                               const SongTiming& timing, const std::atomic<bool>& stopPrepare) {
     try {
-        stk::MidiFileIn reader(file.string());
+        MemoryMidiFileIn reader(file, bytes);
         SongEvents song;
         Grouping grouping(stopPrepare);
         for (unsigned track = 0; track < reader.getNumberOfTracks(); ++track) readTrack(reader, track, timing, grouping, song);

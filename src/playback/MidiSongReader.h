@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace kv {
@@ -22,10 +23,11 @@ struct SongEvents {
 
 class MidiSongReader {
 public:
-    // Every event but meta events, timed by `timing`. While `stopPrepare` is set, events are no
-    // longer grouped with others of their time. Nothing when the reader rejects the file.
-    static std::optional<SongEvents> read(const std::filesystem::path& file, const SongTiming& timing,
-                                          const std::atomic<bool>& stopPrepare);
+    // Every event but meta events of the file (whose bytes are `bytes`), timed by `timing`. While
+    // `stopPrepare` is set, events are no longer grouped with others of their time. Nothing when
+    // the reader rejects the file.
+    static std::optional<SongEvents> read(const std::filesystem::path& file, std::span<const std::uint8_t> bytes,
+                                          const SongTiming& timing, const std::atomic<bool>& stopPrepare);
     // The index of the group nearest the song position (a tie goes to the later group); 0 for an
     // empty list.
     static std::int32_t getIndexFromMidi(const std::vector<MidiPlayList>& groups, double time);

@@ -213,7 +213,7 @@ bool PrepareSongData::loadMidiFile() {
         return false;
     }
     const SongTiming timing(song.tempoMap.get(), song.isTempoMapEnable, song.playTempo, ticksPerQuarter(*plain));
-    auto events = MidiSongReader::read(copy, timing, KeyvoraFlow::shared().isStopPrepare);
+    auto events = MidiSongReader::read(copy, *plain, timing, KeyvoraFlow::shared().isStopPrepare);
     const bool deleted = File::deleteFileWithFilePath(copy);
     if (!events) {
         logText(kLogError, kNotCached);
