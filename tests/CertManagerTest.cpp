@@ -35,6 +35,7 @@ std::string digestOf(const fs::path& path) {
 // A manager against the test's HTTPS server, its main loop on a thread of the test.
 class CertManagerTest : public ::testing::Test {
 protected:
+    SharedObject<HttpTransfers> transfers_;
     CertManagerTest() {
         mainLoop_ = std::thread([this] { main_.run(); });
         lumenPfx_ = test::makeCertificate(keys_.path(), "lumen").exportPfx(keys_.path() / "lumen.pfx", CertManager::kPfxPassword);

@@ -9,6 +9,7 @@
 #include "leds/KVLedScheduler.h"
 #include "midi/MidiManagerHandler.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/http/HttpTransfers.h"
 #include "platform/net/WebSocketLimits.h"
 #include "playback/Metronome.h"
 #include "playback/PlaybackQueue.h"
@@ -84,6 +85,7 @@ private:
     SharedObject<KVLedScheduler> ledScheduler_;
     SharedObject<Metronome> metronome_;
     SharedObject<PlaybackQueue> playback_;
+    SharedObject<HttpTransfers> transfers_;
     SharedObject<CertManager> certManager_;
     FlowTable flows_;
     RequestDispatcher dispatcher_;

@@ -94,7 +94,7 @@ CertManager::Settings CertManager::Settings::standard(boost::asio::any_io_execut
 
 CertManager::CertManager(Settings settings)
     : settings_(std::move(settings)),
-      http_(settings_.caFile),
+      http_(Shared<HttpTransfers>::get(), settings_.caFile),
       pollTimer_(std::make_shared<RepeatingTimer>(settings_.mainExecutor, kPollInterval,
                                                   [this] { checkManifest(); })) {}
 
