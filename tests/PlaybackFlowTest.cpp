@@ -1,6 +1,7 @@
 #include "core/CacheCipher.h"
 #include "core/KeyvoraFlow.h"
 #include "playback/CountOff.h"
+#include "playback/PlaybackQueue.h"
 #include "playback/PlaySongLogic.h"
 #include "playback/PrepareSongData.h"
 #include "playback/SongChase.h"
@@ -159,10 +160,10 @@ TEST_F(PlaybackFlowTest, ANewerPlayOrAPreparationSupersedesTheCountOff) {
     EXPECT_EQ(PlaySongLogic::currentEpoch(), firstEpoch + 1);
     std::this_thread::sleep_for(300ms);
     onMainLoop([] { PrepareSongData(BaseRequestJSONObject{}).execute(); });
-    std::this_thread::sleep_for(200ms);
+    PlaybackQueue::shared().sync([] {});  // both plays have ended by now
     const std::string console = testing::internal::GetCapturedStderr();
     const auto bails = [&console](const std::string& epoch) {
-        return console.find("superseded (my=" + epoch) != std::string::npos;
+        return console.find("BAIL") != std::string::npos && console.find("(my=" + epoch + " cur=") != std::string::npos;
     };
     EXPECT_TRUE(bails(std::to_string(firstEpoch))) << console;
     EXPECT_TRUE(bails(std::to_string(firstEpoch + 1))) << "the preparation ended the second";
