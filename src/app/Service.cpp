@@ -30,6 +30,7 @@ Service::Service(ServiceSettings settings)
       storeOpened_(openStore()),
       ledScheduler_(*ledController_),
       metronome_(sound_->engine(), resourcePath("sounds/tick.wav")),
+      stemsPlayer_(sound_->engine()),
       certManager_(certificateSettings(settings_, mainQueue_)),
       flows_(makeAllFlows()),
       dispatcher_(flows_),
@@ -96,9 +97,11 @@ void Service::quit() {
 
 // The newest threads first: the MIDI input and the device check, the playback, the lights and
 // the clicks, the network, the certificate manager's queue, the main queue, the audio engine.
+// Downloads end first: a preparation waiting for one holds the main queue.
 void Service::stop() {
     if (stopped_) return;
     stopped_ = true;
+    transfers_->stop();
     mainQueue_.sync([this] { midiManager_->stop(); });
     PlaySongLogic::cancelPlayback();  // the play's loops wake and end
     playback_->stop();
@@ -108,6 +111,7 @@ void Service::stop() {
     network_.stop();
     certManager_->stop();
     mainQueue_.stop();
+    stemsQueue_->stop();
     sound_->engine().stop();
 }
 

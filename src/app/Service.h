@@ -15,6 +15,8 @@
 #include "playback/PlaybackQueue.h"
 #include "playback/SongObject.h"
 #include "playback/SoundSystem.h"
+#include "stems/StemsPlayer.h"
+#include "stems/StemsQueue.h"
 #include "store/Database.h"
 
 #include <condition_variable>
@@ -74,6 +76,7 @@ private:
 
     ServiceSettings settings_;
     MainQueue mainQueue_;
+    Shared<MainQueue> mainShared_{mainQueue_};
     SerialQueue network_{"Network"};
     SharedObject<Database> database_;
     const bool storeOpened_;  // then the start banner: before anything else has a say in the log
@@ -86,6 +89,8 @@ private:
     SharedObject<Metronome> metronome_;
     SharedObject<PlaybackQueue> playback_;
     SharedObject<HttpTransfers> transfers_;
+    SharedObject<StemsQueue> stemsQueue_;
+    SharedObject<StemsPlayer> stemsPlayer_;
     SharedObject<CertManager> certManager_;
     FlowTable flows_;
     RequestDispatcher dispatcher_;

@@ -15,6 +15,7 @@
 #include "playback/PlaybackQueue.h"
 #include "playback/SongChase.h"
 #include "playback/SongObject.h"
+#include "stems/StemsPlayer.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -156,7 +157,9 @@ nlohmann::json PlaySongLogic::execute() {
     isPlayMode_ = false;
     KVLedScheduler::shared().startAtHostTime(songStartHost_);
     consoleLine(formatText("[COUNTOFF][execute] DISPATCH playCountOff (epoch=%d isAudio=%d)", myEpoch_, song.isAudio ? 1 : 0));
+    isAudio_ = song.isAudio;
     PlaybackQueue::shared().async([self = shared_from_this()] { self->run(); });
+    if (isAudio_) startStems();
     startMetronome();
     session.timeGetNoteEarly = timeGetNoteEarlyFor(song.playTempo);
     waitUntil(startHost_, isSuperseded);
@@ -166,10 +169,24 @@ nlohmann::json PlaySongLogic::execute() {
 // The count-off, then the song: one task, so that the song starts where the count-off ends.
 void PlaySongLogic::run() {
     playCountOff();
+    if (isAudio_) return;
     auto& song = SongObject::shared();
     consoleLine(formatText("[COUNTOFF][execute] count-off xong/huỷ → playSong (epoch my=%d cur=%d isPlayCountOff=%d)", myEpoch_,
                            currentEpoch(), song.isPlayCountOff ? 1 : 0));
     playSong();
+}
+
+// The stems start on the song's first sample after the count-off, on the same timeline.
+void PlaySongLogic::startStems() const {
+    auto& song = SongObject::shared();
+    auto& player = StemsPlayer::shared();
+    player.setOnPlaybackFinished([](bool stoppedByCaller) {
+        consoleLine(stoppedByCaller ? "[StemsPlayer] User stopped playback" : "[StemsPlayer] Song finished naturally");
+        SongObject::shared().stopPlaySong();
+    });
+    song.isStopPlaySong = false;
+    player.playAtHostTime(songStartHost_, song.playStartTime / 1000, song.playEndTime / 1000);
+    player.setMasterVolume(static_cast<float>(song.volume / 100.0));
 }
 
 void PlaySongLogic::startMetronome() const {

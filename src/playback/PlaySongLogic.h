@@ -57,6 +57,7 @@ private:
     void emit(const MidiPlayList& group, std::uint64_t hostTime) const;
     void chase(const std::vector<MidiPlayList>& groups, std::int32_t first) const;
     void startMetronome() const;
+    void startStems() const;
     void openGetNotes();
     bool superseded() const { return currentEpoch() != myEpoch_; }
     // Sleeps until the host time; false, at once, when `over` holds (looked at on every wake).
@@ -64,6 +65,7 @@ private:
     std::uint64_t hostTimeOf(double songMilliseconds) const;
 
     std::atomic<bool> isPlayMode_{false};
+    bool isAudio_ = false;  // a stem song: the stems play instead of the song loop
     std::int32_t myEpoch_ = 0;
     BaseRequestJSONObject jsonRequest_;
     std::uint64_t startHost_ = 0;      // the count-off's first tick

@@ -1,22 +1,29 @@
 #include "playback/PrepareSongData.h"
 
+#include "base/Console.h"
 #include "base/JsonReading.h"
 #include "base/Log.h"
 #include "base/Numbers.h"
+#include "base/TextFormat.h"
 #include "core/CacheCipher.h"
 #include "core/KeyvoraFlow.h"
 #include "leds/KVLedScheduler.h"
 #include "midi/file/MidiFileCheck.h"
 #include "midi/file/TrackReader.h"
 #include "playback/CountOff.h"
+#include "playback/Metronome.h"
 #include "playback/MidiSongReader.h"
 #include "playback/PlaySongLogic.h"
 #include "playback/SongObject.h"
+#include "stems/StemsDownloader.h"
+#include "stems/StemsPlayer.h"
 #include "store/CachePaths.h"
 #include "store/File.h"
 
 #include <algorithm>
 #include <cmath>
+#include <future>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -160,6 +167,47 @@ void preloadPrograms(const std::vector<MidiPlayList>& groups, const SongObject::
     }
 }
 
+// Blocks until the downloader has reported; false when a stem failed and the song falls back to MIDI.
+bool downloadStems(const nlohmann::json& list, const std::string& songId) {
+    std::promise<std::optional<StemsDownloader::Error>> reported;
+    auto outcome = reported.get_future();
+    const auto downloader = StemsDownloader::downloadWithJSON(
+        list, songId,
+        [](const std::string& item, std::int64_t index, double fraction) {
+            consoleLine(formatText("[%ld] %s %.0f%%", static_cast<long>(index), item.c_str(), fraction * 100));
+        },
+        [&reported](std::vector<std::optional<std::string>>, std::optional<StemsDownloader::Error> error) {
+            reported.set_value(std::move(error));
+        });
+    if (const auto error = outcome.get()) {
+        consoleLine("[StemsDownloader] Download failed: " + error->description);
+        return false;
+    }
+    return true;
+}
+
+// Blocks until the stem player has decoded and armed the song's stems at the playing tempo.
+bool prepareStems(const std::string& songId, double tempo) {
+    auto& player = StemsPlayer::shared();
+    if (player.isPlaying()) {
+        player.stop();
+        Metronome::shared().stop();
+        auto& session = KeyvoraFlow::shared();
+        session.APP_STATE = KeyvoraFlow::kIdle;
+        session.isStopMusic = true;
+        session.isStopPrepare = true;
+    }
+    std::promise<bool> prepared;
+    auto outcome = prepared.get_future();
+    player.prepareWithSongId(songId, tempo, [&prepared](std::optional<StemsPlayer::Error> error) {
+        if (error) consoleLine("[StemsPlayer] " + error->description);
+        prepared.set_value(!error);
+    });
+    if (!outcome.get()) return false;
+    Metronome::shared().useEngine(&player.audioEngine());
+    return true;
+}
+
 }  // namespace
 
 nlohmann::json PrepareSongData::execute() {
@@ -175,12 +223,17 @@ nlohmann::json PrepareSongData::execute() {
     const auto ledNotes = data.find("ledNotes");
     KVLedScheduler::shared().parseAndSetPlanFromJson(ledNotes != data.end() ? *ledNotes : nlohmann::json(),
                                                      song.playStartTime);
-    song.isAudio = false;  // backing tracks come with their player; until then the song is played as MIDI
+    const auto stems = song.listAudio.get();
+    song.isAudio = song.isAudio && !stems.is_null() && downloadStems(stems, song.playSongID.get());
     const auto keys = soundKeys(data);
     song.totalCountOffTime = countOffLength(data, song, keys.size());
     prepareCountOff(keys);
     if (const auto volume = json_reading::readInt32(data, "countOffVolume")) song.countOffVolume = *volume;
-    if (!loadMidiFile()) {
+    if (song.isAudio) {
+        if (!prepareStems(song.playSongID.get(), static_cast<double>(song.playTempo))) {
+            return {{"duration", 0}, {"code", -1}, {"message", "Audio error"}};
+        }
+    } else if (!loadMidiFile()) {
         logText(kLogInfo, kNotCached);
         return {{"duration", 0}, {"code", -1}, {"message", kNotCached}};
     }

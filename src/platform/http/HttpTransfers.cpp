@@ -148,6 +148,16 @@ struct HttpTransfers::Transfer {
     }
 };
 
+namespace {
+
+HttpResponse stoppedResponse() {
+    HttpResponse response;
+    response.transportError = "the service is stopping";
+    return response;
+}
+
+}  // namespace
+
 HttpTransfers::HttpTransfers(long maxConnectionsPerHost) {
     static std::once_flag initialized;
     std::call_once(initialized, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -157,8 +167,14 @@ HttpTransfers::HttpTransfers(long maxConnectionsPerHost) {
 }
 
 HttpTransfers::~HttpTransfers() {
+    stop();
+    curl_multi_cleanup(multiOf(multi_));
+}
+
+void HttpTransfers::stop() {
     {
         std::lock_guard lock(commandsMutex_);
+        if (stopping_) return;
         stopping_ = true;
     }
     curl_multi_wakeup(multiOf(multi_));
@@ -166,9 +182,19 @@ HttpTransfers::~HttpTransfers() {
     for (auto& [id, transfer] : running_) {
         curl_multi_remove_handle(multiOf(multi_), transfer->easy.get());
         transfer->discardFile();
+        if (transfer->finished) transfer->finished(stoppedResponse());
     }
     running_.clear();
-    curl_multi_cleanup(multiOf(multi_));
+    std::vector<Command> queued;
+    {
+        std::lock_guard lock(commandsMutex_);
+        queued.swap(commands_);
+    }
+    for (auto& command : queued) {
+        if (!command.start) continue;
+        command.start->discardFile();
+        if (command.start->finished) command.start->finished(stoppedResponse());
+    }
 }
 
 HttpTransfers::Id HttpTransfers::start(std::string url, Options options, Progress progress, Finished finished) {
@@ -178,15 +204,17 @@ HttpTransfers::Id HttpTransfers::start(std::string url, Options options, Progres
     transfer->finished = std::move(finished);
     const bool ready = transfer->configure(url);
     Id id = 0;
+    bool stopped = false;
     {
         std::lock_guard lock(commandsMutex_);
         id = ++nextId_;
         transfer->id = id;
-        if (ready) commands_.push_back({std::move(transfer), 0});
+        stopped = stopping_;
+        if (ready && !stopped) commands_.push_back({std::move(transfer), 0});
     }
-    if (!ready) {
-        HttpResponse failed;
-        failed.transportError = transfer->easy ? "cannot write the file" : "cannot create an HTTP handle";
+    if (!ready || stopped) {
+        HttpResponse failed = stoppedResponse();
+        if (!stopped) failed.transportError = transfer->easy ? "cannot write the file" : "cannot create an HTTP handle";
         transfer->discardFile();
         if (transfer->finished) transfer->finished(std::move(failed));
         return id;
@@ -208,6 +236,13 @@ HttpResponse HttpTransfers::get(std::string url, Options options) {
     auto future = answer->get_future();
     start(std::move(url), std::move(options), {}, [answer](HttpResponse response) { answer->set_value(std::move(response)); });
     return future.get();
+}
+
+bool HttpTransfers::isWellFormedUrl(const std::string& url) {
+    CURLU* parsed = curl_url();
+    const bool wellFormed = parsed && curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK;
+    curl_url_cleanup(parsed);
+    return wellFormed;
 }
 
 void HttpTransfers::run() {

@@ -55,8 +55,12 @@ public:
     Id start(std::string url, Options options, Progress progress, Finished finished);
     // Any thread: the transfer ends without its Finished; a file it was writing is removed.
     void cancel(Id id);
+    // Ends every transfer, running or queued, with an error; later ones end at once the same way.
+    void stop();
     // Blocks the calling thread (never the transfers' own) until the transfer ends.
     HttpResponse get(std::string url, Options options);
+    // Whether libcurl reads the text as a URL at all.
+    static bool isWellFormedUrl(const std::string& url);
 
 private:
     struct Transfer;

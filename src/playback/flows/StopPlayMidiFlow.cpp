@@ -1,11 +1,13 @@
 #include "playback/flows/StopPlayMidiFlow.h"
 
+#include "base/Console.h"
 #include "base/Log.h"
 #include "core/KeyvoraFlow.h"
 #include "leds/KVLedScheduler.h"
 #include "playback/Metronome.h"
 #include "playback/PlaySongLogic.h"
 #include "playback/SongObject.h"
+#include "stems/StemsPlayer.h"
 
 #include <thread>
 
@@ -48,7 +50,12 @@ nlohmann::json StopPlayMidiFlow::processData(const nlohmann::json&, const std::s
     KVLedScheduler::shared().stop();
     const bool playing = session.APP_STATE == KeyvoraFlow::kCountOff || session.APP_STATE == KeyvoraFlow::kSongPlaying;
     if (playing) {
-        waitForThePlayToEnd();
+        if (song.isAudio) {
+            StemsPlayer::shared().stop();  // its finish handler stops the song
+            consoleLine("[StemsPlayer shared] StopPlayMidiFlow stop");
+        } else {
+            waitForThePlayToEnd();
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     logText(kLogDebug, "Stop playing piano...");

@@ -1,0 +1,376 @@
+#include "stems/StemsDownloader.h"
+
+#include "base/Console.h"
+#include "base/JsonReading.h"
+#include "base/SharedObject.h"
+#include "base/TextFormat.h"
+#include "platform/dispatch/MainQueue.h"
+#include "stems/StemFiles.h"
+#include "stems/StemsPlayer.h"
+#include "stems/StemsQueue.h"
+#include "store/File.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace kv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kDomain = "StemsDownloader";
+
+void log(const std::string& text) {
+    consoleLine("[StemsDownloader] " + text);
+}
+
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::int64_t fileSize(const fs::path& file) {
+    std::error_code error;
+    const auto size = fs::file_size(file, error);
+    return error ? 0 : static_cast<std::int64_t>(size);
+}
+
+void removeQuietly(const fs::path& file) {
+    std::error_code ignored;
+    fs::remove(file, ignored);
+}
+
+std::string textOf(const nlohmann::json& entry, const char* key) {
+    const auto found = entry.find(key);
+    return found != entry.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+std::int64_t integerOf(const nlohmann::json& entry, const char* key) {
+    const auto found = entry.find(key);
+    return found != entry.end() ? json_reading::toInt64(*found) : 0;
+}
+
+// The folder, made when missing; nothing when it cannot be used.
+std::optional<fs::path> usableFolder(const fs::path& folder) {
+    std::error_code error;
+    if (!fs::exists(folder, error)) {
+        if (fs::create_directories(folder, error)) {
+            log("Created folder: " + folder.string());
+        } else {
+            log("Cannot create folder " + folder.string() + ": " + error.message());
+        }
+    } else if (!fs::is_directory(folder, error)) {
+        log("Path exists but is a file, not a folder: " + folder.string());
+    }
+    if (!fs::is_directory(folder, error)) return std::nullopt;
+    log("Folder: " + folder.string());
+    return folder;
+}
+
+}  // namespace
+
+std::shared_ptr<StemsDownloader> StemsDownloader::downloadWithJSON(const nlohmann::json& list, const std::string& songId,
+                                                                   Progress onProgress, Completion onComplete, Limits limits) {
+    auto job = std::make_shared<StemsDownloader>(std::move(onProgress), std::move(onComplete), limits);
+    if (const auto failure = job->start(list, songId)) {
+        log(*failure);
+        if (job->onComplete_) job->onComplete_({}, Error{kDomain, -1, *failure});
+    }
+    return job;
+}
+
+std::shared_ptr<StemsDownloader> StemsDownloader::downloadWithJSON(const nlohmann::json& list, const std::string& songId,
+                                                                   Progress onProgress, Completion onComplete) {
+    return downloadWithJSON(list, songId, std::move(onProgress), std::move(onComplete), Limits{});
+}
+
+double StemsDownloader::tempoFromPath(const fs::path& file) {
+    if (file.empty()) return 0;
+    const auto parts = stem_files::fields(file);
+    double tempo = 0;
+    if (parts.size() >= 2) {
+        try {
+            tempo = std::stod(parts[1]);
+        } catch (const std::exception&) {
+            tempo = 0;
+        }
+    }
+    if (tempo > 0) return tempo;
+    log("Cannot parse tempo from path: " + file.filename().string());
+    return 0;
+}
+
+bool StemsDownloader::isDownloading() const {
+    const std::lock_guard lock(mutex_);
+    return isDownloading_;
+}
+
+std::vector<StemsDownloader::Item> StemsDownloader::parse(const nlohmann::json& list) const {
+    std::vector<Item> items;
+    std::vector<std::string> warnings;
+    for (const auto& entry : list) {
+        if (!entry.is_object()) {
+            warnings.push_back("Item is not a dictionary");
+            continue;
+        }
+        Item item;
+        item.instrumentId = integerOf(entry, "instrument_id");
+        item.tempo = integerOf(entry, "tempo");
+        item.link = textOf(entry, "link");
+        item.lastModified = textOf(entry, "last_modified");
+        item.index = integerOf(entry, "index");
+        item.instrumentName = textOf(entry, "instrument_name");
+        if (item.instrumentName.empty()) item.instrumentName = "Unknown";
+        if (item.instrumentId < 1) {
+            warnings.push_back(formatText("Invalid instrument_id: %ld", static_cast<long>(item.instrumentId)));
+        } else if (item.tempo < 1) {
+            warnings.push_back(formatText("Invalid tempo: %ld for instrument %ld", static_cast<long>(item.tempo),
+                                          static_cast<long>(item.instrumentId)));
+        } else if (!item.link.starts_with("http")) {
+            warnings.push_back(formatText("Invalid link for instrument %ld: %s", static_cast<long>(item.instrumentId), item.link.c_str()));
+        } else if (item.lastModified.empty()) {
+            warnings.push_back(formatText("Missing last_modified for instrument %ld", static_cast<long>(item.instrumentId)));
+        } else {
+            items.push_back(std::move(item));
+        }
+    }
+    if (!warnings.empty()) {
+        std::string joined;
+        for (const auto& warning : warnings) joined += (joined.empty() ? "" : "; ") + warning;
+        log("Parse warnings: " + joined);
+    }
+    return items;
+}
+
+std::optional<std::string> StemsDownloader::start(const nlohmann::json& list, const std::string& songId) {
+    songId_ = songId;
+    if (songId.empty()) return "songId is empty";
+    if (!list.is_array() || list.empty()) return "jsonArray is empty";
+    const fs::path root = File::getRootPath();
+    if (root.empty()) return "[File getRootPath] returned nil/empty";
+    items_ = parse(list);
+    if (items_.empty()) return "No valid items after parsing";
+    std::stable_sort(items_.begin(), items_.end(), [](const Item& a, const Item& b) { return a.index < b.index; });
+    const auto folder = usableFolder(stem_files::songFolder(root, songId));
+    if (!folder) return "Cannot create/access folder: " + stem_files::songFolder(root, songId).string();
+    folder_ = *folder;
+
+    std::vector<std::size_t> toDownload;
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        Item& item = items_[i];
+        item.localPath = folder_ / stem_files::fileName(item.instrumentId, item.tempo, item.lastModified);
+        if (presentAndValid(item)) {
+            item.skipped = true;
+            log("Skip: " + item.instrumentName + " (" + item.localPath.filename().string() + ")");
+        } else if (reuse(item)) {
+            item.skipped = true;
+            log("Reused (tempo changed, same audio): " + item.localPath.filename().string());
+        } else {
+            toDownload.push_back(i);
+        }
+    }
+    if (toDownload.empty()) {
+        log(formatText("All %lu files up-to-date", static_cast<unsigned long>(items_.size())));
+        {
+            const std::lock_guard lock(mutex_);
+            tellThePlayer();
+        }
+        complete();
+        return std::nullopt;
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        pendingCount_ = static_cast<std::int64_t>(toDownload.size());
+        isDownloading_ = true;
+    }
+    log(formatText("Need to download %ld/%lu files", static_cast<long>(toDownload.size()), static_cast<unsigned long>(items_.size())));
+    for (const std::size_t i : toDownload) {
+        removeOldVersions(items_[i]);
+        if (!HttpTransfers::isWellFormedUrl(items_[i].link)) {
+            items_[i].error = Error{kDomain, -2, "Cannot parse URL: " + items_[i].link};
+            finishItem();
+            continue;
+        }
+        log("Start: " + items_[i].instrumentName + " (" + items_[i].localPath.filename().string() + ")");
+        startTransfer(i);
+    }
+    return std::nullopt;
+}
+
+// A file that is there but fails is removed, so that it is fetched again.
+bool StemsDownloader::presentAndValid(const Item& item) const {
+    std::error_code error;
+    if (!fs::exists(item.localPath, error)) return false;
+    const std::int64_t size = fileSize(item.localPath);
+    if (size < kMinBytes) {
+        log(formatText("File too small (%lld bytes), will re-download: %s", static_cast<long long>(size),
+                       item.localPath.filename().c_str()));
+        removeQuietly(item.localPath);
+        return false;
+    }
+    if (!stem_files::hasMp3Header(item.localPath)) {
+        log("Invalid MP3 header, will re-download: " + item.localPath.filename().string());
+        removeQuietly(item.localPath);
+        return false;
+    }
+    return true;
+}
+
+// The recording is the same when its version token is: only the tempo in its name is stale.
+bool StemsDownloader::reuse(const Item& item) {
+    const std::string instrument = std::to_string(item.instrumentId);
+    const std::string suffix = "_" + stem_files::versionHash(item.lastModified);
+    std::error_code error;
+    std::optional<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(folder_, error)) {
+        const fs::path& path = entry.path();
+        const auto parts = stem_files::fields(path);
+        if (lowerCase(path.extension().string()) == ".mp3" && parts.size() >= 3 && parts[0] == instrument &&
+            path.stem().string().ends_with(suffix) && path.filename() != item.localPath.filename()) {
+            found = path;
+            break;
+        }
+    }
+    if (!found) return false;
+    removeQuietly(item.localPath);
+    fs::rename(*found, item.localPath, error);
+    if (error) return false;
+    for (const auto& entry : fs::directory_iterator(folder_, error)) {
+        const fs::path& path = entry.path();
+        if (lowerCase(path.extension().string()) == ".caf" && stem_files::fields(path)[0] == instrument) removeQuietly(path);
+    }
+    const std::lock_guard lock(mutex_);
+    ++downloadedCount_;
+    return true;
+}
+
+void StemsDownloader::removeOldVersions(const Item& item) const {
+    const std::string instrument = std::to_string(item.instrumentId);
+    std::error_code error;
+    std::vector<fs::path> stale;
+    for (const auto& entry : fs::directory_iterator(folder_, error)) {
+        const fs::path& path = entry.path();
+        if (stem_files::fields(path)[0] == instrument && path.filename() != item.localPath.filename()) stale.push_back(path);
+    }
+    for (const auto& path : stale) {
+        removeQuietly(path);
+        log("Removed stale: " + path.filename().string());
+    }
+}
+
+void StemsDownloader::startTransfer(std::size_t index) {
+    const Item& item = items_[index];
+    const fs::path temporary = item.localPath.string() + ".tmp";
+    removeQuietly(temporary);
+    HttpTransfers::Options options;
+    options.file = temporary;
+    options.maxBytes = kMaxBytes;
+    options.stalledAfter = limits_.stalledAfter;
+    options.maxTime = limits_.maxTime;
+    auto self = shared_from_this();
+    {
+        // Held by the item before the start: a transfer may end before start() returns.
+        const std::lock_guard lock(mutex_);
+        transfers_[index] = 0;
+    }
+    const HttpTransfers::Id id = Shared<HttpTransfers>::get().start(
+        item.link, std::move(options),
+        [self, index](std::int64_t received, std::int64_t expected) {
+            const double fraction = expected > 0 ? static_cast<double>(received) / static_cast<double>(expected) : 0.0;
+            Shared<MainQueue>::get().async([self, index, fraction] {
+                if (self->onProgress_ && !self->isCancelled()) {
+                    self->onProgress_(self->items_[index].instrumentName, self->items_[index].index, fraction);
+                }
+            });
+        },
+        [self, index, temporary](HttpResponse response) { self->transferEnded(index, std::move(response), temporary); });
+    const std::lock_guard lock(mutex_);
+    if (const auto running = transfers_.find(index); running != transfers_.end()) running->second = id;
+}
+
+void StemsDownloader::transferEnded(std::size_t index, HttpResponse response, const fs::path& temporary) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (cancelled_ || transfers_.erase(index) == 0) {
+            removeQuietly(temporary);
+            return;
+        }
+    }
+    Item& item = items_[index];
+    if (response.transportError) {
+        log("Network error: " + item.instrumentName + " -> " + *response.transportError);
+        item.error = Error{"HttpTransfers", -1, *response.transportError};
+    } else if (const std::int64_t size = fileSize(temporary); size < kMinBytes) {
+        item.error = Error{kDomain, -3, formatText("Downloaded file too small (%lld bytes): %s", static_cast<long long>(size),
+                                                   item.instrumentName.c_str())};
+        log(formatText("File too small %lld bytes: %s", static_cast<long long>(size), item.instrumentName.c_str()));
+    } else if (!stem_files::hasMp3Header(temporary)) {
+        item.error = Error{kDomain, -4, "Downloaded file is not a valid MP3: " + item.instrumentName};
+        log("Invalid MP3: " + item.instrumentName);
+    } else {
+        std::error_code error;
+        fs::create_directories(folder_, error);
+        removeQuietly(item.localPath);
+        fs::rename(temporary, item.localPath, error);
+        if (error) {
+            item.error = Error{"FileSystem", error.value(), error.message()};
+            log("Move failed: " + item.instrumentName + " -> " + error.message());
+        } else {
+            {
+                const std::lock_guard lock(mutex_);
+                ++downloadedCount_;
+            }
+            log(formatText("Done: %s (%lld bytes)", item.localPath.filename().c_str(), static_cast<long long>(fileSize(item.localPath))));
+        }
+    }
+    removeQuietly(temporary);
+    finishItem();
+}
+
+void StemsDownloader::finishItem() {
+    {
+        const std::lock_guard lock(mutex_);
+        if (--pendingCount_ > 0) return;
+        isDownloading_ = false;
+        tellThePlayer();
+    }
+    std::size_t failed = 0;
+    while (failed < items_.size() && !items_[failed].error) ++failed;
+    log(formatText("All done — %lu paths, error=%s", static_cast<unsigned long>(items_.size()),
+                   failed < items_.size() ? items_[failed].error->description.c_str() : "(null)"));
+    complete();
+}
+
+// On the stems' queue, once, unless cancelled by then.
+void StemsDownloader::complete() {
+    std::vector<std::optional<std::string>> paths;
+    std::optional<Error> error;
+    for (const Item& item : items_) {
+        paths.push_back(item.error ? std::nullopt : std::optional<std::string>(item.localPath.string()));
+        if (item.error && !error) error = item.error;
+    }
+    StemsQueue::shared().async([self = shared_from_this(), paths = std::move(paths), error = std::move(error)]() mutable {
+        if (self->onComplete_ && !self->isCancelled()) self->onComplete_(std::move(paths), std::move(error));
+    });
+}
+
+void StemsDownloader::tellThePlayer() {
+    if (songId_.empty() || downloadedCount_ < 1) return;
+    if (Shared<StemsPlayer>::exists()) StemsPlayer::shared().invalidateCacheForSongId(songId_);
+    downloadedCount_ = 0;
+}
+
+void StemsDownloader::cancel() {
+    std::map<std::size_t, HttpTransfers::Id> running;
+    {
+        const std::lock_guard lock(mutex_);
+        cancelled_ = true;
+        isDownloading_ = false;
+        running.swap(transfers_);
+    }
+    for (const auto& [item, id] : running) Shared<HttpTransfers>::get().cancel(id);
+    log("Cancelled");
+}
+
+}  // namespace kv

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "platform/http/HttpTransfers.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kv {
+
+// Makes sure every backing track of a song is in its cache folder, current and plausible as MP3:
+// downloads what is missing or outdated (three at a time per host), renames a file whose only
+// change is its tempo label, and reports one local path per stem. The folder is the only record.
+class StemsDownloader : public std::enable_shared_from_this<StemsDownloader> {
+public:
+    static constexpr std::int64_t kMinBytes = 4096;
+    // A link could serve anything: a larger body is refused as a failed stem.
+    static constexpr std::int64_t kMaxBytes = std::int64_t{512} * 1024 * 1024;
+
+    struct Error {
+        std::string domain;
+        int code = 0;
+        std::string description;
+    };
+    // On the main queue, as bytes arrive: (instrument name, index, fraction 0 … 1).
+    using Progress = std::function<void(const std::string& instrument, std::int64_t index, double fraction)>;
+    // Once, never on the caller's thread or the main queue (but a start-up failure, on the
+    // caller's thread before the start returns): a path or nothing per valid stem in index
+    // order, and the first failed stem's error.
+    using Completion = std::function<void(std::vector<std::optional<std::string>> paths, std::optional<Error> error)>;
+    struct Limits {
+        std::chrono::seconds stalledAfter{30};
+        std::chrono::milliseconds maxTime{300'000};
+    };
+
+    static std::shared_ptr<StemsDownloader> downloadWithJSON(const nlohmann::json& list, const std::string& songId,
+                                                             Progress onProgress, Completion onComplete, Limits limits);
+    static std::shared_ptr<StemsDownloader> downloadWithJSON(const nlohmann::json& list, const std::string& songId,
+                                                             Progress onProgress, Completion onComplete);
+    // No progress and no completion after it.
+    void cancel();
+    bool isDownloading() const;
+    // The recorded tempo of a stem file's name; 0 when it has none.
+    static double tempoFromPath(const std::filesystem::path& file);
+
+    StemsDownloader(Progress onProgress, Completion onComplete, Limits limits)
+        : onProgress_(std::move(onProgress)), onComplete_(std::move(onComplete)), limits_(limits) {}
+
+private:
+    struct Item {
+        bool skipped = false;
+        std::int64_t index = 0;
+        std::int64_t instrumentId = 0;
+        std::int64_t tempo = 0;
+        std::string instrumentName;
+        std::string lastModified;
+        std::string link;
+        std::filesystem::path localPath;
+        std::optional<Error> error;
+    };
+
+    std::optional<std::string> start(const nlohmann::json& list, const std::string& songId);
+    std::vector<Item> parse(const nlohmann::json& list) const;
+    bool presentAndValid(const Item& item) const;
+    bool reuse(const Item& item);
+    void removeOldVersions(const Item& item) const;
+    void startTransfer(std::size_t item);
+    void transferEnded(std::size_t item, HttpResponse response, const std::filesystem::path& temporary);
+    void finishItem();
+    void complete();
+    void tellThePlayer();  // under mutex_
+    bool isCancelled() const {
+        const std::lock_guard lock(mutex_);
+        return cancelled_;
+    }
+
+    Progress onProgress_;
+    Completion onComplete_;
+    Limits limits_;
+    std::string songId_;
+    std::filesystem::path folder_;
+    std::vector<Item> items_;  // in index order; each item written by its own transfer's end only
+
+    mutable std::mutex mutex_;
+    bool cancelled_ = false;
+    bool isDownloading_ = false;
+    std::int64_t pendingCount_ = 0;
+    std::int64_t downloadedCount_ = 0;
+    std::map<std::size_t, HttpTransfers::Id> transfers_;  // item → its transfer
+};
+
+}  // namespace kv

@@ -1,0 +1,370 @@
+#include "stems/StemsPlayer.h"
+
+#include "base/Console.h"
+#include "base/Log.h"
+#include "store/File.h"
+#include "base/TextFormat.h"
+#include "platform/audio/HostClock.h"
+#include "platform/dispatch/MainQueue.h"
+#include "stems/StemFiles.h"
+
+#include <algorithm>
+#include <system_error>
+#include <thread>
+
+namespace kv {
+
+namespace {
+
+constexpr double kMinRate = 0.25;
+constexpr double kMaxRate = 4.0;
+constexpr double kDefaultTempo = 120;
+constexpr double kLeadWarningSeconds = 0.05;
+
+void logAndPrint(const std::string& line) {
+    logText(kLogInfo, line);
+    consoleLine(line);
+}
+
+bool hasMp3Extension(const std::filesystem::path& file) {
+    std::string extension = file.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+    return extension == ".mp3";
+}
+
+double recordedTempoOf(const std::filesystem::path& file) {
+    const auto fields = stem_files::fields(file);
+    if (fields.size() < 2) return kDefaultTempo;
+    char* end = nullptr;
+    const double tempo = std::strtod(fields[1].c_str(), &end);
+    return end != fields[1].c_str() && tempo > 0 ? tempo : kDefaultTempo;
+}
+
+}  // namespace
+
+StemsPlayer::StemsPlayer(AudioEngine& engine) : engine_(engine) {
+    life_->player = this;
+    engine_.connect(master_, engine_.mainMixerNode());
+}
+
+StemsPlayer::~StemsPlayer() {
+    {
+        const std::lock_guard lock(life_->mutex);
+        life_->player = nullptr;
+    }
+    loadQueue_.stop();
+    tearDownStems();
+    engine_.disconnect(master_, engine_.mainMixerNode());
+}
+
+void StemsPlayer::setOnPlaybackFinished(std::function<void(bool)> handler) {
+    const std::lock_guard lock(mutex_);
+    onPlaybackFinished_ = std::move(handler);
+}
+
+// A ".tmp" file is what an interrupted write left behind; of the MP3 files, the newest of each
+// instrument plays.
+std::vector<std::filesystem::path> StemsPlayer::stemFiles(const std::filesystem::path& folder) {
+    std::map<std::int64_t, std::pair<std::filesystem::path, std::filesystem::file_time_type>> newest;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const auto& file = it->path();
+        if (file.filename().string().ends_with(".tmp")) {
+            std::filesystem::remove(file, error);
+            error.clear();
+            continue;
+        }
+        if (!hasMp3Extension(file)) continue;
+        std::error_code dateError;
+        const auto modified = std::filesystem::last_write_time(file, dateError);
+        const auto instrument = stem_files::instrumentOf(file);
+        const auto seen = newest.find(instrument);
+        if (seen == newest.end()) {
+            newest.emplace(instrument, std::pair{file, dateError ? std::filesystem::file_time_type::min() : modified});
+        } else if (!dateError && modified > seen->second.second) {
+            seen->second = {file, modified};
+        }
+    }
+    std::vector<std::filesystem::path> files;
+    for (const auto& [instrument, entry] : newest) files.push_back(entry.first);
+    return files;
+}
+
+void StemsPlayer::prepareWithSongId(const std::string& songId, double targetBPM, Completion completion) {
+    if (songId.empty()) return completion(Error{.description = "songId is empty"});
+    {
+        const std::lock_guard lock(mutex_);
+        if (activeSongId_ && *activeSongId_ != songId) {
+            consoleLine(formatText("[StemsPlayer] Switching song %s → %s, clearing raw PCM cache (%lu entries)", activeSongId_->c_str(),
+                                   songId.c_str(), static_cast<unsigned long>(rawPCMCache_.size())));
+            rawPCMCache_.clear();
+        }
+    }
+    auto files = stemFiles(stem_files::songFolder(File::getRootPath(), songId));
+    if (files.empty()) return completion(Error{.description = "No MP3 found for songId=" + songId});
+    {
+        const std::lock_guard lock(mutex_);
+        if (isReady_ && activeSongId_ == songId && std::abs(activeBPM_ - targetBPM) < 0.01) {
+            consoleLine(formatText("[StemsPlayer] Active session hit — %s %.1f BPM", songId.c_str(), targetBPM));
+            isReady_ = !stStems_.empty();
+            return completion(std::nullopt);
+        }
+    }
+    consoleLine(formatText("[StemsPlayer] prepareWithSongId=%s %.1fBPM — %lu files", songId.c_str(), targetBPM,
+                           static_cast<unsigned long>(files.size())));
+    load(std::move(files), songId, targetBPM, std::move(completion));
+}
+
+void StemsPlayer::load(std::vector<std::filesystem::path> files, const std::string& songId, double targetBPM, Completion completion) {
+    playing_ = false;
+    isReady_ = false;
+    tearDownStems();
+    {
+        const std::lock_guard lock(mutex_);
+        tracks_.clear();
+    }
+    const double recorded = recordedTempoOf(files.front());
+    const auto rate = static_cast<float>(std::clamp(targetBPM / recorded, kMinRate, kMaxRate));
+    stretchRate_ = rate;
+    activeOriginalBPM_ = recorded;
+    consoleLine(formatText("[StemsPlayer] %.1f→%.1f BPM rate=%.4f", recorded, targetBPM, static_cast<double>(rate)));
+    loadQueue_.async([this, files = std::move(files), songId, targetBPM, completion = std::move(completion)] {
+        const auto began = std::chrono::steady_clock::now();
+        std::vector<Track> tracks;
+        double longest = 0;
+        if (auto error = decodeAll(files, tracks, longest)) return completion(std::move(error));
+        std::erase_if(tracks, [](const Track& track) { return !track.buffer; });
+        if (tracks.empty()) return completion(Error{.description = "No tracks loaded"});
+        activate(std::move(tracks), songId, targetBPM, longest);
+        consoleLine(formatText("[StemsPlayer] Ready — %.1fs | prepare=%.2fs", longest,
+                               std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count()));
+        completion(std::nullopt);
+    });
+}
+
+// One task per file, as many at a time as there are cores; a file decoded before comes from the
+// raw PCM cache.
+std::optional<StemsPlayer::Error> StemsPlayer::decodeAll(const std::vector<std::filesystem::path>& files, std::vector<Track>& tracks,
+                                                         double& longest) {
+    tracks.assign(files.size(), {});
+    std::optional<Error> firstError;
+    std::atomic<std::size_t> next{0};
+    const auto decodeNext = [&] {
+        for (std::size_t index = next++; index < files.size(); index = next++) {
+            const auto& file = files[index];
+            Decoded buffer;
+            {
+                const std::lock_guard lock(mutex_);
+                if (const auto hit = rawPCMCache_.find(file.string()); hit != rawPCMCache_.end()) buffer = hit->second;
+            }
+            if (buffer) {
+                consoleLine("[StemsPlayer] Raw PCM cache hit: " + file.filename().string());
+            } else {
+                auto decoded = decodeMp3(file);
+                const std::lock_guard lock(mutex_);
+                if (auto* failure = std::get_if<std::string>(&decoded)) {
+                    if (!firstError) firstError = Error{.description = *failure};
+                    continue;
+                }
+                buffer = std::make_shared<const DecodedAudio>(std::move(std::get<DecodedAudio>(decoded)));
+                rawPCMCache_[file.string()] = buffer;
+            }
+            const std::lock_guard lock(mutex_);
+            tracks[index] = {buffer, stem_files::instrumentOf(file)};
+            if (buffer->sampleRate > 0) longest = std::max(longest, buffer->frames() / buffer->sampleRate);
+        }
+    };
+    const auto workers = std::min<std::size_t>(files.size(), std::max(1U, std::thread::hardware_concurrency()));
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t i = 1; i < workers; ++i) threads.emplace_back(decodeNext);
+        decodeNext();
+    }
+    return firstError;
+}
+
+void StemsPlayer::activate(std::vector<Track> tracks, const std::string& songId, double targetBPM, double longestSeconds) {
+    tearDownStems();
+    const float rate = stretchRate_;
+    duration_ = longestSeconds / rate;
+    std::vector<std::shared_ptr<StemRenderer>> made;
+    for (const Track& track : tracks) {
+        auto stem = StemRenderer::make(track.buffer, track.instrumentId, rate, engine_.sampleRate());
+        if (!stem) continue;
+        engine_.connect(stem->gain(), master_);
+        engine_.connect(stem, stem->gain());
+        consoleLine(formatText("[ST] attach stem instr=%ld", static_cast<long>(track.instrumentId)));
+        made.push_back(std::move(stem));
+    }
+    startEngineIfNeeded();
+    const std::lock_guard lock(mutex_);
+    tracks_ = std::move(tracks);
+    stStems_ = std::move(made);
+    activeSongId_ = songId;
+    activeBPM_ = targetBPM;
+    isReady_ = true;
+    consoleLine(formatText("[ST] activated %lu stems rate=%.4f dur=%.2fs", static_cast<unsigned long>(stStems_.size()),
+                           static_cast<double>(rate), duration_.load()));
+}
+
+// The fill must be over before the nodes leave the graph; the engine frees them once no render
+// can reach them.
+void StemsPlayer::tearDownStems() {
+    std::vector<std::shared_ptr<StemRenderer>> old;
+    {
+        const std::lock_guard lock(mutex_);
+        old = std::exchange(stStems_, {});
+    }
+    for (const auto& stem : old) stem->stop();
+    filler_.stopFilling();
+    filler_.sync([] {});
+    for (const auto& stem : old) {
+        engine_.disconnect(stem, stem->gain());
+        engine_.disconnect(stem->gain(), master_);
+    }
+}
+
+// The engine renders through the output it was given at start-up; the stems only need it running.
+void StemsPlayer::startEngineIfNeeded() {
+    if (engine_.isRunning()) return;
+    logAndPrint(formatText("[StemsPlayer] HW format — SR=%.0fHz ch=%u interleaved=%d commonFormat=%lu latency=%.2fms",
+                           engine_.sampleRate(), 2U, 1, 1UL, engine_.outputLatencySeconds() * 1000));
+    logAndPrint(formatText("[StemsPlayer] connect mainMixerNode→outputNode format=%.0fHz ch=%u", engine_.sampleRate(), 2U));
+    if (!engine_.start()) consoleLine("[ST] engine start FAILED: " + engine_.lastError());
+}
+
+void StemsPlayer::playAtScheduledTime(std::chrono::system_clock::time_point start, double startSeconds, double endSeconds) {
+    const auto now = std::chrono::system_clock::now();
+    playAtHostTime(host_clock::hostTimeForWallClock(std::max(start, now)), startSeconds, endSeconds);
+}
+
+void StemsPlayer::playAtHostTime(std::uint64_t startHostTime, double startSeconds, double endSeconds) {
+    logAndPrint(formatText("[StemsPlayer] playSegment %.2f-%.2fs isReady=%d engineRunning=%d masterVol=%.2f mainMixerVol=%.2f",
+                           startSeconds, endSeconds, isReady_ ? 1 : 0, engine_.isRunning() ? 1 : 0,
+                           static_cast<double>(master_->outputVolume()),
+                           static_cast<double>(engine_.mainMixerNode()->outputVolume())));
+    if (!isReady_) {
+        consoleLine("[StemsPlayer] Not ready");
+        return;
+    }
+    const std::uint64_t now = host_clock::now();
+    const double lead = host_clock::ticksToSeconds(static_cast<std::int64_t>(std::max(startHostTime, now) - now));
+    if (lead < kLeadWarningSeconds) {
+        consoleLine(formatText("[StemsPlayer] playAtScheduledTime called too late (%.1fms lead time)", lead * 1000));
+    }
+    const std::uint64_t at = std::max(startHostTime, now);
+    const auto playing = stems();
+    const float rate = stretchRate_;
+    filler_.stopFilling();
+    filler_.sync([&] {
+        for (const auto& stem : playing) stem->arm(startSeconds, endSeconds, rate, at);
+    });
+    startEngineIfNeeded();
+    filler_.fillEvery6ms(playing);
+    consoleLine(formatText("[ST] start %lu stems in=%.0fms rate=%.4f seg %.2f-%.2fs", static_cast<unsigned long>(playing.size()),
+                           lead * 1000, static_cast<double>(rate), startSeconds, endSeconds));
+    armEndTimer(lead);
+    onMain([this] { playing_ = true; });
+}
+
+void StemsPlayer::armEndTimer(double secondsUntilStart) {
+    double longest = 0;
+    for (const auto& stem : stems()) longest = std::max(longest, stem->playedDurationSec());
+    const double interval = std::max(0.1, longest + secondsUntilStart + 0.2);
+    std::uint64_t generation = 0;
+    {
+        const std::lock_guard lock(life_->mutex);
+        generation = ++life_->timerGeneration;
+    }
+    Shared<MainQueue>::get().asyncAfter(std::chrono::milliseconds(static_cast<std::int64_t>(interval * 1000)),
+                                        [life = life_, generation] {
+                                            const std::lock_guard lock(life->mutex);
+                                            if (life->player && life->timerGeneration == generation) life->player->endTimerFired();
+                                        });
+}
+
+void StemsPlayer::endTimerFired() {
+    if (!playing_) return;
+    playing_ = false;
+    isReady_ = false;
+    consoleLine("[ST] finished (timer)");
+    std::function<void(bool)> handler;
+    {
+        const std::lock_guard lock(mutex_);
+        handler = onPlaybackFinished_;
+    }
+    if (handler) handler(false);
+}
+
+void StemsPlayer::stop(std::source_location caller) {
+    if (!MainQueue::isCurrentThread()) {
+        Shared<MainQueue>::get().async([this, caller] { stop(caller); });
+        return;
+    }
+    logAndPrint(formatText("[StemsPlayer] stop() — playing=%d isReady=%d", playing_ ? 1 : 0, isReady_ ? 1 : 0));
+    logAndPrint(formatText("[StemsPlayer] stop() caller: %s (%s:%u)", caller.function_name(), caller.file_name(),
+                           static_cast<unsigned>(caller.line())));
+    const auto playing = stems();
+    filler_.stopFilling();
+    for (const auto& stem : playing) stem->stop();
+    consoleLine(formatText("[ST] stop %lu stems", static_cast<unsigned long>(playing.size())));
+    {
+        const std::lock_guard lock(life_->mutex);
+        ++life_->timerGeneration;
+    }
+    const bool wasPlaying = playing_.exchange(false);
+    isReady_ = !playing.empty();
+    std::function<void(bool)> handler;
+    {
+        const std::lock_guard lock(mutex_);
+        handler = onPlaybackFinished_;
+    }
+    if (wasPlaying && handler) handler(true);
+}
+
+void StemsPlayer::setVolumeForInstrumentId(float volume, std::int64_t instrumentId) {
+    onMain([this, volume, instrumentId] {
+        bool found = false;
+        for (const auto& stem : stems()) {
+            if (stem->instrumentId() != instrumentId) continue;
+            stem->gain()->setOutputVolume(std::clamp(volume, 0.0F, 1.0F));
+            found = true;
+        }
+        if (!found) consoleLine(formatText("[StemsPlayer] instrumentId %ld not found (ST)", static_cast<long>(instrumentId)));
+    });
+}
+
+void StemsPlayer::setVolumeAtIndex(float volume, std::uint64_t index) {
+    onMain([this, volume, index] {
+        const auto all = stems();
+        if (index < all.size()) all[index]->gain()->setOutputVolume(std::clamp(volume, 0.0F, 1.0F));
+    });
+}
+
+void StemsPlayer::setMasterVolume(float volume) {
+    onMain([this, volume] { master_->setOutputVolume(std::clamp(volume, 0.0F, 1.0F)); });
+}
+
+void StemsPlayer::invalidateCacheForSongId(const std::string& songId) {
+    if (songId.empty()) return;
+    const std::lock_guard lock(mutex_);
+    const std::string folderPart = "/Cache/" + songId + "/";
+    std::erase_if(rawPCMCache_, [&folderPart](const auto& entry) { return entry.first.find(folderPart) != std::string::npos; });
+    if (activeSongId_ == songId) {
+        activeSongId_.reset();
+        activeBPM_ = 0;
+    }
+    consoleLine("[StemsPlayer] invalidateCacheForSongId: " + songId);
+}
+
+void StemsPlayer::onMain(std::function<void()> work) {
+    if (MainQueue::isCurrentThread()) return work();
+    Shared<MainQueue>::get().async(std::move(work));
+}
+
+std::vector<std::shared_ptr<StemRenderer>> StemsPlayer::stems() const {
+    const std::lock_guard lock(mutex_);
+    return stStems_;
+}
+
+}  // namespace kv

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "base/SharedObject.h"
+#include "platform/audio/AudioEngine.h"
+#include "platform/audio/Mp3Decoder.h"
+#include "platform/dispatch/SerialQueue.h"
+#include "stems/StemFiller.h"
+#include "stems/StemRenderer.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <source_location>
+#include <string>
+#include <vector>
+
+namespace kv {
+
+// The one player of a song's backing tracks: decodes every stem of the song's cache folder, keeps
+// the decoded audio of the current song, and plays the stems at the student's tempo, each from a
+// sample-exact start on the engine's clock, through per-instrument gains and a master gain.
+class StemsPlayer {
+public:
+    struct Error {
+        std::string domain = "StemsPlayer";
+        int code = -1;
+        std::string description;
+    };
+    // Exactly once: at once for the cases settled without loading, otherwise on the loading thread.
+    using Completion = std::function<void(std::optional<Error>)>;
+
+    static StemsPlayer& shared() { return Shared<StemsPlayer>::get(); }
+
+    // The stems' master mixer joins the engine's main mixer.
+    explicit StemsPlayer(AudioEngine& engine);
+    ~StemsPlayer();
+    StemsPlayer(const StemsPlayer&) = delete;
+    StemsPlayer& operator=(const StemsPlayer&) = delete;
+
+    AudioEngine& audioEngine() { return engine_; }
+
+    void prepareWithSongId(const std::string& songId, double targetBPM, Completion completion);
+    // The first sample of the segment (seconds of the song at the playing tempo; an end of 0 is
+    // the end of the song) sounds at the wall-clock instant.
+    void playAtScheduledTime(std::chrono::system_clock::time_point start, double startSeconds, double endSeconds);
+    // The same on the host clock, where the play's count-off and clicks are placed.
+    void playAtHostTime(std::uint64_t startHostTime, double startSeconds, double endSeconds);
+    // On the main queue (re-queued there from elsewhere).
+    void stop(std::source_location caller = std::source_location::current());
+    void setVolumeForInstrumentId(float volume, std::int64_t instrumentId);
+    void setVolumeAtIndex(float volume, std::uint64_t index);
+    void setMasterVolume(float volume);
+    void invalidateCacheForSongId(const std::string& songId);
+
+    bool isPlaying() const { return playing_; }
+    bool isReady() const { return isReady_; }
+    double duration() const { return duration_; }
+    float stretchRate() const { return stretchRate_; }
+    // Called with true when stop() ended a playback, false when its segment ran out.
+    void setOnPlaybackFinished(std::function<void(bool stoppedByCaller)> handler);
+
+private:
+    using Decoded = std::shared_ptr<const DecodedAudio>;
+    struct Track {
+        Decoded buffer;
+        std::int64_t instrumentId = 0;
+    };
+    // What the end-of-playback timer reaches: nothing once the player is gone.
+    struct Life {
+        std::mutex mutex;
+        StemsPlayer* player = nullptr;
+        std::uint64_t timerGeneration = 0;
+    };
+
+    static std::vector<std::filesystem::path> stemFiles(const std::filesystem::path& folder);
+    void load(std::vector<std::filesystem::path> files, const std::string& songId, double targetBPM, Completion completion);
+    std::optional<Error> decodeAll(const std::vector<std::filesystem::path>& files, std::vector<Track>& tracks, double& longest);
+    void activate(std::vector<Track> tracks, const std::string& songId, double targetBPM, double longestSeconds);
+    void tearDownStems();
+    void startEngineIfNeeded();
+    void armEndTimer(double secondsUntilStart);
+    void endTimerFired();
+    void onMain(std::function<void()> work);
+    std::vector<std::shared_ptr<StemRenderer>> stems() const;
+
+    AudioEngine& engine_;
+    std::shared_ptr<MixerNode> master_ = std::make_shared<MixerNode>();
+    std::atomic<bool> isReady_{false};
+    std::atomic<bool> playing_{false};  // written on the main queue
+    std::atomic<float> stretchRate_{1.0F};
+    std::atomic<double> duration_{0};
+    std::atomic<double> activeOriginalBPM_{0};
+
+    mutable std::mutex mutex_;  // the loading lock: the caches, the song, the stems, the handler
+    std::map<std::string, Decoded> rawPCMCache_;
+    std::vector<Track> tracks_;
+    std::vector<std::shared_ptr<StemRenderer>> stStems_;
+    std::optional<std::string> activeSongId_;
+    double activeBPM_ = 0;
+    std::function<void(bool)> onPlaybackFinished_;
+
+    std::shared_ptr<Life> life_ = std::make_shared<Life>();
+    StemFiller filler_;
+    SerialQueue loadQueue_{"StemsLoad"};  // last: its work reaches everything above
+};
+
+}  // namespace kv
