@@ -247,7 +247,7 @@ void StemsPlayer::playAtHostTime(std::uint64_t startHostTime, double startSecond
         consoleLine("[StemsPlayer] Not ready");
         return;
     }
-    const std::uint64_t now = host_clock::now();
+    const std::uint64_t now = engine_.now();
     const double lead = host_clock::ticksToSeconds(static_cast<std::int64_t>(std::max(startHostTime, now) - now));
     if (lead < kLeadWarningSeconds) {
         consoleLine(formatText("[StemsPlayer] playAtScheduledTime called too late (%.1fms lead time)", lead * 1000));

@@ -12,15 +12,18 @@ extern char** environ;
 
 namespace kv::test {
 
-HttpsTestServer::HttpsTestServer() : certificate_(makeCertificate(keys_.path(), "https")) {
+HttpsTestServer::HttpsTestServer(Scheme scheme) : certificate_(makeCertificate(keys_.path(), "https")), scheme_(scheme) {
     int output[2];
     if (pipe(output) != 0) throw std::runtime_error("pipe");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, output[0]);
-    std::vector<std::string> arguments = {"/usr/bin/python3", KV_HTTPS_TEST_SERVER, folder_.path().string(),
-                                          certificate_.certificatePem.string(), certificate_.keyPem.string()};
+    std::vector<std::string> arguments = {"/usr/bin/python3", KV_HTTPS_TEST_SERVER, folder_.path().string()};
+    if (scheme == Scheme::https) {
+        arguments.push_back(certificate_.certificatePem.string());
+        arguments.push_back(certificate_.keyPem.string());
+    }
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -43,7 +46,7 @@ HttpsTestServer::~HttpsTestServer() {
 }
 
 std::string HttpsTestServer::url(const std::string& path) const {
-    return "https://127.0.0.1:" + std::to_string(port_) + path;
+    return (scheme_ == Scheme::https ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 void HttpsTestServer::put(const std::string& name, const std::string& content) const {

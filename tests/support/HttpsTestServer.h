@@ -12,10 +12,11 @@
 
 namespace kv::test {
 
-// https_server.py serving a folder of the test's own on a loopback port.
+// https_server.py serving a folder of the test's own on a loopback port, over TLS or plain HTTP.
 class HttpsTestServer {
 public:
-    HttpsTestServer();
+    enum class Scheme { https, http };
+    explicit HttpsTestServer(Scheme scheme = Scheme::https);
     ~HttpsTestServer();
     HttpsTestServer(const HttpsTestServer&) = delete;
     HttpsTestServer& operator=(const HttpsTestServer&) = delete;
@@ -35,6 +36,7 @@ private:
     TestCertificate certificate_;
     pid_t pid_ = -1;
     std::uint16_t port_ = 0;
+    Scheme scheme_;
 };
 
 }  // namespace kv::test

@@ -57,7 +57,11 @@ struct HttpTransfers::Transfer {
     HttpResponse response;
     bool tooLarge = false;
     bool writeFailed = false;
+    bool stalled = false;
     std::int64_t lastReported = -1;
+    // libcurl's own low-speed check averages over several seconds, so a burst then silence
+    // would run well past the limit.
+    std::chrono::steady_clock::time_point lastData = std::chrono::steady_clock::now();
 
     static std::size_t write(char* data, std::size_t size, std::size_t count, void* self) {
         auto& transfer = *static_cast<Transfer*>(self);
@@ -75,11 +79,13 @@ struct HttpTransfers::Transfer {
             transfer.response.body.append(data, bytes);
         }
         transfer.response.bytes += static_cast<std::int64_t>(bytes);
+        transfer.lastData = std::chrono::steady_clock::now();
         return bytes;
     }
 
     // Keeps the headers of the last response only: a redirect's are replaced by its target's.
     static std::size_t header(char* data, std::size_t size, std::size_t count, void* self) {
+        static_cast<Transfer*>(self)->lastData = std::chrono::steady_clock::now();
         auto& headers = static_cast<Transfer*>(self)->response.headers;
         const std::string_view line(data, size * count);
         if (line.starts_with("HTTP/")) {
@@ -93,6 +99,10 @@ struct HttpTransfers::Transfer {
     static int progressed(void* self, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
         auto& transfer = *static_cast<Transfer*>(self);
         if (transfer.options.abandon && transfer.options.abandon->load()) return 1;
+        if (std::chrono::steady_clock::now() - transfer.lastData > transfer.options.stalledAfter) {
+            transfer.stalled = true;
+            return 1;
+        }
         if (transfer.progress && now != transfer.lastReported) {
             transfer.lastReported = now;
             transfer.progress(now, total);
@@ -114,8 +124,6 @@ struct HttpTransfers::Transfer {
         curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(options.maxTime.count()));
-        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.stalledAfter.count()));
         curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -290,7 +298,9 @@ void HttpTransfers::finish(void* easy, int result) {
     curl_multi_remove_handle(multiOf(multi_), transfer->easy.get());
     HttpResponse response = std::move(transfer->response);
     curl_easy_getinfo(transfer->easy.get(), CURLINFO_RESPONSE_CODE, &response.status);
-    if (transfer->tooLarge) {
+    if (transfer->stalled) {
+        response.transportError = "no data for " + std::to_string(transfer->options.stalledAfter.count()) + " s";
+    } else if (transfer->tooLarge) {
         response.transportError = "the body is larger than " + std::to_string(transfer->options.maxBytes) + " bytes";
     } else if (transfer->writeFailed) {
         response.transportError = "the body could not be written";

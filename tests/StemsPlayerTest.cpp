@@ -1,0 +1,270 @@
+#include "base/SharedObject.h"
+#include "platform/dispatch/MainQueue.h"
+#include "stems/StemFiles.h"
+#include "stems/StemRenderer.h"
+#include "stems/StemsPlayer.h"
+#include "store/File.h"
+#include "support/Mp3Files.h"
+#include "support/OfflineEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <future>
+#include <numbers>
+#include <thread>
+
+namespace kv {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr double kRate = 48000;
+constexpr std::uint64_t kStart = 5'000'000'000;
+
+std::shared_ptr<const DecodedAudio> tone(double seconds, double frequency, std::size_t channels = 1) {
+    auto audio = std::make_shared<DecodedAudio>();
+    audio->sampleRate = kRate;
+    audio->planes.assign(channels, std::vector<float>(static_cast<std::size_t>(seconds * kRate)));
+    for (std::size_t i = 0; i < audio->planes[0].size(); ++i) {
+        for (auto& plane : audio->planes) {
+            plane[i] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * frequency * static_cast<double>(i) / kRate));
+        }
+    }
+    return audio;
+}
+
+// Renders the stem by hand from its start: interleaved stereo, the ring topped up after each
+// buffer unless `fill` says otherwise.
+std::vector<float> render(StemRenderer& stem, std::size_t frames, std::size_t from = 0, bool fill = true) {
+    std::vector<float> output(frames * 2, 0.0F);
+    for (std::size_t at = 0; at < frames; at += 256) {
+        const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(256, frames - at));
+        const auto host = kStart + static_cast<std::uint64_t>(static_cast<double>(from + at) * 1e9 / kRate);
+        stem.render(RenderContext{output.data() + at * 2, count, host, kRate});
+        if (fill) stem.fill();
+    }
+    return output;
+}
+
+// The frequency of a sine in the left channel, from its rising zero crossings.
+double frequencyOf(const std::vector<float>& stereo, std::size_t from, std::size_t to) {
+    std::vector<double> crossings;
+    for (std::size_t i = from + 1; i < to; ++i) {
+        const float before = stereo[(i - 1) * 2];
+        const float now = stereo[i * 2];
+        if (before < 0 && now >= 0) crossings.push_back(static_cast<double>(i - 1) + before / (before - now));
+    }
+    if (crossings.size() < 2) return 0;
+    return kRate * static_cast<double>(crossings.size() - 1) / (crossings.back() - crossings.front());
+}
+
+std::size_t soundingFrames(const std::vector<float>& stereo) {
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < stereo.size() / 2; ++i) {
+        if (std::fabs(stereo[i * 2]) > 1e-3) last = i + 1;
+    }
+    return last;
+}
+
+TEST(StemRenderer, ARateStretchesTheSegmentInTimeAndNotInPitch) {
+    for (const float rate : {1.5F, 0.75F}) {
+        const auto stem = StemRenderer::make(tone(2.0, 440), 1, rate, kRate);
+        stem->arm(0, 0, rate, kStart);
+        const auto output = render(*stem, static_cast<std::size_t>(3.0 * kRate));
+        EXPECT_NEAR(frequencyOf(output, 4800, static_cast<std::size_t>(1.2 * kRate)), 440, 4.4) << rate;
+        EXPECT_NEAR(static_cast<double>(soundingFrames(output)) / kRate, 2.0 / rate, 0.03) << rate;
+        EXPECT_NEAR(stem->playedDurationSec(), 2.0 / rate, 1e-6);
+    }
+}
+
+TEST(StemRenderer, SegmentsMapThroughTheRateAndEndWithTheRecording) {
+    const auto stem = StemRenderer::make(tone(60, 440), 1, 2.0F, kRate);
+    stem->arm(10, 20, 2.0F, kStart);
+    EXPECT_DOUBLE_EQ(stem->playedDurationSec(), 10) << "20 s to 40 s of the recording";
+    stem->arm(10, 5, 2.0F, kStart);
+    EXPECT_DOUBLE_EQ(stem->playedDurationSec(), 20) << "an end before the start plays to the end";
+    stem->arm(0, 0, 1.0F, kStart);
+    EXPECT_DOUBLE_EQ(stem->playedDurationSec(), 60);
+    stem->arm(100, 0, 1.0F, kStart);
+    EXPECT_DOUBLE_EQ(stem->playedDurationSec(), 0);
+    const auto beyond = render(*stem, 4800);
+    EXPECT_EQ(soundingFrames(beyond), 0U) << "a start beyond the recording plays nothing";
+    EXPECT_FALSE(StemRenderer::make(std::make_shared<DecodedAudio>(), 1, 1.0F, kRate)) << "an empty recording makes no stem";
+}
+
+TEST(StemRenderer, AStarvedRingFallsSilentAndGoesOnWhereItStopped) {
+    const auto reference = StemRenderer::make(tone(1.0, 300), 1, 1.0F, kRate);
+    reference->arm(0, 0, 1.0F, kStart);
+    const auto whole = render(*reference, 24000);
+
+    const auto starved = StemRenderer::make(tone(1.0, 300), 1, 1.0F, kRate);
+    starved->arm(0, 0, 1.0F, kStart);
+    auto first = render(*starved, 19200, 0, false);  // 0.4 s from a ring of 0.3 s
+    const auto primed = static_cast<std::size_t>(0.3 * kRate);
+    EXPECT_EQ(soundingFrames(first), primed);
+    starved->fill();  // late
+    const auto rest = render(*starved, 24000 - primed, 19200);
+    first.resize(primed * 2);
+    first.insert(first.end(), rest.begin(), rest.end());
+    ASSERT_EQ(first.size(), whole.size());
+    for (std::size_t i = 0; i < whole.size(); i += 97) ASSERT_FLOAT_EQ(first[i], whole[i]) << "frame " << i / 2;
+}
+
+class StemsPlayerTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        tones_ = new fs::path(File::getRootPath() / "tones");
+        fs::create_directories(*tones_);
+        test::writeToneMp3(*tones_ / "stereo.mp3", 1.0, 440, 2);
+        test::writeToneMp3(*tones_ / "mono.mp3", 1.0, 330, 1);
+    }
+    static void TearDownTestSuite() { delete tones_; }
+
+    fs::path songFolder(const std::string& songId) const { return stem_files::songFolder(File::getRootPath(), songId); }
+    void put(const std::string& songId, const std::string& name, const std::string& tone = "stereo.mp3") const {
+        fs::create_directories(songFolder(songId));
+        fs::copy_file(*tones_ / tone, songFolder(songId) / name, fs::copy_options::overwrite_existing);
+    }
+    std::optional<StemsPlayer::Error> prepare(const std::string& songId, double bpm) {
+        std::promise<std::optional<StemsPlayer::Error>> done;
+        auto outcome = done.get_future();
+        player_->prepareWithSongId(songId, bpm, [&done](auto error) { done.set_value(std::move(error)); });
+        EXPECT_EQ(outcome.wait_for(30s), std::future_status::ready);
+        return outcome.get();
+    }
+    std::uint64_t frameTime(std::uint64_t frame) const { return engine_.device->hostTimeOfFrame(frame); }
+
+    static fs::path* tones_;
+    SharedObject<MainQueue> main_;
+    test::OfflineEngine engine_;
+    SharedObject<StemsPlayer> player_{*engine_.engine};
+};
+
+fs::path* StemsPlayerTest::tones_ = nullptr;
+
+TEST_F(StemsPlayerTest, AFolderPreparesTheNewestFileOfEachInstrumentAndDecodesItOnce) {
+    put("a", "3_96_aaaaaaaa.mp3");
+    put("a", "3_100_bbbbbbbb.mp3", "mono.mp3");
+    put("a", "1_96_cccccccc.mp3");
+    fs::last_write_time(songFolder("a") / "3_96_aaaaaaaa.mp3", fs::file_time_type::clock::now() - 1h);
+    std::ofstream(songFolder("a") / "1_96_dddddddd.mp3.tmp") << "partial";
+    std::ofstream(songFolder("a") / "notes.txt") << "x";
+
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(prepare("a", 96));
+    std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_NE(console.find("[StemsPlayer] 96.0→96.0 BPM rate=1.0000"), std::string::npos) << console;
+    EXPECT_NE(console.find("[ST] make stem instr=3 sr=44100 ch=1"), std::string::npos) << "the newer file: " << console;
+    EXPECT_NE(console.find("[ST] activated 2 stems"), std::string::npos);
+    EXPECT_FALSE(fs::exists(songFolder("a") / "1_96_dddddddd.mp3.tmp"));
+    EXPECT_TRUE(player_->isReady());
+    EXPECT_NEAR(player_->duration(), 1.0, 0.05);
+
+    for (const auto& [bpm, rate] : {std::pair{400.0, 4.0F}, std::pair{10.0, 0.25F}}) {
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(prepare("a", bpm));
+        console = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(player_->stretchRate(), rate);
+        EXPECT_NE(console.find("Raw PCM cache hit: 1_96_cccccccc.mp3"), std::string::npos) << console;
+        EXPECT_NE(console.find("Raw PCM cache hit: 3_100_bbbbbbbb.mp3"), std::string::npos);
+    }
+    EXPECT_FALSE(prepare("a", 96));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(prepare("a", 96.005));
+    console = testing::internal::GetCapturedStderr();
+    EXPECT_NE(console.find("[StemsPlayer] Active session hit — a 96.0 BPM"), std::string::npos) << console;
+    EXPECT_EQ(console.find("prepareWithSongId"), std::string::npos);
+
+    put("b", "1.mp3");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(prepare("b", 60));
+    console = testing::internal::GetCapturedStderr();
+    EXPECT_NE(console.find("[StemsPlayer] Switching song a → b, clearing raw PCM cache (2 entries)"), std::string::npos) << console;
+    EXPECT_NE(console.find("[StemsPlayer] 120.0→60.0 BPM rate=0.5000"), std::string::npos) << "no tempo in the name: 120";
+
+    EXPECT_EQ(prepare("", 90)->description, "songId is empty");
+    EXPECT_EQ(prepare("none", 90)->description, "No MP3 found for songId=none");
+    std::ofstream(songFolder("b") / "2_90_broken.mp3") << std::string(5000, 'x');
+    const auto broken = prepare("b", 61);
+    ASSERT_TRUE(broken);
+    EXPECT_FALSE(player_->isReady()) << "a failed loading leaves nothing prepared";
+}
+
+TEST_F(StemsPlayerTest, StemsStartOnTheirFrameAndEndByTheTimerOrByAStop) {
+    put("play", "2_120_mono.mp3", "mono.mp3");
+    ASSERT_FALSE(prepare("play", 120));
+    std::atomic<int> stopped{0};
+    std::atomic<int> ended{0};
+    player_->setOnPlaybackFinished([&](bool byCaller) { ++(byCaller ? stopped : ended); });
+
+    engine_.device->renderFrames(4800);
+    const std::uint64_t startFrame = 4800 + 960;
+    testing::internal::CaptureStderr();
+    player_->playAtHostTime(frameTime(startFrame), 0, 0);
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_NE(console.find("[StemsPlayer] playAtScheduledTime called too late (20.0ms lead time)"), std::string::npos) << console;
+    engine_.device->renderFrames(9600);
+    const auto& recorded = engine_.device->recorded();
+    for (std::size_t frame = 4800; frame < startFrame; ++frame) ASSERT_EQ(recorded[frame * 2], 0.0F) << frame;
+    float peak = 0;
+    for (std::size_t frame = startFrame; frame < startFrame + 480; ++frame) {
+        peak = std::max(peak, std::fabs(recorded[frame * 2]));
+        ASSERT_EQ(recorded[frame * 2], recorded[frame * 2 + 1]) << "one channel on both sides";
+    }
+    EXPECT_GT(peak, 0.2F);
+    main_->sync([] {});
+    EXPECT_TRUE(player_->isPlaying());
+
+    main_->sync([this] { player_->stop(); });
+    main_->sync([this] { player_->stop(); });
+    EXPECT_EQ(stopped, 1);
+    EXPECT_FALSE(player_->isPlaying());
+    EXPECT_TRUE(player_->isReady()) << "a stopped song starts again without preparing";
+
+    const auto now = static_cast<std::uint64_t>(engine_.device->recorded().size() / 2);
+    player_->playAtHostTime(frameTime(now + 4800), player_->duration() - 0.3, 0);
+    const auto began = std::chrono::steady_clock::now();
+    while (ended == 0 && std::chrono::steady_clock::now() - began < 10s) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(ended, 1);
+    EXPECT_GE(std::chrono::steady_clock::now() - began, 550ms) << "0.3 s segment + 0.1 s ahead + 0.2 s";
+    EXPECT_FALSE(player_->isReady()) << "a finished song is prepared again";
+    EXPECT_EQ(stopped, 1);
+}
+
+TEST_F(StemsPlayerTest, VolumesReachTheirStemsAndTheMaster) {
+    put("mix", "1_100_x.mp3");
+    put("mix", "2_100_y.mp3", "mono.mp3");
+    ASSERT_FALSE(prepare("mix", 100));
+    const auto levelOver = [this](std::uint64_t frames) {
+        const auto from = static_cast<std::uint64_t>(engine_.device->recorded().size() / 2);
+        player_->playAtHostTime(frameTime(from), 0.2, 0);
+        engine_.device->renderFrames(frames);
+        float peak = 0;
+        for (std::size_t i = from * 2; i < engine_.device->recorded().size(); ++i) peak = std::max(peak, std::fabs(engine_.device->recorded()[i]));
+        main_->sync([this] { player_->stop(); });
+        return peak;
+    };
+    const float both = levelOver(4800);
+    player_->setVolumeForInstrumentId(0.0F, 2);
+    player_->setVolumeAtIndex(0.0F, 0);
+    player_->setVolumeAtIndex(1.0F, 7);
+    main_->sync([] {});
+    EXPECT_LT(levelOver(4800), 1e-4F);
+    player_->setVolumeForInstrumentId(1.5F, 1);
+    player_->setMasterVolume(0.5F);
+    main_->sync([] {});
+    const float half = levelOver(4800);
+    EXPECT_GT(half, 0.1F);
+    EXPECT_LT(half, both);
+    testing::internal::CaptureStderr();
+    player_->setVolumeForInstrumentId(0.5F, 9);
+    main_->sync([] {});
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("[StemsPlayer] instrumentId 9 not found (ST)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kv
