@@ -3,11 +3,14 @@
 #include "playback/SoundSystem.h"
 #include "store/CachePaths.h"
 #include "store/File.h"
+#include "stems/StemsPlayer.h"
 
+#include "support/HttpsTestServer.h"
 #include "support/InProcessService.h"
 #include "support/JackServer.h"
 #include "support/KeyboardSim.h"
 #include "support/MidiFileBuilder.h"
+#include "support/Mp3Files.h"
 #include "support/RiseOnsets.h"
 #include "support/ScopedEnvironment.h"
 
@@ -144,6 +147,60 @@ TEST_F(PlaybackJackTest, TheCountOffTheSongAndTheClicksLandOnOneTimelineAndKeysA
     std::sort(errors.begin(), errors.end());
     const double typical = errors[errors.size() / 2];
     for (double error : errors) EXPECT_NEAR(error, typical, 12);
+}
+
+// A MIDI song with the clicks alone, then a stem song alone, in one recording: the stem's first
+// sample is heard on the song's start.
+TEST_F(PlaybackJackTest, AStemSongStartsOnTheSongsFirstSampleAfterAMidiSong) {
+    test::HttpsTestServer server(test::HttpsTestServer::Scheme::http);
+    const auto tone = File::getRootPath() / "tone.mp3";
+    test::writeToneMp3(tone, 3.0, 440);
+    server.copy(tone, "tone.mp3");
+    client_ = std::make_unique<test::WsClient>(startService());
+    startDevices();
+    ASSERT_TRUE(File::writeToFileWithURL(*createMidiCacheFolderPathWithSongID("6"), encryptData(offBeatWoodblock(2)).value()));
+    json prepare = {{"songId", 6}, {"tempo", 120}, {"tickSpacing", 250},
+                    {"listCountOffSound", json::array({"oneSound", "twoSound", "threeSound", "fourSound"})}};
+    const auto play = [this](json volumes) {
+        volumes["songId"] = 6;
+        volumes["countOffVolume"] = 0;
+        volumes["startTime"] = utcIn(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+            (std::chrono::system_clock::now() + 500ms).time_since_epoch()).count()));
+        EXPECT_EQ(call(12, volumes), json({{"message", "SUCCESS"}, {"code", 0}}));
+        const std::uint64_t songStart = KeyvoraFlow::shared().baseTime.get()->host;
+        std::this_thread::sleep_for(2s);
+        EXPECT_EQ(call(10, nullptr)["code"], 0);
+        return songStart;
+    };
+    test::JackRecorder recorder(jack().name(), "KVPlugin", 12);
+    ASSERT_TRUE(recorder.connected());
+    ASSERT_EQ(call(9, prepare)["code"], 0);
+    const std::uint64_t clickStart = play({{"metronomeVolume", 100}, {"accompanimentVolume", 0}});
+
+    prepare["isPlayAudio"] = true;
+    prepare["audioFiles"] = json::array({{{"instrument_id", 1}, {"tempo", 120}, {"link", server.url("/files/tone.mp3")},
+                                          {"last_modified", "2026-12-01"}, {"index", 0}, {"instrument_name", "Piano"}}});
+    const json prepared = call(9, prepare, 30s);
+    ASSERT_EQ(prepared["code"], 0) << prepared;
+    ASSERT_TRUE(StemsPlayer::shared().isReady());
+    const std::uint64_t stemStart = play({{"metronomeVolume", 0}, {"accompanimentVolume", 100}});
+    EXPECT_FALSE(StemsPlayer::shared().isPlaying());
+
+    const auto samples = recorder.samples();
+    const double latency = SoundSystem::shared().engine().outputLatencySeconds() * 1e9;
+    const auto heardFrom = [&](std::uint64_t start) -> std::optional<double> {
+        std::size_t frame = 0;
+        while (frame < samples.size() && static_cast<double>(recorder.hostTimeOfFrame(frame)) + latency < static_cast<double>(start)) ++frame;
+        const auto onset = test::onsetNear(samples, test::JackServer::kSampleRate, frame, test::JackServer::kSampleRate / 25);
+        if (!onset) return std::nullopt;
+        return (static_cast<double>(recorder.hostTimeOfFrame(*onset)) + latency - static_cast<double>(start)) / 1e6;
+    };
+    const auto click = heardFrom(clickStart);
+    const auto stem = heardFrom(stemStart);
+    ASSERT_TRUE(click && stem) << "a start was not heard";
+    // The recording places a frame within about a millisecond; a stem started on a timer, or a
+    // buffer late, would be off by several.
+    EXPECT_NEAR(*stem, 0, 2.0) << "ms after the song's start (the click: " << *click << " ms)";
 }
 
 }  // namespace
