@@ -51,11 +51,14 @@ std::variant<DecodedAudio, std::string> decodeMp3(const std::filesystem::path& f
     while (true) {
         std::size_t bytes = 0;
         const int result = mpg123_read(handle.get(), reinterpret_cast<unsigned char*>(chunk.data()), chunk.size() * sizeof(float), &bytes);
-        const std::size_t frames = bytes / sizeof(float) / static_cast<std::size_t>(channels);
-        for (std::size_t frame = 0; frame < frames && audio.frames() < kMaxFrames; ++frame) {
-            for (std::size_t channel = 0; channel < audio.planes.size(); ++channel) {
-                audio.planes[channel].push_back(chunk[frame * audio.planes.size() + channel]);
-            }
+        const std::size_t width = audio.planes.size();
+        const std::size_t frames = std::min(bytes / sizeof(float) / width, kMaxFrames - audio.frames());
+        const std::size_t at = audio.frames();
+        for (std::size_t channel = 0; channel < width; ++channel) {
+            auto& plane = audio.planes[channel];
+            plane.resize(at + frames);
+            float* out = plane.data() + at;
+            for (std::size_t frame = 0; frame < frames; ++frame) out[frame] = chunk[frame * width + channel];
         }
         if (result == MPG123_DONE) break;
         if (result != MPG123_OK && result != MPG123_NEW_FORMAT) return std::string(mpg123_strerror(handle.get()));
