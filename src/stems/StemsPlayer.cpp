@@ -6,6 +6,7 @@
 #include "base/TextFormat.h"
 #include "platform/audio/HostClock.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/ThreadPriority.h"
 #include "stems/StemFiles.h"
 
 #include <algorithm>
@@ -177,7 +178,12 @@ std::optional<StemsPlayer::Error> StemsPlayer::decodeAll(const std::vector<std::
     const auto workers = std::min<std::size_t>(files.size(), std::max(1U, std::thread::hardware_concurrency()));
     {
         std::vector<std::jthread> threads;
-        for (std::size_t i = 1; i < workers; ++i) threads.emplace_back(decodeNext);
+        for (std::size_t i = 1; i < workers; ++i) {
+            threads.emplace_back([&decodeNext] {
+                nameCurrentThread("StemDecode");
+                decodeNext();
+            });
+        }
         decodeNext();
     }
     return firstError;
