@@ -7,10 +7,13 @@
 #include "playback/SongChase.h"
 #include "playback/SongObject.h"
 #include "store/CachePaths.h"
+#include "stems/StemsPlayer.h"
 #include "store/File.h"
 
+#include "support/HttpsTestServer.h"
 #include "support/InProcessService.h"
 #include "support/MidiFileBuilder.h"
+#include "support/Mp3Files.h"
 
 #include <gtest/gtest.h>
 
@@ -168,6 +171,52 @@ TEST_F(PlaybackFlowTest, ANewerPlayOrAPreparationSupersedesTheCountOff) {
     EXPECT_TRUE(bails(std::to_string(firstEpoch))) << console;
     EXPECT_TRUE(bails(std::to_string(firstEpoch + 1))) << "the preparation ended the second";
     EXPECT_EQ(console.find("DONE: phát hết"), std::string::npos);
+}
+
+// A stem song whose stems cannot be fetched is a MIDI song; stems that arrive but do not decode
+// fail the preparation; good stems prepare, play, take their volumes and stop.
+TEST_F(PlaybackFlowTest, AStemSongFallsBackToMidiOrFailsOnBadAudioOrPlaysItsStems) {
+    test::HttpsTestServer server(test::HttpsTestServer::Scheme::http);
+    const auto tone = File::getRootPath() / "flow-tone.mp3";
+    test::writeToneMp3(tone, 2.0, 440, 1);
+    server.copy(tone, "tone.mp3");
+    std::string noise(6000, '\x55');
+    noise.replace(0, 3, "ID3");
+    server.put("noise.mp3", noise);
+    cache(50, twoTrackSong());
+    const auto stem = [&server](const std::string& file, int instrument) {
+        return json{{"instrument_id", instrument}, {"tempo", 100}, {"link", server.url("/files/" + file)},
+                    {"last_modified", file}, {"index", instrument}, {"instrument_name", file}};
+    };
+    const auto prepare = [&](json stems) {
+        return call(9, {{"songId", 50}, {"tempo", 100}, {"isPlayAudio", true}, {"audioFiles", std::move(stems)}});
+    };
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(prepare(json{stem("missing.mp3", 1)})["code"], 0);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("[StemsDownloader] Download failed: "), std::string::npos);
+    EXPECT_FALSE(SongObject::shared().isAudio);
+    EXPECT_FALSE(SongObject::shared().midiData.get()->empty()) << "prepared as a MIDI song";
+
+    const json failed = prepare(json{stem("noise.mp3", 1)});
+    EXPECT_EQ(failed["code"], -1);
+    EXPECT_EQ(failed["message"], "Audio error");
+
+    const json ready = prepare(json{stem("tone.mp3", 1)});
+    EXPECT_EQ(ready["code"], 0) << ready;
+    EXPECT_TRUE(SongObject::shared().isAudio);
+    EXPECT_TRUE(SongObject::shared().midiData.get()->empty()) << "no MIDI file is read for a stem song";
+    EXPECT_EQ(call(55, {{"audioVolumes", json{{{"instrumentId", 1}, {"volume", 250}}, 7}}})["code"], 0);
+    ASSERT_EQ(call(12, {{"songId", 50}, {"startTime", startIn(200ms)}, {"accompanimentVolume", 80}})["code"], 0);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(StemsPlayer::shared().isPlaying());
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(call(10)["code"], 0);
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_NE(console.find("[StemsPlayer shared] StopPlayMidiFlow stop"), std::string::npos);
+    EXPECT_NE(console.find("[StemsPlayer] User stopped playback"), std::string::npos);
+    EXPECT_FALSE(StemsPlayer::shared().isPlaying());
+    EXPECT_TRUE(SongObject::shared().isStopPlaySong);
 }
 
 TEST_F(PlaybackFlowTest, EveryPrepareKeyOfAnyTypeIsReadWithoutHarm) {

@@ -174,6 +174,10 @@ TEST_F(StemsDownloaderTest, ARequestWithoutUsableStemsCompletesWithItsReason) {
     ASSERT_TRUE(invalid.error);
     EXPECT_EQ(invalid.error->description, "No valid items after parsing");
     EXPECT_EQ(download(json{stem(1, 90, "http://x", "v", 0)}, "").error->description, "songId is empty");
+
+    json many = json::array();
+    for (int i = 0; i < 5000; ++i) many.push_back(stem(i + 1, 90, "http://127.0.0.1:1/x.mp3", "v", i));
+    EXPECT_EQ(download(many, "many").paths.size(), StemsDownloader::kMaxStems);
 }
 
 }  // namespace

@@ -110,6 +110,10 @@ std::vector<StemsDownloader::Item> StemsDownloader::parse(const nlohmann::json& 
     std::vector<Item> items;
     std::vector<std::string> warnings;
     for (const auto& entry : list) {
+        if (items.size() == kMaxStems) {
+            warnings.push_back(formatText("More than %lu stems: the rest is left out", static_cast<unsigned long>(kMaxStems)));
+            break;
+        }
         if (!entry.is_object()) {
             warnings.push_back("Item is not a dictionary");
             continue;

@@ -25,6 +25,8 @@ public:
     static constexpr std::int64_t kMinBytes = 4096;
     // A link could serve anything: a larger body is refused as a failed stem.
     static constexpr std::int64_t kMaxBytes = std::int64_t{512} * 1024 * 1024;
+    // A song has a stem per instrument; a list from a request could name thousands.
+    static constexpr std::size_t kMaxStems = 64;
 
     struct Error {
         std::string domain;
