@@ -29,23 +29,48 @@ using namespace std::chrono_literals;
 // The kvplugin executable with its store root in a temporary folder.
 class ServiceProcess {
 public:
-    explicit ServiceProcess(const std::filesystem::path& dataHome) {
-        std::vector<std::string> environment;
-        for (char** entry = environ; *entry; ++entry) {
-            const std::string_view variable(*entry);
-            if (!variable.starts_with("XDG_DATA_HOME=") && !variable.starts_with("KVPLUGIN_")) {
-                environment.emplace_back(variable);
-            }
-        }
-        environment.push_back("XDG_DATA_HOME=" + dataHome.string());
-        // No certificate server answers here.
-        environment.push_back("KVPLUGIN_CERT_MANIFEST_URL=https://127.0.0.1:9/kv-cert/130717/manifest.json");
+    // Headless, with its data, settings and lock in the folder.
+    explicit ServiceProcess(const std::filesystem::path& home, std::vector<std::string> arguments = {"--headless"}) {
+        std::vector<std::string> environment = environmentFor(home);
         std::vector<char*> envp;
         for (auto& entry : environment) envp.push_back(entry.data());
         envp.push_back(nullptr);
-        std::string binary = KVPLUGIN_BINARY;
-        char* argv[] = {binary.data(), nullptr};
-        if (posix_spawn(&pid_, binary.c_str(), nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
+        arguments.insert(arguments.begin(), KVPLUGIN_BINARY);
+        std::vector<char*> argv;
+        for (auto& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    }
+
+    static std::vector<std::string> environmentFor(const std::filesystem::path& home) {
+        std::vector<std::string> environment;
+        for (char** entry = environ; *entry; ++entry) {
+            const std::string_view variable(*entry);
+            if (!variable.starts_with("XDG_") && !variable.starts_with("KVPLUGIN_") && !variable.starts_with("DISPLAY=") &&
+                !variable.starts_with("WAYLAND_DISPLAY=")) {
+                environment.emplace_back(variable);
+            }
+        }
+        environment.push_back("XDG_DATA_HOME=" + home.string());
+        environment.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
+        environment.push_back("XDG_RUNTIME_DIR=" + (home / "run").string());
+        // No certificate server answers here.
+        environment.push_back("KVPLUGIN_CERT_MANIFEST_URL=https://127.0.0.1:9/kv-cert/130717/manifest.json");
+        return environment;
+    }
+
+    // The exit status once it ends by itself within the time, or -1.
+    int waitForExit(std::chrono::seconds within) {
+        const auto deadline = std::chrono::steady_clock::now() + within;
+        int status = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return -1;
     }
 
     ~ServiceProcess() {
@@ -107,6 +132,58 @@ TEST(ServiceProcess, ServesPingOnTheFirstPortAndLogsItsBanners) {
     const std::string log = fileText(dataHome.path() / "com.keyvora.kvplugin" / "Logger" / "logfile-0.log");
     EXPECT_NE(log.find("=============START KEYVORA============"), std::string::npos) << log;
     EXPECT_NE(log.find("=============STOP KEYVORA============="), std::string::npos) << log;
+}
+
+// `kvplugin --request` as a supporter would type it: the exit status and what it printed.
+std::pair<int, std::string> request(const std::filesystem::path& home, const std::string& json) {
+    std::string command;
+    for (const auto& variable : ServiceProcess::environmentFor(home)) {
+        if (variable.starts_with("XDG_")) command += variable + " ";
+    }
+    command += std::string(KVPLUGIN_BINARY) + " --request '" + json + "' 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char chunk[4096];
+    while (pipe && fgets(chunk, sizeof chunk, pipe)) output += chunk;
+    const int status = pipe ? pclose(pipe) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// The launch in the log, a second copy that leaves at once, and the command line against the
+// running service and against none.
+TEST(ServiceProcess, ASecondCopyLeavesAtOnceAndTheCommandLineAsksTheRunningOne) {
+    test::TempDirectory home;
+    const auto [statusAlone, alone] = request(home.path(), R"({"methodName":1})");
+    EXPECT_EQ(statusAlone, 1) << alone;
+    EXPECT_NE(alone.find("no answer from the service"), std::string::npos) << alone;
+
+    ServiceProcess service(home.path());
+    ASSERT_TRUE(service.listensOn(19420));
+    ServiceProcess second(home.path());
+    EXPECT_EQ(second.waitForExit(10s), 1) << "the second copy runs on";
+
+    const auto [status, answer] = request(home.path(), R"({"methodName":1,"functionId":"cli"})");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(nlohmann::json::parse(answer)["functionId"], "cli");
+    EXPECT_EQ(request(home.path(), "[1, 2]").first, 2);
+    EXPECT_EQ(service.terminate(), 0);
+
+    const std::string log = fileText(home.path() / "com.keyvora.kvplugin" / "Logger" / "logfile-0.log");
+    EXPECT_EQ(occurrences(log, "=============START KEYVORA============"), 1U) << "the second copy opened the store";
+    const auto first = log.find("In the first time open app");
+    const auto banner = log.find("=============START KEYVORA============");
+    const auto stopBanner = log.find("=============STOP KEYVORA=============");
+    EXPECT_LT(first, banner);
+    EXPECT_LT(banner, log.find(home.path().string(), banner)) << "the store root follows the banner";
+    EXPECT_LT(banner, stopBanner);
+    EXPECT_NE(stopBanner, std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(home.path() / "config" / "autostart" / "kvplugin.desktop"));
 }
 
 TEST(ServiceProcess, MovesBothListenersWhenThePlainPortIsTaken) {
