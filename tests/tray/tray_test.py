@@ -10,6 +10,7 @@ ends it with its stop banner.
 """
 import os
 import re
+import socket
 import subprocess
 import sys
 import tempfile
@@ -36,6 +37,11 @@ def run(*arguments, timeout=10):
 def ping():
     answer = run(kvplugin, "--request", '{"methodName":1,"functionId":"tray"}')
     return answer.returncode == 0 and '"functionId":"tray"' in answer.stdout
+
+
+def accepts(port):
+    with socket.socket() as connection:
+        return connection.connect_ex(("127.0.0.1", port)) == 0
 
 
 def wait_until(condition, seconds=15):
@@ -128,6 +134,7 @@ try:
     check(wait_until(lambda: log().count("=============START KEYVORA============") == 2), "the restart started anew")
     check(wait_until(ping), "the restarted service answers on its port")
     check(service.poll() is None, "the same process goes on")
+    check(accepts(19420) and not accepts(19421), "the restarted service keeps its port")
 
     name = None
     wait_until(lambda: bus_name(service.pid) is not None)
