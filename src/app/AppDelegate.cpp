@@ -138,7 +138,15 @@ void AppDelegate::actionClear() {
     if (alert({"Are you sure you want to clear all cache data on your computer?", "You can't undo this action.", {"OK", "Cancel"}}) != kOk) {
         return;
     }
-    if (!File::deleteFileWithFilePath(File::getRootPath() / "Cache")) logText(kLogInfo, "Folder cache don't exist");
+    // On the main queue, between two flows: never under a cache save.
+    onMainQueue([] {
+        if (!File::deleteFileWithFilePath(File::getRootPath() / "Cache")) logText(kLogInfo, "Folder cache don't exist");
+    });
+}
+
+void AppDelegate::onMainQueue(std::function<void()> work) {
+    if (Service* service = service_.load()) return service->mainQueue().sync(std::move(work));
+    work();
 }
 
 void AppDelegate::actionOpenLogs() {

@@ -58,6 +58,8 @@ private:
     int alert(const Alert& alert);
     void switchLoginItemOffAndOn();
     void showMenuItem(std::size_t index);
+    // The service's main queue once it runs, else here.
+    void onMainQueue(std::function<void()> work);
 
     AppOptions options_;
     RunAlert runAlert_;
