@@ -145,7 +145,7 @@ void AppDelegate::actionClear() {
 }
 
 void AppDelegate::onMainQueue(std::function<void()> work) {
-    if (Service* service = service_.load()) return service->mainQueue().sync(std::move(work));
+    if (Service* service = service_.load()) return service->mainQueue().async(std::move(work));
     work();
 }
 
