@@ -55,8 +55,9 @@ void planByService(SongObject& song) {
     const std::int32_t ticks =
         beat == 4 && beatType == 4
             ? fourFourTicks(startBeat, song.play8Note)
-            : std::clamp(saturatedInt32(getNumberCountOfBeatWithStartBeat(startBeat, beat, beatType, bufferMeasures)) - 1,
-                         0, kMaxCountOffTicks);
+            : static_cast<std::int32_t>(std::clamp<std::int64_t>(
+                  std::int64_t{saturatedInt32(getNumberCountOfBeatWithStartBeat(startBeat, beat, beatType, bufferMeasures))} - 1, 0,
+                  kMaxCountOffTicks));
     song.playNumberOfTicks = ticks;
     const float spacing = getTickSpacingWithTempo(song.playTempo, beat, beatType);
     song.playTickSpacing = spacing;
