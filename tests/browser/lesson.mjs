@@ -2,7 +2,7 @@
 //   node lesson.mjs <ws or wss URL> <screenshot.png> <keyboard command FIFO> [SPKI of the certificate to trust]
 // Every answer is checked; the exit status is the number of failed checks.
 import { chromium } from 'playwright-core';
-import { appendFileSync } from 'node:fs';
+import { closeSync, constants, openSync, writeSync } from 'node:fs';
 
 const [url, screenshot, keys, spki] = process.argv.slice(2);
 const args = ['--no-sandbox', '--headless=new'];
@@ -17,7 +17,12 @@ const check = async (condition, what) => {
   await page.evaluate((w) => window.kv.fail(w), what);
 };
 const call = (methodName, data, envelope = {}) => page.evaluate(([m, d, e]) => window.kv.send(m, d, e), [methodName, data, envelope]);
-const press = (command) => appendFileSync(keys, command + '\n');
+// The keyboard reads its commands from a FIFO; a keyboard that is gone fails the write, never hangs it.
+const press = (command) => {
+  const fd = openSync(keys, constants.O_WRONLY | constants.O_NONBLOCK);
+  writeSync(fd, command + '\n');
+  closeSync(fd);
+};
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const utcIn = (ms) => new Date(Date.now() + ms).toISOString().replace('Z', '');
 
