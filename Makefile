@@ -12,7 +12,7 @@ export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS ?= suppressions=$(CURDIR)/tests/lsan.supp
 export TSAN_OPTIONS ?= halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp
 
-.PHONY: deps configure build run test hostile-sanitized fuzz sanitize bench package clean
+.PHONY: deps configure build run test hostile-sanitized fuzz sanitize soak bench package clean
 
 deps:
 	@scripts/install-deps
@@ -52,6 +52,11 @@ sanitize: deps
 	@cmake -S . -B $(TSAN_DIR) -G Ninja $(SANITIZED_FLAGS) -DKV_SANITIZE=thread >/dev/null
 	@cmake --build $(TSAN_DIR)
 	cd $(TSAN_DIR) && ctest --output-on-failure -j2 -LE jack
+
+# The service for SOAK_SECONDS under a mixed load (figures on standard output).
+SOAK_SECONDS ?= 3600
+soak: build
+	$(BUILD_DIR)/tests/kv_soak $(BUILD_DIR)/kvplugin $(SOAK_SECONDS)
 
 # A .deb of the service in the build folder.
 package: build
