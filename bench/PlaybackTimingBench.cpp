@@ -10,6 +10,7 @@
 #include "support/ChildProcess.h"
 #include "support/JackServer.h"
 #include "support/MidiFileBuilder.h"
+#include "support/RequestText.h"
 #include "support/RiseOnsets.h"
 #include "support/TempDirectory.h"
 #include "support/WsClient.h"
@@ -43,19 +44,6 @@ std::vector<std::uint8_t> offBeatWoodblock(int notes, std::uint32_t leadIn = 0) 
     track.event(leadIn, {0xC0, 115}).event(0, {0xB0, 7, 127}).event(0, {0x90, 76, 127}).event(60, {0x80, 76, 0});
     for (int note = 0; note < notes; ++note) track.event(note == 0 ? 180 : 420, {0x90, 76, 127}).event(60, {0x80, 76, 0});
     return kv::test::midiFile(480, {track});
-}
-
-std::string base64(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t left = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t group = static_cast<std::uint32_t>(bytes[i]) << 16;
-        if (left > 1) group |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
-        if (left > 2) group |= bytes[i + 2];
-        for (std::size_t part = 0; part < 4; ++part) text += part <= left ? kAlphabet[group >> (18 - 6 * part) & 0x3F] : '=';
-    }
-    return text;
 }
 
 std::string utcText(std::int64_t wallMillis) {
@@ -145,7 +133,7 @@ void benchService(const std::string& executable, const std::vector<std::uint8_t>
     const pid_t service = kv::test::spawnChild({executable});
     for (int i = 0; i < 200 && !kv::test::portAcceptsConnections(19420); ++i) std::this_thread::sleep_for(50ms);
     kv::test::WsClient client(19420);
-    call(client, 6, {{"id", 77}, {"midiFile", base64(song)}, {"lastMidiModified", "b"}});
+    call(client, 6, {{"id", 77}, {"midiFile", kv::test::base64(song)}, {"lastMidiModified", "b"}});
     call(client, 9, {{"songId", 77}, {"tempo", 120}, {"timeSignature", {{"beats", 4}, {"beatType", 4}}}, {"endTime", 1e7},
                      {"tickSpacing", 500}, {"listCountOffSound", json::array({"oneSound", "twoSound", "threeSound", "fourSound"})}});
     kv::test::JackRecorder recorder(getenv("JACK_DEFAULT_SERVER"), "KVPlugin", notes * 0.5 + 6);

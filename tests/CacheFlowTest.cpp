@@ -6,6 +6,7 @@
 
 #include "support/InProcessService.h"
 #include "support/MidiFileBuilder.h"
+#include "support/RequestText.h"
 #include "support/TestCertificates.h"
 
 #include <gtest/gtest.h>
@@ -18,19 +19,6 @@ namespace kv {
 namespace {
 
 using nlohmann::json;
-
-std::string base64(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t left = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t group = static_cast<std::uint32_t>(bytes[i]) << 16;
-        if (left > 1) group |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
-        if (left > 2) group |= bytes[i + 2];
-        for (std::size_t part = 0; part < 4; ++part) text += part <= left ? kAlphabet[group >> (18 - 6 * part) & 0x3F] : '=';
-    }
-    return text;
-}
 
 std::vector<std::uint8_t> song(int beats) {
     test::MidiTrackBuilder track;
@@ -57,7 +45,7 @@ protected:
         return send(methodName, std::move(data), lang).value("data", json());
     }
     json saveSong(const json& id, const std::vector<std::uint8_t>& bytes, const std::string& stamp) {
-        return call(6, {{"id", id}, {"midiFile", base64(bytes)}, {"lastMidiModified", stamp}});
+        return call(6, {{"id", id}, {"midiFile", test::base64(bytes)}, {"lastMidiModified", stamp}});
     }
     static std::filesystem::path cached(const std::string& id) { return *getMidiCacheFolderPathWithSongID(id); }
     static std::vector<std::uint8_t> plainOf(const std::filesystem::path& path) {
@@ -89,7 +77,7 @@ TEST_F(CacheFlowTest, ASavedSongIsCheckedWithTheSameStampAndSummary) {
     EXPECT_EQ(plainOf(cached("42")), bytes);
 
     // Line breaks in the Base64, a string id: the same song, a new stamp.
-    std::string wrapped = base64(song(3));
+    std::string wrapped = test::base64(song(3));
     for (std::size_t at = 76; at < wrapped.size(); at += 77) wrapped.insert(at, "\r\n");
     EXPECT_EQ(call(6, {{"id", "42"}, {"midiFile", wrapped}, {"lastMidiModified", "later"}})["code"], 0);
     EXPECT_EQ(plainOf(cached("42")), song(3));
@@ -104,7 +92,7 @@ TEST_F(CacheFlowTest, ASaveThatBringsNoFileKeepsTheCachedOne) {
         EXPECT_FALSE(response.contains("data")) << response;
         EXPECT_EQ(plainOf(cached("7")), bytes) << bad;
     }
-    EXPECT_EQ(call(6, {{"midiFile", base64(bytes)}}), json({{"code", -1}, {"message", "SONG ID NOT FOUND"}}));
+    EXPECT_EQ(call(6, {{"midiFile", test::base64(bytes)}}), json({{"code", -1}, {"message", "SONG ID NOT FOUND"}}));
     EXPECT_EQ(call(5, json::object()), json({{"code", -1}, {"message", "SONG ID NOT FOUND"}}));
     EXPECT_EQ(call(5, {{"id", 7}})["lastMidiModified"], "s1");
 }
@@ -158,7 +146,7 @@ TEST_F(CacheFlowTest, HostileIdsAndLanguagesTouchNothing) {
                             : 0;
     for (const json& id : {json("../../x"), json("a/b"), json("abc"), json(std::string(5000, '9')), json("99999999999"),
                            json::array({1}), json(nullptr)}) {
-        EXPECT_EQ(call(6, {{"id", id}, {"midiFile", base64(song(1))}})["code"], -1) << id;
+        EXPECT_EQ(call(6, {{"id", id}, {"midiFile", test::base64(song(1))}})["code"], -1) << id;
         EXPECT_EQ(call(5, {{"id", id}})["code"], -1) << id;
         EXPECT_EQ(call(19, {{"exerciseId", id}, {"notation", "x"}}, "vi"),
                   json({{"code", -1}, {"message", "exerciseId NOT FOUND"}})) << id;

@@ -13,6 +13,7 @@
 #include "support/HttpsTestServer.h"
 #include "support/InProcessService.h"
 #include "support/MidiFileBuilder.h"
+#include "support/RequestText.h"
 #include "support/Mp3Files.h"
 
 #include <gtest/gtest.h>
@@ -27,18 +28,8 @@ namespace {
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-// "yyyy-MM-dd'T'HH:mm:ss.SSS" in UTC, the given time from now.
 std::string startIn(std::chrono::milliseconds ahead) {
-    const auto at = std::chrono::system_clock::now() + ahead;
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
-    const std::time_t seconds = static_cast<std::time_t>(millis / 1000);
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-    char full[40];
-    std::snprintf(full, sizeof full, "%s.%03d", text, static_cast<int>(millis % 1000));
-    return full;
+    return test::utcTextIn(ahead);
 }
 
 // Two tracks: a conductor with tempo and program events, and a melody; notes meet at tick 480.

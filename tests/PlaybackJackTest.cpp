@@ -10,6 +10,7 @@
 #include "support/JackServer.h"
 #include "support/KeyboardSim.h"
 #include "support/MidiFileBuilder.h"
+#include "support/RequestText.h"
 #include "support/Mp3Files.h"
 #include "support/RiseOnsets.h"
 #include "support/ScopedEnvironment.h"
@@ -38,17 +39,6 @@ std::vector<std::uint8_t> offBeatWoodblock(int notes) {
     track.event(0, {0xC0, 115}).event(0, {0xB0, 7, 127}).event(0, {0x90, 76, 127}).event(60, {0x80, 76, 0});
     for (int note = 0; note < notes; ++note) track.event(note == 0 ? 180 : 420, {0x90, 76, 127}).event(60, {0x80, 76, 0});
     return test::midiFile(480, {track});
-}
-
-std::string utcIn(std::uint64_t wallMillis) {
-    const std::time_t seconds = static_cast<std::time_t>(wallMillis / 1000);
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-    char full[40];
-    std::snprintf(full, sizeof full, "%s.%03d", text, static_cast<int>(wallMillis % 1000));
-    return full;
 }
 
 class PlaybackJackTest : public test::InProcessService {
@@ -96,7 +86,7 @@ TEST_F(PlaybackJackTest, TheCountOffTheSongAndTheClicksLandOnOneTimelineAndKeysA
     const auto startWall = std::chrono::duration_cast<std::chrono::milliseconds>(
                                std::chrono::system_clock::now().time_since_epoch()).count() + 1000;
     const double startHost = static_cast<double>(host_clock::now()) + 1e9;
-    ASSERT_EQ(call(12, {{"songId", 5}, {"startTime", utcIn(static_cast<std::uint64_t>(startWall))},
+    ASSERT_EQ(call(12, {{"songId", 5}, {"startTime", test::utcText(static_cast<std::uint64_t>(startWall))},
                         {"accompanimentVolume", 100}, {"metronomeVolume", 100}, {"countOffVolume", 100}}),
               json({{"message", "SUCCESS"}, {"code", 0}}));
     const double songStart = startHost + 2e9;
@@ -164,7 +154,7 @@ TEST_F(PlaybackJackTest, AStemSongStartsOnTheSongsFirstSampleAfterAMidiSong) {
     const auto play = [this](int accompaniment) {
         const auto startWall = std::chrono::system_clock::now() + 500ms;
         const json started = call(12, {{"songId", 6}, {"countOffVolume", 100}, {"metronomeVolume", 0}, {"accompanimentVolume", accompaniment},
-                                       {"startTime", utcIn(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       {"startTime", test::utcText(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                          startWall.time_since_epoch()).count()))}});
         EXPECT_EQ(started, json({{"message", "SUCCESS"}, {"code", 0}}));
         const std::uint64_t countOffStart = KeyvoraFlow::shared().baseTime.get()->host - 1'000'000'000;

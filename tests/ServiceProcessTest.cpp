@@ -1,6 +1,7 @@
 #include "core/CacheCipher.h"
 
 #include "support/Listener.h"
+#include "support/RequestText.h"
 #include "support/TempDirectory.h"
 #include "support/WsClient.h"
 
@@ -8,14 +9,18 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <SQLiteCpp/SQLiteCpp.h>
+
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -225,19 +230,6 @@ std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-std::string base64(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t left = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t group = static_cast<std::uint32_t>(bytes[i]) << 16;
-        if (left > 1) group |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
-        if (left > 2) group |= bytes[i + 2];
-        for (std::size_t part = 0; part < 4; ++part) text += part <= left ? kAlphabet[group >> (18 - 6 * part) & 0x3F] : '=';
-    }
-    return text;
-}
-
 // The service is killed outright while it saves MIDI files: every save it acknowledged reads back
 // byte-exact (or a later one of the same song that it had no time to acknowledge), and no
 // temporary file ever bears a cached file's name.
@@ -264,7 +256,7 @@ TEST(ServiceProcess, AKilledServiceKeepsEveryAcknowledgedCacheSave) {
                 for (auto& byte : content) byte = static_cast<std::uint8_t>(random());
                 sent[song].push_back(content);
                 const nlohmann::json request = {{"methodName", 6}, {"functionId", "s"},
-                                                {"data", {{"id", song}, {"midiFile", base64(content)}, {"lastMidiModified", "x"}}}};
+                                                {"data", {{"id", song}, {"midiFile", test::base64(content)}, {"lastMidiModified", "x"}}}};
                 client.sendText(request.dump());
                 const auto answer = client.receive(std::chrono::seconds(3));
                 if (!answer) break;
@@ -289,6 +281,89 @@ TEST(ServiceProcess, AKilledServiceKeepsEveryAcknowledgedCacheSave) {
         }
     }
     EXPECT_GT(saves, 10);
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+// A small tmpfs mounted over a folder for as long as it lives; nothing when the system refuses
+// (not root, or no mount rights in this container).
+class SmallDisk {
+public:
+    SmallDisk(const std::filesystem::path& folder, const std::string& size) : folder_(folder) {
+        std::filesystem::create_directories(folder);
+        mounted_ = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    std::filesystem::path folder_;
+    bool mounted_ = false;
+};
+
+// The store on a disk that fills up during cache and practice saves: every save is answered, a
+// failed one leaves the previous file and the database as they were, and the service goes on.
+TEST(ServiceProcess, AFullDiskFailsSavesButLosesNothingAcknowledged) {
+    test::TempDirectory home;
+    SmallDisk disk(home.path() / "com.keyvora.kvplugin", "3m");
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    ServiceProcess service(home.path());
+    ASSERT_TRUE(service.listensOn(19420));
+    test::WsClient client(19420);
+    std::mt19937 random(7);
+    std::map<int, std::vector<std::uint8_t>> cached;  // each song's last acknowledged contents
+    std::set<int> practiced;                          // seconds of each acknowledged practice save
+    int failed = 0;
+    for (int round = 0; round < 40; ++round) {
+        const int song = round % 3;
+        std::vector<std::uint8_t> content(400000);
+        for (auto& byte : content) byte = static_cast<std::uint8_t>(random());
+        client.sendText(nlohmann::json{{"methodName", 6}, {"functionId", "s"},
+                                       {"data", {{"id", song}, {"midiFile", test::base64(content)}, {"lastMidiModified", "x"}}}}
+                            .dump());
+        const auto saved = client.receive(std::chrono::seconds(10));
+        ASSERT_TRUE(saved) << "a save went unanswered";
+        if (nlohmann::json::parse(*saved)["data"].value("code", -1) == 0) {
+            cached[song] = content;
+        } else {
+            ++failed;
+        }
+        for (int i = 0; i < 20; ++i) {
+            const int seconds = round * 100 + i + 1;
+            client.sendText(nlohmann::json{{"methodName", 50}, {"functionId", "p"},
+                                           {"data", {{"seconds", seconds}, {"songID", 5}, {"rednote", 1}}}}
+                                .dump());
+            const auto answer = client.receive(std::chrono::seconds(10));
+            ASSERT_TRUE(answer) << "a practice save went unanswered";
+            if (nlohmann::json::parse(*answer)["data"].value("code", -1) == 0) practiced.insert(seconds);
+        }
+    }
+    EXPECT_GT(failed, 0) << "the disk never filled";
+    EXPECT_FALSE(cached.empty());
+    const auto cache = home.path() / "com.keyvora.kvplugin" / "Cache";
+    for (const auto& [song, content] : cached) {
+        EXPECT_EQ(decryptData(fileBytes(cache / (std::to_string(song) + "_Protected"))), content) << "song " << song;
+    }
+    client.sendText(R"({"methodName":49,"functionId":"r","data":{"songID":5}})");
+    const auto read = nlohmann::json::parse(client.receive(std::chrono::seconds(10)).value_or("null"));
+    std::set<int> stored;
+    for (const auto& segment : read["data"]) {
+        const auto& seconds = segment["seconds"];
+        stored.insert(seconds.is_string() ? std::stoi(seconds.get<std::string>()) : seconds.get<int>());
+    }
+    for (const int seconds : practiced) EXPECT_TRUE(stored.count(seconds)) << "practice save " << seconds << " lost";
+    EXPECT_EQ(ping(19420)["functionId"], "f1") << "the service went on";
+    EXPECT_EQ(service.terminate(), 0);
+    SQLite::Database store((home.path() / "com.keyvora.kvplugin" / "keyvora.sqlite").string(), SQLite::OPEN_READONLY);
+    EXPECT_EQ(store.execAndGet("PRAGMA integrity_check").getString(), "ok");
 }
 
 }  // namespace

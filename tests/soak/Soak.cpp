@@ -10,6 +10,7 @@
 #include "support/KeyboardSim.h"
 #include "support/Mp3Files.h"
 #include "support/RawWsPeer.h"
+#include "support/RequestText.h"
 #include "support/TempDirectory.h"
 #include "support/WsClient.h"
 
@@ -91,19 +92,6 @@ pid_t startService(const std::string& binary, const fs::path& home) {
     posix_spawn_file_actions_destroy(&actions);
     ::close(devNull);
     return pid;
-}
-
-std::string base64(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t left = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t group = static_cast<std::uint32_t>(bytes[i]) << 16;
-        if (left > 1) group |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
-        if (left > 2) group |= bytes[i + 2];
-        for (std::size_t part = 0; part < 4; ++part) text += part <= left ? kAlphabet[group >> (18 - 6 * part) & 0x3F] : '=';
-    }
-    return text;
 }
 
 // One track, eight quarter notes at 120 a minute.
@@ -201,7 +189,7 @@ void Soak::client(int number) {
 // recorded by the play.
 void Soak::lesson() {
     kv::test::WsClient client(19420);
-    client.sendText(request(6, {{"id", 77}, {"midiFile", base64(song())}, {"lastMidiModified", "s"}}, "save"));
+    client.sendText(request(6, {{"id", 77}, {"midiFile", kv::test::base64(song())}, {"lastMidiModified", "s"}}, "save"));
     answerTo(client, "save");
     const json stems = json::array({{{"instrument_id", 1}, {"tempo", 120}, {"link", stems_->url("/files/tone.mp3")},
                                      {"last_modified", "v1"}, {"index", 0}, {"instrument_name", "Piano"}}});
@@ -216,14 +204,7 @@ void Soak::lesson() {
         client.sendText(request(9, prepare, id + "p"));
         const auto prepared = answerTo(client, id + "p");
         if (!prepared || (*prepared)["data"].value("code", -1) != 0) ++failures_;
-        const auto start = std::chrono::system_clock::now() + 300ms;
-        const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(start.time_since_epoch()).count();
-        const std::time_t secondsPart = static_cast<std::time_t>(millis / 1000);
-        std::tm parts{};
-        gmtime_r(&secondsPart, &parts);
-        char text[40];
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-        client.sendText(request(12, {{"songId", 77}, {"startTime", std::string(text) + "." + std::to_string(1000 + millis % 1000).substr(1)},
+        client.sendText(request(12, {{"songId", 77}, {"startTime", kv::test::utcTextIn(300ms)},
                                      {"accompanimentVolume", 60}, {"metronomeVolume", 30}},
                                 id + "s"));
         if (!answerTo(client, id + "s")) ++failures_;
