@@ -338,7 +338,7 @@ TEST(ServiceProcess, AFullDiskFailsSavesButLosesNothingAcknowledged) {
         }
         for (int i = 0; i < 20; ++i) {
             const int seconds = round * 100 + i + 1;
-            client.sendText(nlohmann::json{{"methodName", 50}, {"functionId", "p"},
+            client.sendText(nlohmann::json{{"methodName", 50}, {"functionId", "p"}, {"clientID", "7"},
                                            {"data", {{"seconds", seconds}, {"songID", 5}, {"rednote", 1}}}}
                                 .dump());
             const auto answer = client.receive(std::chrono::seconds(10));
@@ -352,7 +352,7 @@ TEST(ServiceProcess, AFullDiskFailsSavesButLosesNothingAcknowledged) {
     for (const auto& [song, content] : cached) {
         EXPECT_EQ(decryptData(fileBytes(cache / (std::to_string(song) + "_Protected"))), content) << "song " << song;
     }
-    client.sendText(R"({"methodName":49,"functionId":"r","data":{"songID":5}})");
+    client.sendText(R"({"methodName":49,"functionId":"r","clientID":"7","data":{"songID":5}})");
     const auto read = nlohmann::json::parse(client.receive(std::chrono::seconds(10)).value_or("null"));
     std::set<int> stored;
     for (const auto& segment : read["data"]) {
