@@ -1,5 +1,6 @@
 #include "core/CacheCipher.h"
 
+#include "support/HttpsTestServer.h"
 #include "support/Listener.h"
 #include "support/RequestText.h"
 #include "support/TempDirectory.h"
@@ -364,6 +365,47 @@ TEST(ServiceProcess, AFullDiskFailsSavesButLosesNothingAcknowledged) {
     EXPECT_EQ(service.terminate(), 0);
     SQLite::Database store((home.path() / "com.keyvora.kvplugin" / "keyvora.sqlite").string(), SQLite::OPEN_READONLY);
     EXPECT_EQ(store.execAndGet("PRAGMA integrity_check").getString(), "ok");
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+// The service killed at random moments while it downloads a song's stems: afterwards every stem
+// file in the song's folder is whole; only a ".tmp" file may be cut short, and the next
+// preparation removes it.
+TEST(ServiceProcess, AKilledStemDownloadNeverLeavesAPartialStem) {
+    test::TempDirectory home;
+    test::HttpsTestServer server(test::HttpsTestServer::Scheme::http);
+    std::string body = "ID3";
+    body.resize(12 << 20, '\x11');
+    server.put("big.mp3", body);
+    const auto folder = home.path() / "com.keyvora.kvplugin" / "Cache" / "31";
+    std::mt19937 random(31);
+    const nlohmann::json prepare = {
+        {"methodName", 9}, {"functionId", "p"}, {"clientID", "7"},
+        {"data", {{"songId", 31}, {"tempo", 100}, {"isPlayAudio", true},
+                  {"audioFiles", {{{"instrument_id", 1}, {"tempo", 100}, {"link", server.url("/files/big.mp3")},
+                                   {"last_modified", "v"}, {"index", 0}, {"instrument_name", "Piano"}}}}}}};
+    int cutShort = 0;  // rounds killed during a transfer
+    for (int round = 0; round < 15; ++round) {
+        ServiceProcess service(home.path());
+        ASSERT_TRUE(service.listensOn(19420));
+        test::WsClient client(19420);
+        std::filesystem::remove_all(folder);  // each round downloads anew
+        client.sendText(prepare.dump());
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 300)(random)));
+        ::kill(service.pid(), SIGKILL);
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            cutShort += entry.path().extension() == ".tmp";
+            if (entry.path().extension() != ".mp3") continue;
+            EXPECT_EQ(std::filesystem::file_size(entry.path()), body.size()) << entry.path().filename() << " in round " << round;
+        }
+    }
+    EXPECT_GT(cutShort, 0) << "no kill came during a transfer";
 }
 
 }  // namespace
