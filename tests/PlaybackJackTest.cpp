@@ -201,5 +201,42 @@ TEST_F(PlaybackJackTest, AStemSongStartsOnTheSongsFirstSampleAfterAMidiSong) {
     EXPECT_NEAR(static_cast<double>(stem - hihat) / rate * 1000, 1000, 5.0) << "ms from the first hi-hat to the stem";
 }
 
+// The JACK server goes away in the middle of a song and comes back: the service runs on without
+// sound meanwhile, the stop answers, and the next song is heard on the new server.
+TEST_F(PlaybackJackTest, ASongOutlivesAJackRestartAndTheNextOneIsHeard) {
+    client_ = std::make_unique<test::WsClient>(startService());
+    startDevices();
+    ASSERT_TRUE(File::writeToFileWithURL(*createMidiCacheFolderPathWithSongID("8"), encryptData(offBeatWoodblock(16)).value()));
+    const json prepare = {{"songId", 8}, {"tempo", 120}, {"tickSpacing", 250}};
+    const json play = {{"songId", 8}, {"accompanimentVolume", 100}, {"metronomeVolume", 100}};
+    const auto playIn = [&](std::chrono::milliseconds ahead) {
+        json request = play;
+        request["startTime"] = test::utcTextIn(ahead);
+        return call(12, request);
+    };
+    ASSERT_EQ(call(9, prepare)["code"], 0);
+    ASSERT_EQ(playIn(300ms)["code"], 0);
+    std::this_thread::sleep_for(1500ms);
+    jack().stop();
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(call(1, nullptr)["pluginVersion"].is_string(), true) << "the service answers without its server";
+    jack().start();
+    ASSERT_TRUE(jack().running());
+    const auto onJack = [] { return SoundSystem::shared().engine().deviceState().name.starts_with("Jack"); };
+    for (int wait = 0; wait < 50 && !onJack(); ++wait) std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(onJack()) << "the sound came back with the server";
+    EXPECT_EQ(call(10, nullptr)["code"], 0);
+
+    test::JackRecorder recorder(jack().name(), "KVPlugin", 4);
+    ASSERT_TRUE(recorder.connected());
+    ASSERT_EQ(call(9, prepare)["code"], 0);
+    ASSERT_EQ(playIn(300ms)["code"], 0);
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(call(10, nullptr)["code"], 0);
+    float peak = 0;
+    for (float sample : recorder.samples()) peak = std::max(peak, std::fabs(sample));
+    EXPECT_GT(peak, 0.2F) << "the next song was not heard";
+}
+
 }  // namespace
 }  // namespace kv
