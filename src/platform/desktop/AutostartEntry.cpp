@@ -24,7 +24,7 @@ bool AutostartEntry::setEnabled(bool enabled) const {
         return !error;
     }
     std::filesystem::create_directories(file().parent_path(), error);
-    // Exec= quotes the path as the desktop entry specification asks.
+    // Exec= takes the path quoted, so that one with blanks still starts.
     const std::string entry = "[Desktop Entry]\nType=Application\nName=" + title_ + "\nExec=\"" + executable_.string() +
                               "\"\nIcon=" + name_ + "\nTerminal=false\nNoDisplay=true\nX-GNOME-Autostart-enabled=true\n";
     std::string reason;
