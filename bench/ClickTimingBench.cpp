@@ -8,6 +8,8 @@
 
 #include "support/JackServer.h"
 
+#include "TimingErrors.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -42,15 +44,9 @@ int main(int argc, char** argv) {
         errors.push_back((heard - (scheduledZero + tick * interval * 1e9)) / 1e6);
     }
     if (errors.empty()) return 1;
-    double sum = 0;
-    for (double error : errors) sum += error;
-    std::vector<double> magnitudes;
-    for (double error : errors) magnitudes.push_back(std::abs(error));
-    std::sort(magnitudes.begin(), magnitudes.end());
+    const auto summary = kv::bench::TimingErrors::of(errors);
     std::fprintf(stdout, "%zu clicks on JACK (dummy driver, 48 kHz, 256 frames): error mean %+.3f ms, p99 |%.3f| ms, max |%.3f| ms, "
                  "%llu underflows\n",
-                 errors.size(), sum / static_cast<double>(errors.size()),
-                 magnitudes[static_cast<std::size_t>(0.99 * static_cast<double>(magnitudes.size() - 1))], magnitudes.back(),
-                 static_cast<unsigned long long>(engine.deviceState().underflows));
+                 errors.size(), summary.mean, summary.p99, summary.max, static_cast<unsigned long long>(engine.deviceState().underflows));
     return 0;
 }

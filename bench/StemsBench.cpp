@@ -19,6 +19,8 @@
 
 #include "support/JackServer.h"
 
+#include "TimingErrors.h"
+
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -153,14 +155,9 @@ int startBench(int plays) {
         errors.push_back((heard - static_cast<double>(starts[i])) / 1e6);
     }
     if (errors.empty()) return 1;
-    double sum = 0;
-    for (double error : errors) sum += error;
-    std::vector<double> magnitudes;
-    for (double error : errors) magnitudes.push_back(std::abs(error));
-    std::sort(magnitudes.begin(), magnitudes.end());
+    const auto summary = kv::bench::TimingErrors::of(errors);
     std::printf("%zu stem starts on JACK (dummy driver, 48 kHz, 256 frames): error mean %+.3f ms, p99 |%.3f| ms, max |%.3f| ms\n",
-                errors.size(), sum / static_cast<double>(errors.size()),
-                magnitudes[static_cast<std::size_t>(0.99 * static_cast<double>(magnitudes.size() - 1))], magnitudes.back());
+                errors.size(), summary.mean, summary.p99, summary.max);
     return 0;
 }
 
