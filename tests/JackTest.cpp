@@ -40,6 +40,7 @@ TEST(Jack, MetronomeClicksLandAtTheirHostTimes) {
 
     const auto onsets = recorder.onsets();
     ASSERT_GE(onsets.size(), 8u);
+    if (!recorder.keptTime()) GTEST_SKIP() << "the JACK server fell behind on this loaded machine: its recording times nothing";
     const double latency = engine.outputLatencySeconds() * 1e9;
     const double bound = 50e6;
     for (std::size_t tick = 0; tick < 8; ++tick) {

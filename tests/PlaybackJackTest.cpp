@@ -113,6 +113,7 @@ TEST_F(PlaybackJackTest, TheCountOffTheSongAndTheClicksLandOnOneTimelineAndKeysA
     }
     const auto samples = recorder.samples();
     ASSERT_FALSE(samples.empty());
+    if (!recorder.keptTime()) GTEST_SKIP() << "the JACK server fell behind on this loaded machine: its recording times nothing";
     const double latency = SoundSystem::shared().engine().outputLatencySeconds() * 1e9;
     // The frame recorded when a host time was heard: frames are recorded one output latency
     // before they are heard.
@@ -204,6 +205,7 @@ TEST_F(PlaybackJackTest, AStemSongStartsOnTheSongsFirstSampleAfterAMidiSong) {
     ASSERT_LT(hihat, samples.size()) << "the count-off was not heard";
     const std::size_t stem = firstSoundFrom(hihat + static_cast<std::size_t>(rate * 0.95));
     ASSERT_LT(stem, samples.size()) << "the stem was not heard";
+    if (!recorder.keptTime()) GTEST_SKIP() << "the JACK server fell behind on this loaded machine: its recording times nothing";
     // Both are placed on the frame of their host time, and land within a frame of each other on
     // an idle machine (bench/README); the dummy driver is not real time here, and on a loaded
     // machine the engine's frame clock re-anchors after an underflow, moving one against the

@@ -130,8 +130,10 @@ int JackRecorder::process(jack_nframes_t frames, void* self) {
     jack_get_cycle_times(recorder.client_, &currentFrames, &currentTime, &nextTime, &periodMicros);
     recorder.cycleStart_[cycle] = static_cast<double>(currentTime) * 1000;
     recorder.cyclePeriod_[cycle] = static_cast<double>(nextTime - currentTime) * 1000;
-    recorder.cycleJackMinusHost_[cycle] =
-        static_cast<double>(jack_get_time()) * 1000 - static_cast<double>(host_clock::now());
+    const double now = static_cast<double>(host_clock::now());
+    recorder.cycleJackMinusHost_[cycle] = static_cast<double>(jack_get_time()) * 1000 - now;
+    const double lateness = now - (recorder.cycleStart_[cycle] - recorder.cycleJackMinusHost_[cycle]);
+    if (cycle > 0 && lateness > recorder.worstLateness_.load()) recorder.worstLateness_.store(lateness);
     recorder.cycles_.store(cycle + 1);
     recorder.recorded_.store(at + frames);
     return 0;

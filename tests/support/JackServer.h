@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -57,6 +58,12 @@ public:
     // crosses zero inside a sound too).
     static constexpr std::size_t kSilenceBeforeOnset = 100;
     std::vector<std::size_t> onsets() const;
+    // Whether every cycle of the recording ran within `slack` of its time: a server starved by
+    // a loaded machine (its dummy driver is not real time) records nothing a timing can be read
+    // from.
+    bool keptTime(std::chrono::milliseconds slack = std::chrono::milliseconds(10)) const {
+        return worstLateness_.load() <= static_cast<double>(std::chrono::nanoseconds(slack).count());
+    }
 
 private:
     static int process(jack_nframes_t frames, void* self);
@@ -71,6 +78,7 @@ private:
     std::vector<double> cycleJackMinusHost_;  // ns
     std::atomic<std::size_t> recorded_{0};
     std::atomic<std::size_t> cycles_{0};
+    std::atomic<double> worstLateness_{0};  // ns from a cycle's start to its callback
     std::size_t period_ = JackServer::kPeriod;  // frames a cycle
     bool connected_ = false;
 };
