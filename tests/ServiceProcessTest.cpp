@@ -1,4 +1,5 @@
 #include "core/CacheCipher.h"
+#include "stems/StemFiles.h"
 
 #include "support/HttpsTestServer.h"
 #include "support/Listener.h"
@@ -398,7 +399,14 @@ TEST(ServiceProcess, AKilledStemDownloadNeverLeavesAPartialStem) {
         test::WsClient client(19420);
         std::filesystem::remove_all(folder);  // each round downloads anew
         client.sendText(prepare.dump());
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 300)(random)));
+        // Every other round waits for the transfer to have begun: a loaded machine may be slow to.
+        if (round % 2 == 1) {
+            const auto partial = folder / (stem_files::fileName(1, 100, "v") + ".tmp");
+            for (int i = 0; i < 1000 && !std::filesystem::exists(partial); ++i) std::this_thread::sleep_for(5ms);
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 20)(random)));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 300)(random)));
+        }
         ::kill(service.pid(), SIGKILL);
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
