@@ -159,8 +159,13 @@ TEST_F(MidiJackTest, PlayedKeysReachTheBrowserOnlyFromTheSelectedKeyboard) {
     EXPECT_EQ(message(test::request(1, "ping"))["methodName"], 1) << "no port is open after a failed choice";
 
     EXPECT_EQ(data(4, {{"deviceName", "Keys:Keys"}}), json({{"code", 0}, {"message", "SUCCESS"}}));
-    keys.command("64 90");
-    EXPECT_EQ(next()["pitch"], "E");
+    // The dummy server may lose the first key after the port reopens on a loaded machine.
+    json pressed;
+    for (int attempt = 0; attempt < 3 && !pressed.contains("pitch"); ++attempt) {
+        keys.command("64 90");
+        pressed = next(1500ms);
+    }
+    EXPECT_EQ(pressed["pitch"], "E");
     EXPECT_EQ(data(54)["code"], 0);
 }
 
