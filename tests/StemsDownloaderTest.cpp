@@ -62,9 +62,10 @@ protected:
     }
 
     test::HttpsTestServer server_{test::HttpsTestServer::Scheme::http};
+    // The queues the transfers deliver to outlive the transfers' thread.
     SharedObject<MainQueue> main_;
-    SharedObject<HttpTransfers> transfers_;
     SharedObject<StemsQueue> stemsQueue_;
+    SharedObject<HttpTransfers> transfers_;
 };
 
 TEST_F(StemsDownloaderTest, EachStemIsCheckedBySizeAndHeaderAndCurrentFilesAreNotFetchedAgain) {
