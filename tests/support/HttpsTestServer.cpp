@@ -1,5 +1,6 @@
 #include "support/HttpsTestServer.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -19,6 +20,9 @@ HttpsTestServer::HttpsTestServer(Scheme scheme) : certificate_(makeCertificate(k
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, output[0]);
+    // Not the test's own error output: a server left behind by a test that crashed must not hold
+    // the test runner's pipe open.
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     std::vector<std::string> arguments = {"/usr/bin/python3", KV_HTTPS_TEST_SERVER, folder_.path().string()};
     if (scheme == Scheme::https) {
         arguments.push_back(certificate_.certificatePem.string());
