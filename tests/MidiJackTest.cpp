@@ -27,10 +27,8 @@ namespace {
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-// One server for the process: the device manager's ports live until the process ends.
 test::JackServer& jack() {
-    static test::JackServer server(64);
-    return server;
+    return test::processJackServer();
 }
 
 bool isLine(const std::string& line, const std::string& text) {

@@ -28,8 +28,7 @@ using nlohmann::json;
 using namespace std::chrono_literals;
 
 test::JackServer& jack() {
-    static test::JackServer server(64);
-    return server;
+    return test::processJackServer();
 }
 
 // A woodblock, short and loud: on the song's start, then on every off-beat (250 ms after each

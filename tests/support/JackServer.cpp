@@ -95,6 +95,11 @@ void JackServer::stop() {
     running_ = false;
 }
 
+JackServer& processJackServer() {
+    static JackServer server(64);
+    return server;
+}
+
 JackRecorder::JackRecorder(const std::string& server, const std::string& sourceClient, double seconds)
     : recording_(static_cast<std::size_t>(seconds * JackServer::kSampleRate)),
       cycleStart_(recording_.size() / 16 + 1),

@@ -40,6 +40,10 @@ private:
     bool running_ = false;
 };
 
+// The one server of a test process whose service keeps its ports until the process ends, with
+// the short period MIDI wants.
+JackServer& processJackServer();
+
 // Records what the named client's output ports play, with the JACK frame time of every cycle.
 class JackRecorder {
 public:
