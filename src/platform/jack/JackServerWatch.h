@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <string>
 
 typedef struct _jack_client jack_client_t;
 
@@ -20,6 +22,13 @@ public:
     JackServerWatch& operator=(const JackServerWatch&) = delete;
 
     bool serverGone() const { return gone_; }
+    static constexpr auto kConnectionBound = std::chrono::milliseconds(500);
+
+    // Waits, at most kConnectionBound, until the port of that full name is connected, in the graph the
+    // server runs, to a port `ownPort` of a client whose name begins with `ownClient`. A connection
+    // takes effect at a cycle after the call that made it; what is sent before then is lost.
+    void awaitConnection(const std::string& foreignPort, const std::string& ownClient,
+                         const std::string& ownPort) const;
 
 private:
     static void onShutdown(void* self);

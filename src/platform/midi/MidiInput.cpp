@@ -7,7 +7,8 @@
 namespace kv {
 
 MidiInput::MidiInput(const std::string& clientName, unsigned queueLimit, Receiver receiver)
-    : receiver_(std::move(receiver)),
+    : clientName_(clientName),
+      receiver_(std::move(receiver)),
       midi_(openMidiApi<RtMidiIn>(trap_, api_, clientName, queueLimit)),
       watch_(watchFor(api_)),
       deliverer_([this] { deliver(); }) {
@@ -28,8 +29,10 @@ std::vector<MidiPortInfo> MidiInput::ports() {
     return ports;
 }
 
+// A keyboard counts as open once its keys reach us: the first key after choosing it is kept.
 void MidiInput::openPort(const std::string& rawName, const std::string& portName) {
     openPortNamed(*midi_, trap_, rawName, portName);
+    if (watch_) watch_->awaitConnection(rawName, clientName_, portName);
 }
 
 void MidiInput::closePort() {

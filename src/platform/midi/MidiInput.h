@@ -50,6 +50,7 @@ private:
     static void onMessage(double timeStamp, std::vector<unsigned char>* message, void* self);
     void deliver();
 
+    std::string clientName_;
     Receiver receiver_;
     MidiByteRing ring_{kRingBytes};
     std::counting_semaphore<> waiting_{0};

@@ -7,7 +7,7 @@
 namespace kv {
 
 MidiOutput::MidiOutput(const std::string& clientName)
-    : midi_(openMidiApi<RtMidiOut>(trap_, api_, clientName)), watch_(watchFor(api_)) {}
+    : clientName_(clientName), midi_(openMidiApi<RtMidiOut>(trap_, api_, clientName)), watch_(watchFor(api_)) {}
 
 // The library frees its JACK output buffer before it closes its client, while the process
 // thread may still be reading that buffer: with the port closed first, no new cycle touches it,
@@ -26,6 +26,8 @@ std::vector<MidiPortInfo> MidiOutput::ports() {
 
 void MidiOutput::openPort(const std::string& rawName, const std::string& portName) {
     openPortNamed(*midi_, trap_, rawName, portName);
+    // The first message sent (all lights out) must not go before the connection exists.
+    if (watch_) watch_->awaitConnection(rawName, clientName_, portName);
 }
 
 void MidiOutput::closePort() {

@@ -37,6 +37,7 @@ public:
     bool systemLost() const { return watch_ && watch_->serverGone(); }
 
 private:
+    std::string clientName_;
     MidiErrorTrap trap_;
     RtMidi::Api api_ = RtMidi::UNSPECIFIED;
     std::unique_ptr<RtMidiOut> midi_;
