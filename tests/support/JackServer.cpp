@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -134,14 +135,22 @@ int JackRecorder::process(jack_nframes_t frames, void* self) {
     float periodMicros = 0;
     jack_get_cycle_times(recorder.client_, &currentFrames, &currentTime, &nextTime, &periodMicros);
     recorder.cycleStart_[cycle] = static_cast<double>(currentTime) * 1000;
-    recorder.cyclePeriod_[cycle] = static_cast<double>(nextTime - currentTime) * 1000;
+    recorder.cyclePeriod_[cycle] = (static_cast<double>(nextTime) - static_cast<double>(currentTime)) * 1000;
     const double now = static_cast<double>(host_clock::now());
     recorder.cycleJackMinusHost_[cycle] = static_cast<double>(jack_get_time()) * 1000 - now;
     const double lateness = now - (recorder.cycleStart_[cycle] - recorder.cycleJackMinusHost_[cycle]);
-    if (cycle > 0 && lateness > recorder.worstLateness_.load()) recorder.worstLateness_.store(lateness);
+    if (cycle > 0) {
+        if (lateness > recorder.worstLateness_.load()) recorder.worstLateness_.store(lateness);
+        const double gap = std::fabs(recorder.hostStartOf(cycle) - recorder.hostStartOf(cycle - 1) - recorder.cyclePeriod_[cycle - 1]);
+        if (gap > recorder.worstGap_.load()) recorder.worstGap_.store(gap);
+    }
     recorder.cycles_.store(cycle + 1);
     recorder.recorded_.store(at + frames);
     return 0;
+}
+
+double JackRecorder::hostStartOf(std::size_t cycle) const {
+    return cycleStart_[cycle] - cycleJackMinusHost_[cycle];
 }
 
 std::uint64_t JackRecorder::hostTimeOfFrame(std::size_t index) const {

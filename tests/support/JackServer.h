@@ -62,15 +62,18 @@ public:
     // crosses zero inside a sound too).
     static constexpr std::size_t kSilenceBeforeOnset = 100;
     std::vector<std::size_t> onsets() const;
-    // Whether every cycle of the recording ran within `slack` of its time: a server starved by
-    // a loaded machine (its dummy driver is not real time) records nothing a timing can be read
-    // from.
+    // Whether every cycle of the recording ran within `slack` of its time, and began where the
+    // one before ended: a server starved by a loaded machine (its dummy driver is not real time)
+    // runs late, or drops the time it lost and starts its clock anew, and then records nothing a
+    // timing can be read from.
     bool keptTime(std::chrono::milliseconds slack = std::chrono::milliseconds(10)) const {
-        return worstLateness_.load() <= static_cast<double>(std::chrono::nanoseconds(slack).count());
+        const auto bound = static_cast<double>(std::chrono::nanoseconds(slack).count());
+        return worstLateness_.load() <= bound && worstGap_.load() <= bound;
     }
 
 private:
     static int process(jack_nframes_t frames, void* self);
+    double hostStartOf(std::size_t cycle) const;  // host time of the cycle's first frame, ns
 
     jack_client_t* client_ = nullptr;
     jack_port_t* input_ = nullptr;
@@ -83,6 +86,7 @@ private:
     std::atomic<std::size_t> recorded_{0};
     std::atomic<std::size_t> cycles_{0};
     std::atomic<double> worstLateness_{0};  // ns from a cycle's start to its callback
+    std::atomic<double> worstGap_{0};       // ns between a cycle's end and the next one's start
     std::size_t period_ = JackServer::kPeriod;  // frames a cycle
     bool connected_ = false;
 };
