@@ -6,6 +6,7 @@
 #include "platform/desktop/Resources.h"
 #include "playback/Metronome.h"
 
+#include "support/BenchResults.h"
 #include "support/JackServer.h"
 
 #include "TimingErrors.h"
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     }
     if (errors.empty()) return 1;
     const auto summary = kv::bench::TimingErrors::of(errors);
+    kv::test::saveBenchResults("clicks", {{"metronome alone", errors}});
     std::fprintf(stdout, "%zu clicks on JACK (dummy driver, 48 kHz, 256 frames): error mean %+.3f ms, p99 |%.3f| ms, max |%.3f| ms, "
                  "%llu underflows\n",
                  errors.size(), summary.mean, summary.p99, summary.max, static_cast<unsigned long long>(engine.deviceState().underflows));

@@ -9,6 +9,7 @@
 #include "leds/KVLedScheduler.h"
 #include "platform/audio/HostClock.h"
 
+#include "support/BenchResults.h"
 #include "support/JackServer.h"
 #include "support/KeyboardSim.h"
 #include "support/TempDirectory.h"
@@ -124,6 +125,7 @@ void benchLeds() {
         if (std::abs(nearest) < 1e11) errors.push_back(nearest);
     }
     const Summary s = summarize(errors, true);
+    kv::test::saveBenchResults("leds", {{"led plan", errors}});
     std::printf("LED plan, 1,000 notes over 10 s (2,000 changes, %zu received): error mean %+.3f ms, p99 |%.3f| ms, "
                 "max |%.3f| ms; LED worker CPU %.1f ms over 9.5 s (%.2f %%)\n",
                 errors.size(), summarize(errors, false).mean, s.p99, s.max, workerCpu / 1e6,
@@ -221,6 +223,7 @@ void benchKeys(const std::string& executable, int presses) {
             const double latency = static_cast<double>(recorder.hostTimeOfFrame(onsets[onset]) - sent) / 1e6;
             if (latency < 100) echoLatency.push_back(latency);  // else this press's onset was not told apart
         }
+        kv::test::saveBenchResults("keys", {{"note push", pushLatency}, {"echo sound", echoLatency}});
         const Summary push = summarize(pushLatency, false);
         const Summary echo = summarize(echoLatency, false);
         std::printf("Key press → note push at the WebSocket client, %zu presses (%d lost): p50 %.3f ms, p99 %.3f ms, "

@@ -7,6 +7,7 @@
 // baseline of the intervals.
 #include "platform/audio/HostClock.h"
 
+#include "support/BenchResults.h"
 #include "support/ChildProcess.h"
 #include "support/JackServer.h"
 #include "support/MidiFileBuilder.h"
@@ -151,11 +152,15 @@ void benchService(const std::string& executable, const std::vector<std::uint8_t>
         if (beat > 0) clicks.push_back(2000 + beat * 500);
     }
     std::printf("kvplugin, %d song notes: recorded onset − scheduled time (the mean holds the output latency)\n", notes + 1);
-    print("  count-off ticks", summarize(errorsAgainst(recorder, zero, countOff)));
+    const auto countOffErrors = errorsAgainst(recorder, zero, countOff);
     const auto noteErrors = errorsAgainst(recorder, zero, songNotes);
+    const auto clickErrors = errorsAgainst(recorder, zero, clicks);
+    print("  count-off ticks", summarize(countOffErrors));
     print("  song notes", summarize(noteErrors));
-    print("  metronome clicks", summarize(errorsAgainst(recorder, zero, clicks)));
+    print("  metronome clicks", summarize(clickErrors));
     print("  song note intervals", summarize(intervalErrors(noteErrors)));
+    kv::test::saveBenchResults("playback", {{"count-off", countOffErrors}, {"midi notes", noteErrors},
+                                            {"metronome", clickErrors}, {"note intervals", intervalErrors(noteErrors)}});
     stopChild(service);
 }
 
@@ -186,7 +191,9 @@ void benchFluidsynth(const std::string& soundFont, const std::vector<std::uint8_
     std::vector<double> songNotes = {0};
     for (int note = 0; note < notes; ++note) songNotes.push_back(250 + note * 500);
     std::printf("fluidsynth -a jack (its own MIDI player), the same file:\n");
-    print("  song note intervals", summarize(intervalErrors(errorsAgainst(*recorder, zero, songNotes))));
+    const auto intervals = intervalErrors(errorsAgainst(*recorder, zero, songNotes));
+    print("  song note intervals", summarize(intervals));
+    kv::test::saveBenchResults("playback-fluidsynth", {{"note intervals", intervals}});
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "stems/StemsPlayer.h"
 #include "store/File.h"
 
+#include "support/BenchResults.h"
 #include "support/JackServer.h"
 
 #include "TimingErrors.h"
@@ -156,6 +157,7 @@ int startBench(int plays) {
     }
     if (errors.empty()) return 1;
     const auto summary = kv::bench::TimingErrors::of(errors);
+    kv::test::saveBenchResults("stem-starts", {{"stems", errors}});
     std::printf("%zu stem starts on JACK (dummy driver, 48 kHz, 256 frames): error mean %+.3f ms, p99 |%.3f| ms, max |%.3f| ms\n",
                 errors.size(), summary.mean, summary.p99, summary.max);
     return 0;

@@ -5,6 +5,7 @@
 //   bounds: resident memory growing 5 MB or more after the warm-up, descriptors or threads
 //   growing, a ping waiting the longest (50 ms) or more, an acknowledged practice save missing, a store that
 //   fails its integrity check, or a service that does not stop cleanly.
+#include "support/BenchResults.h"
 #include "support/HttpsTestServer.h"
 #include "support/JackServer.h"
 #include "support/KeyboardSim.h"
@@ -300,10 +301,12 @@ int Soak::run() {
     const auto warmUp = began + std::chrono::seconds(std::max(10, seconds_ / 5));
     std::optional<Figures> warm;
     Figures last;
-    while (Clock::now() - began < std::chrono::seconds(seconds_)) {
+    nlohmann::json memory = nlohmann::json::array();  // [seconds, MB] every 10 s
+    for (int second = 1; Clock::now() - began < std::chrono::seconds(seconds_); ++second) {
         std::this_thread::sleep_for(1s);
         last = figuresOf(pid);
         if (!warm && Clock::now() >= warmUp) warm = last;
+        if (second % 10 == 0) memory.push_back({second, last.rss});
     }
     running_ = false;
     for (auto& thread : load) thread.join();
@@ -329,6 +332,8 @@ int Soak::run() {
                 settled.threads);
     std::printf("WebSocket pings: %zu, p99 %.2f ms, max %.2f ms\n", pings.size(), p99, worst);
     std::printf("stopped cleanly: %s\n", stoppedCleanly ? "yes" : "no");
+    kv::test::saveBenchResults("soak", {{"seconds", seconds_}, {"resident MB", memory}, {"requests", requests_.load()},
+                                        {"ping p99 ms", p99}, {"ping max ms", worst}});
     const bool verified = verify();
     const bool ok = settled.rss - warm->rss < 5 && settled.fds <= warm->fds && settled.threads <= warm->threads && worst < longestPingMs_ &&
                     failures_ == 0 && stoppedCleanly && verified;
