@@ -1,4 +1,6 @@
 #include "app/AllFlows.h"
+#include "base/SharedObject.h"
+#include "core/KeyvoraFlow.h"
 #include "core/RequestDispatcher.h"
 #include "leds/KVLedScheduler.h"
 #include "platform/net/WebSocketConnection.h"
@@ -18,6 +20,7 @@ public:
 
 // Parse, dispatch, run the flow, compose and serialize: the whole receive path but the socket.
 void BM_ReceivePath(benchmark::State& state, const char* message) {
+    SharedObject<KeyvoraFlow> session;  // what the service owns; these two flows need nothing more
     const FlowTable flows = makeAllFlows();
     RequestDispatcher dispatcher(flows);
     auto connection = std::make_shared<CapturingConnection>();
