@@ -1,6 +1,7 @@
 // Fills the practice-minute table with <rows> recent segments, one per (user, song) pair of
 // 100 users: kv_seed_practice <database file> <rows>
 #include "base/DateText.h"
+#include "base/SharedObject.h"
 #include "store/Database.h"
 
 #include <SQLiteCpp/Statement.h>
@@ -9,6 +10,7 @@
 #include <string>
 
 int main(int argc, char** argv) {
+    kv::SharedObject<kv::Database> database;
     if (argc < 3 || !kv::Database::shared().open(argv[1])) return 2;
     const int rows = std::stoi(argv[2]);
     const auto now = static_cast<std::int64_t>(kv::currentTimeSeconds(std::chrono::system_clock::now()));
