@@ -1,10 +1,13 @@
 #include "core/CacheCipher.h"
+#include "core/CertManager.h"
+#include "platform/crypto/Sha256.h"
 #include "stems/StemFiles.h"
 
 #include "support/HttpsTestServer.h"
 #include "support/Listener.h"
 #include "support/RequestText.h"
 #include "support/TempDirectory.h"
+#include "support/TestCertificates.h"
 #include "support/WsClient.h"
 
 #include <boost/asio/ip/tcp.hpp>
@@ -33,12 +36,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
+constexpr const char* kNoCertificateServer = "https://127.0.0.1:9/kv-cert/130717/manifest.json";
+
 // The kvplugin executable with its store root in a temporary folder.
 class ServiceProcess {
 public:
     // Headless, with its data, settings and lock in the folder.
-    explicit ServiceProcess(const std::filesystem::path& home, std::vector<std::string> arguments = {"--headless"}) {
-        std::vector<std::string> environment = environmentFor(home);
+    explicit ServiceProcess(const std::filesystem::path& home, std::vector<std::string> arguments = {"--headless"},
+                            const std::string& manifestUrl = kNoCertificateServer) {
+        std::vector<std::string> environment = environmentFor(home, manifestUrl);
         std::vector<char*> envp;
         for (auto& entry : environment) envp.push_back(entry.data());
         envp.push_back(nullptr);
@@ -49,7 +55,8 @@ public:
         if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
     }
 
-    static std::vector<std::string> environmentFor(const std::filesystem::path& home) {
+    static std::vector<std::string> environmentFor(const std::filesystem::path& home,
+                                                   const std::string& manifestUrl = kNoCertificateServer) {
         std::vector<std::string> environment;
         for (char** entry = environ; *entry; ++entry) {
             const std::string_view variable(*entry);
@@ -61,8 +68,7 @@ public:
         environment.push_back("XDG_DATA_HOME=" + home.string());
         environment.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
         environment.push_back("XDG_RUNTIME_DIR=" + (home / "run").string());
-        // No certificate server answers here.
-        environment.push_back("KVPLUGIN_CERT_MANIFEST_URL=https://127.0.0.1:9/kv-cert/130717/manifest.json");
+        environment.push_back("KVPLUGIN_CERT_MANIFEST_URL=" + manifestUrl);
         return environment;
     }
 
@@ -416,6 +422,65 @@ TEST(ServiceProcess, AKilledStemDownloadNeverLeavesAPartialStem) {
         }
     }
     EXPECT_GT(cutShort, 0) << "no kill came during a transfer";
+}
+
+// Each start finds a new certificate version and installs it; the service is killed at a random
+// moment of it. Whatever the moment, the certificate folder holds the old certificate or the new
+// one whole, a state that reads, and the next start serves wss with the installed certificate.
+TEST(ServiceProcess, AKilledCertificateInstallLeavesAWholeCertificate) {
+    test::TempDirectory home;
+    test::TempDirectory keys;
+    test::HttpsTestServer server(test::HttpsTestServer::Scheme::http);
+    std::map<std::string, std::string> served;  // certificate PEM → file name
+    for (const std::string name : {"first", "second"}) {
+        const auto pfx = test::makeCertificate(keys.path(), name).exportPfx(keys.path() / (name + ".pfx"), CertManager::kPfxPassword);
+        server.copy(pfx, name + ".pfx");
+        served[test::certificatePemOf(pfx, CertManager::kPfxPassword)] = name;
+    }
+    const auto folder = home.path() / "Keyvora" / "cert";
+    const auto serve = [&](int round) {
+        const std::string name = round % 2 ? "second" : "first";
+        const auto pfx = keys.path() / (name + ".pfx");
+        server.put("manifest.json", nlohmann::json({{"version", std::to_string(round)}, {"url", server.url("/files/" + name + ".pfx")},
+                                                    {"sha256", sha256Hex(fileBytes(pfx))}}).dump());
+    };
+    std::mt19937 random(47);
+    int installed = 0;
+    for (int round = 0; round < 50; ++round) {
+        serve(round);
+        ServiceProcess service(home.path(), {"--headless"}, server.manifestUrl());
+        ASSERT_TRUE(service.started());
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(20, 400)(random)));
+        ::kill(service.pid(), SIGKILL);
+        const auto current = folder / "current.pfx";
+        if (std::filesystem::exists(current)) {
+            ++installed;
+            EXPECT_EQ(served.count(test::certificatePemOf(current, CertManager::kPfxPassword)), 1u) << "round " << round;
+        }
+        const auto state = folder / "cert-state.json";
+        if (std::filesystem::exists(state)) {
+            EXPECT_TRUE(nlohmann::json::parse(fileText(state), nullptr, false).is_object()) << "round " << round;
+        }
+    }
+    EXPECT_GT(installed, 0) << "no start got as far as installing";
+
+    serve(50);
+    ServiceProcess service(home.path(), {"--headless"}, server.manifestUrl());
+    ASSERT_TRUE(service.listensOn(19520));
+    for (int i = 0; i < 500 && fileText(folder / "cert-state.json").find("\"50\"") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    service.terminate();
+    ServiceProcess restarted(home.path());
+    ASSERT_TRUE(restarted.listensOn(19520));
+    const std::string pem = test::certificatePemOf(folder / "current.pfx", CertManager::kPfxPassword);
+    EXPECT_EQ(served.at(pem), "first");
+    test::WsClient client(19520, test::WsClient::TlsTrust{pem});
+    client.sendText(R"({"methodName":1,"functionId":"tls"})");
+    EXPECT_EQ(nlohmann::json::parse(client.receive().value_or("null"))["functionId"], "tls");
+    std::size_t leftovers = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) leftovers += entry.path().extension() == ".tmp";
+    EXPECT_EQ(leftovers, 0u) << "temporary files of killed installs stay behind";
 }
 
 }  // namespace

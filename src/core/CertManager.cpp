@@ -111,6 +111,7 @@ void CertManager::stop() {
 void CertManager::start() {
     if (started_.exchange(true)) return;
     workQ_.async([this] {
+        removeInterruptedWrites();
         loadState();
         doCheckOnQueue();
     });
@@ -146,6 +147,16 @@ std::future<void> CertManager::whenIdle() {
 std::optional<fs::path> CertManager::activePfxPath() const {
     if (!fingerprintOfFile(pfxPath())) return std::nullopt;
     return pfxPath();
+}
+
+// A service stopped in the middle of an install leaves its download ("dl-….tmp") or a file being
+// written (".<name>.XXXXXX"); neither is ever read, and nothing else is written here meanwhile.
+void CertManager::removeInterruptedWrites() {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(settings_.certDir, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(".") || (name.starts_with("dl-") && name.ends_with(".tmp"))) fs::remove(entry.path(), error);
+    }
 }
 
 void CertManager::loadState() {

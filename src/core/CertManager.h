@@ -78,6 +78,7 @@ private:
 
     std::filesystem::path pfxPath() const { return settings_.certDir / "current.pfx"; }
     std::filesystem::path statePath() const { return settings_.certDir / "cert-state.json"; }
+    void removeInterruptedWrites();
     void loadState();
     void saveStateVersion(const std::optional<std::string>& version, const std::optional<std::string>& etag);
     void doCheckOnQueue();
