@@ -153,9 +153,11 @@ std::optional<fs::path> CertManager::activePfxPath() const {
 // written (".<name>.XXXXXX"); neither is ever read, and nothing else is written here meanwhile.
 void CertManager::removeInterruptedWrites() {
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(settings_.certDir, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.starts_with(".") || (name.starts_with("dl-") && name.ends_with(".tmp"))) fs::remove(entry.path(), error);
+    for (auto it = fs::directory_iterator(settings_.certDir, error); !error && it != fs::directory_iterator();
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::error_code ignored;
+        if (name.starts_with(".") || (name.starts_with("dl-") && name.ends_with(".tmp"))) fs::remove(it->path(), ignored);
     }
 }
 
