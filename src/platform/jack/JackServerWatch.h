@@ -11,7 +11,8 @@ namespace kv {
 
 // Notices that the JACK server went away. The MIDI library's client on a dead server keeps
 // answering with the ports it last saw, so the service could not tell otherwise: this client of
-// our own, without ports, is told when the server shuts it down.
+// our own, without ports, is told when the server shuts it down. It also sees when a connection
+// the MIDI library asked for is in effect.
 class JackServerWatch {
 public:
     // A watch on the server clients of this process use; nothing when none runs.
@@ -21,12 +22,13 @@ public:
     JackServerWatch(const JackServerWatch&) = delete;
     JackServerWatch& operator=(const JackServerWatch&) = delete;
 
-    bool serverGone() const { return gone_; }
     static constexpr auto kConnectionBound = std::chrono::milliseconds(500);
 
-    // Waits, at most kConnectionBound, until the port of that full name is connected, in the graph the
-    // server runs, to a port `ownPort` of a client whose name begins with `ownClient`. A connection
-    // takes effect at a cycle after the call that made it; what is sent before then is lost.
+    bool serverGone() const { return gone_; }
+    // Waits, at most kConnectionBound, until the port of that full name is connected, in the
+    // graph the server runs, to a port `ownPort` of a client whose name begins with `ownClient`.
+    // A connection takes effect at a cycle after the call that made it: what is sent before then
+    // is lost.
     void awaitConnection(const std::string& foreignPort, const std::string& ownClient,
                          const std::string& ownPort) const;
 
