@@ -58,7 +58,7 @@ TEST(CrashConsistency, AKilledSaveNeverLosesAnAcknowledgedRowNorCorruptsTheDatab
     std::mt19937 random(20261206);
     std::set<long> acknowledged;
     long next = 1;
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < 50; ++round) {
         const auto lifetime = std::chrono::milliseconds(std::uniform_int_distribution<int>(30, 250)(random));
         const auto saved = saveUntilKilled(database, next, lifetime);
         acknowledged.insert(saved.begin(), saved.end());

@@ -248,10 +248,10 @@ TEST(ServiceProcess, AKilledServiceKeepsEveryAcknowledgedCacheSave) {
     std::map<int, std::vector<std::vector<std::uint8_t>>> sent;  // each song's contents in sending order
     std::map<int, std::size_t> acknowledged;                       // the index of the last acknowledged
     int saves = 0;
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < 50; ++round) {
         ServiceProcess service(dataHome.path());
         ASSERT_TRUE(service.listensOn(19420));
-        const auto lifetime = std::chrono::milliseconds(std::uniform_int_distribution<int>(150, 600)(random));
+        const auto lifetime = std::chrono::milliseconds(std::uniform_int_distribution<int>(50, 400)(random));
         std::jthread killer([&service, lifetime] {
             std::this_thread::sleep_for(lifetime);
             ::kill(service.pid(), SIGKILL);
@@ -399,7 +399,7 @@ TEST(ServiceProcess, AKilledStemDownloadNeverLeavesAPartialStem) {
                   {"audioFiles", {{{"instrument_id", 1}, {"tempo", 100}, {"link", server.url("/files/big.mp3")},
                                    {"last_modified", "v"}, {"index", 0}, {"instrument_name", "Piano"}}}}}}};
     int cutShort = 0;  // rounds killed during a transfer
-    for (int round = 0; round < 15; ++round) {
+    for (int round = 0; round < 50; ++round) {
         ServiceProcess service(home.path());
         ASSERT_TRUE(service.listensOn(19420));
         test::WsClient client(19420);
