@@ -483,5 +483,64 @@ TEST(ServiceProcess, AKilledCertificateInstallLeavesAWholeCertificate) {
     EXPECT_EQ(leftovers, 0u) << "temporary files of killed installs stay behind";
 }
 
+// The certificate folder on a disk that is full when a new version comes: the install fails, the
+// installed certificate and its state stay as they were, nothing is left behind, and the service
+// goes on serving wss with the installed certificate.
+TEST(ServiceProcess, AFullDiskFailsACertificateInstallAndKeepsTheInstalledOne) {
+    test::TempDirectory home;
+    test::TempDirectory keys;
+    const auto folder = home.path() / "Keyvora" / "cert";
+    SmallDisk disk(folder, "256k");
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    test::HttpsTestServer server(test::HttpsTestServer::Scheme::http);
+    const auto serve = [&](const std::string& version, const std::string& name) {
+        const auto pfx = test::makeCertificate(keys.path(), name).exportPfx(keys.path() / (name + ".pfx"), CertManager::kPfxPassword);
+        server.copy(pfx, name + ".pfx");
+        server.put("manifest.json", nlohmann::json({{"version", version}, {"url", server.url("/files/" + name + ".pfx")},
+                                                    {"sha256", sha256Hex(fileBytes(pfx))}}).dump());
+    };
+    const auto waitForState = [&](const std::string& version) {
+        for (int i = 0; i < 500 && fileText(folder / "cert-state.json").find("\"" + version + "\"") == std::string::npos; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+    };
+    serve("1", "first");
+    {
+        ServiceProcess service(home.path(), {"--headless"}, server.manifestUrl());
+        ASSERT_TRUE(service.listensOn(19520));
+        waitForState("1");
+        service.terminate();
+    }
+    const std::string installed = fileText(folder / "current.pfx");
+    const std::string state = fileText(folder / "cert-state.json");
+    ASSERT_FALSE(installed.empty());
+    {
+        std::ofstream filler(folder / "filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        while (filler.write(block.data(), static_cast<std::streamsize>(block.size())) && filler.flush()) {
+        }
+    }
+
+    serve("2", "second");
+    ServiceProcess service(home.path(), {"--headless"}, server.manifestUrl());
+    ASSERT_TRUE(service.listensOn(19520));
+    const auto fetched = [&] {
+        const auto requests = server.requests();
+        return std::any_of(requests.begin(), requests.end(), [](const std::string& line) { return line.starts_with("/files/second.pfx"); });
+    };
+    for (int i = 0; i < 500 && !fetched(); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(fetched()) << "the new version was never downloaded";
+    std::this_thread::sleep_for(300ms);  // its install is tried and fails
+    EXPECT_EQ(fileText(folder / "current.pfx"), installed);
+    EXPECT_EQ(fileText(folder / "cert-state.json"), state);
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "current.pfx" || name == "cert-state.json" || name == "filler") << name << " stays behind";
+    }
+    test::WsClient client(19520, test::WsClient::TlsTrust{test::certificatePemOf(folder / "current.pfx", CertManager::kPfxPassword)});
+    client.sendText(R"({"methodName":1,"functionId":"tls"})");
+    EXPECT_EQ(nlohmann::json::parse(client.receive().value_or("null"))["functionId"], "tls");
+}
+
 }  // namespace
 }  // namespace kv
