@@ -542,5 +542,33 @@ TEST(ServiceProcess, AFullDiskFailsACertificateInstallAndKeepsTheInstalledOne) {
     EXPECT_EQ(nlohmann::json::parse(client.receive().value_or("null"))["functionId"], "tls");
 }
 
+// The store's disk fills up in the middle of a stem download: the preparation is answered, no
+// partial stem is left under a stem's name or as a download, and the service goes on.
+TEST(ServiceProcess, AFullDiskFailsAStemDownloadAndLeavesNoPartialStem) {
+    test::TempDirectory home;
+    SmallDisk disk(home.path() / "com.keyvora.kvplugin", "4m");
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    test::HttpsTestServer server(test::HttpsTestServer::Scheme::http);
+    std::string body = "ID3";
+    body.resize(12 << 20, '\x11');
+    server.put("big.mp3", body);
+    ServiceProcess service(home.path());
+    ASSERT_TRUE(service.listensOn(19420));
+    test::WsClient client(19420);
+    client.sendText(nlohmann::json{{"methodName", 9}, {"functionId", "p"}, {"clientID", "7"},
+                                   {"data", {{"songId", 32}, {"tempo", 100}, {"isPlayAudio", true},
+                                             {"audioFiles", {{{"instrument_id", 1}, {"tempo", 100}, {"link", server.url("/files/big.mp3")},
+                                                              {"last_modified", "v"}, {"index", 0}, {"instrument_name", "Piano"}}}}}}}
+                        .dump());
+    const auto prepared = client.receive(std::chrono::seconds(30));
+    ASSERT_TRUE(prepared) << "the preparation went unanswered";
+    EXPECT_EQ(nlohmann::json::parse(*prepared)["functionId"], "p");
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(home.path() / "com.keyvora.kvplugin" / "Cache" / "32", error)) {
+        ADD_FAILURE() << entry.path().filename() << " stays behind";
+    }
+    EXPECT_EQ(ping(19420)["functionId"], "f1");
+}
+
 }  // namespace
 }  // namespace kv
