@@ -424,26 +424,50 @@ TEST(ServiceProcess, AKilledStemDownloadNeverLeavesAPartialStem) {
     EXPECT_GT(cutShort, 0) << "no kill came during a transfer";
 }
 
+// Certificates the service finds through its manifest, each made once and served under its name.
+class CertificateServer {
+public:
+    // Makes and serves the certificate of that name; answers its PEM.
+    std::string add(const std::string& name) {
+        const auto pfx = test::makeCertificate(keys_.path(), name).exportPfx(keys_.path() / (name + ".pfx"), CertManager::kPfxPassword);
+        server_.copy(pfx, name + ".pfx");
+        return test::certificatePemOf(pfx, CertManager::kPfxPassword);
+    }
+    // The manifest names that certificate as the current version.
+    void announce(const std::string& version, const std::string& name) const {
+        const auto pfx = keys_.path() / (name + ".pfx");
+        server_.put("manifest.json", nlohmann::json({{"version", version}, {"url", server_.url("/files/" + name + ".pfx")},
+                                                     {"sha256", sha256Hex(fileBytes(pfx))}}).dump());
+    }
+    bool fetched(const std::string& name) const {
+        const auto requests = server_.requests();
+        return std::any_of(requests.begin(), requests.end(),
+                           [&](const std::string& line) { return line.starts_with("/files/" + name + ".pfx"); });
+    }
+    std::string manifestUrl() const { return server_.manifestUrl(); }
+
+private:
+    test::TempDirectory keys_;
+    test::HttpsTestServer server_{test::HttpsTestServer::Scheme::http};
+};
+
+// Waits until the certificate folder's state names that version.
+void waitForCertificateState(const std::filesystem::path& folder, const std::string& version) {
+    for (int i = 0; i < 500 && fileText(folder / "cert-state.json").find("\"" + version + "\"") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
 // Each start finds a new certificate version and installs it; the service is killed at a random
 // moment of it. Whatever the moment, the certificate folder holds the old certificate or the new
 // one whole, a state that reads, and the next start serves wss with the installed certificate.
 TEST(ServiceProcess, AKilledCertificateInstallLeavesAWholeCertificate) {
     test::TempDirectory home;
-    test::TempDirectory keys;
-    test::HttpsTestServer server(test::HttpsTestServer::Scheme::http);
-    std::map<std::string, std::string> served;  // certificate PEM → file name
-    for (const std::string name : {"first", "second"}) {
-        const auto pfx = test::makeCertificate(keys.path(), name).exportPfx(keys.path() / (name + ".pfx"), CertManager::kPfxPassword);
-        server.copy(pfx, name + ".pfx");
-        served[test::certificatePemOf(pfx, CertManager::kPfxPassword)] = name;
-    }
+    CertificateServer server;
+    std::map<std::string, std::string> served;  // certificate PEM → name
+    for (const std::string name : {"first", "second"}) served[server.add(name)] = name;
     const auto folder = home.path() / "Keyvora" / "cert";
-    const auto serve = [&](int round) {
-        const std::string name = round % 2 ? "second" : "first";
-        const auto pfx = keys.path() / (name + ".pfx");
-        server.put("manifest.json", nlohmann::json({{"version", std::to_string(round)}, {"url", server.url("/files/" + name + ".pfx")},
-                                                    {"sha256", sha256Hex(fileBytes(pfx))}}).dump());
-    };
+    const auto serve = [&](int round) { server.announce(std::to_string(round), round % 2 ? "second" : "first"); };
     std::mt19937 random(47);
     int installed = 0;
     for (int round = 0; round < 50; ++round) {
@@ -467,9 +491,7 @@ TEST(ServiceProcess, AKilledCertificateInstallLeavesAWholeCertificate) {
     serve(50);
     ServiceProcess service(home.path(), {"--headless"}, server.manifestUrl());
     ASSERT_TRUE(service.listensOn(19520));
-    for (int i = 0; i < 500 && fileText(folder / "cert-state.json").find("\"50\"") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
+    waitForCertificateState(folder, "50");
     service.terminate();
     ServiceProcess restarted(home.path());
     ASSERT_TRUE(restarted.listensOn(19520));
@@ -488,27 +510,17 @@ TEST(ServiceProcess, AKilledCertificateInstallLeavesAWholeCertificate) {
 // goes on serving wss with the installed certificate.
 TEST(ServiceProcess, AFullDiskFailsACertificateInstallAndKeepsTheInstalledOne) {
     test::TempDirectory home;
-    test::TempDirectory keys;
     const auto folder = home.path() / "Keyvora" / "cert";
     SmallDisk disk(folder, "256k");
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
-    test::HttpsTestServer server(test::HttpsTestServer::Scheme::http);
-    const auto serve = [&](const std::string& version, const std::string& name) {
-        const auto pfx = test::makeCertificate(keys.path(), name).exportPfx(keys.path() / (name + ".pfx"), CertManager::kPfxPassword);
-        server.copy(pfx, name + ".pfx");
-        server.put("manifest.json", nlohmann::json({{"version", version}, {"url", server.url("/files/" + name + ".pfx")},
-                                                    {"sha256", sha256Hex(fileBytes(pfx))}}).dump());
-    };
-    const auto waitForState = [&](const std::string& version) {
-        for (int i = 0; i < 500 && fileText(folder / "cert-state.json").find("\"" + version + "\"") == std::string::npos; ++i) {
-            std::this_thread::sleep_for(10ms);
-        }
-    };
-    serve("1", "first");
+    CertificateServer server;
+    server.add("first");
+    server.add("second");
+    server.announce("1", "first");
     {
         ServiceProcess service(home.path(), {"--headless"}, server.manifestUrl());
         ASSERT_TRUE(service.listensOn(19520));
-        waitForState("1");
+        waitForCertificateState(folder, "1");
         service.terminate();
     }
     const std::string installed = fileText(folder / "current.pfx");
@@ -521,15 +533,11 @@ TEST(ServiceProcess, AFullDiskFailsACertificateInstallAndKeepsTheInstalledOne) {
         }
     }
 
-    serve("2", "second");
+    server.announce("2", "second");
     ServiceProcess service(home.path(), {"--headless"}, server.manifestUrl());
     ASSERT_TRUE(service.listensOn(19520));
-    const auto fetched = [&] {
-        const auto requests = server.requests();
-        return std::any_of(requests.begin(), requests.end(), [](const std::string& line) { return line.starts_with("/files/second.pfx"); });
-    };
-    for (int i = 0; i < 500 && !fetched(); ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_TRUE(fetched()) << "the new version was never downloaded";
+    for (int i = 0; i < 500 && !server.fetched("second"); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(server.fetched("second")) << "the new version was never downloaded";
     std::this_thread::sleep_for(300ms);  // its install is tried and fails
     EXPECT_EQ(fileText(folder / "current.pfx"), installed);
     EXPECT_EQ(fileText(folder / "cert-state.json"), state);
