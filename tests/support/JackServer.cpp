@@ -26,15 +26,6 @@ jack_client_t* openClient(const std::string& server, const char* name) {
                             server.c_str());
 }
 
-}  // namespace
-
-JackServer::JackServer(int period)
-    : name_("kvtest-" + std::to_string(getpid()) + "-" + std::to_string(std::rand())), period_(period) {
-    start();
-}
-
-namespace {
-
 bool anyJackServerRuns() {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         std::ifstream comm(entry.path() / "comm");
@@ -55,6 +46,14 @@ void clearStaleJackRegistry() {
 }
 
 }  // namespace
+
+// Stale registry entries are cleared before the first launch too: libjack maps the registry once
+// per process, and one replaced after that leaves this process's clients on the old.
+JackServer::JackServer(int period)
+    : name_("kvtest-" + std::to_string(getpid()) + "-" + std::to_string(std::rand())), period_(period) {
+    clearStaleJackRegistry();
+    start();
+}
 
 void JackServer::start() {
     launch();
