@@ -136,7 +136,7 @@ def main(folder, results_path, report):
     os.makedirs(report, exist_ok=True)
     when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     results = {"date": when, "machine": machine(), "distributions": {}, "figures": figures,
-               "soak": {k: v for k, v in samples.get("soak", {}).items()}}
+               "soak": samples.get("soak", {})}
     sections = []
     for name, title, series in DISTRIBUTIONS:
         found = [(f"{measurement}: {label}", samples.get(measurement, {}).get(label, [])) for measurement, label in series]
