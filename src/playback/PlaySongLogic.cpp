@@ -206,7 +206,8 @@ void PlaySongLogic::startMetronome() const {
 }
 
 // Each sound is placed on the audio clock at the start date plus the spacings before it, and
-// cut where the next one begins. A stop or a newer play ends the loop at its next wake-up.
+// cut where the next one begins. A stop or a newer play ends the loop at its next wake-up; a stop
+// also drops the sound already handed over.
 void PlaySongLogic::playCountOff() {
     auto& song = SongObject::shared();
     auto& session = KeyvoraFlow::shared();
@@ -221,10 +222,14 @@ void PlaySongLogic::playCountOff() {
         return superseded() || session.APP_STATE != KeyvoraFlow::kCountOff || song.isWaitingStopPlaySong;
     };
     double at = 0;  // seconds from the start date
+    std::uint64_t previousHost = 0;
     for (std::size_t i = 0; i < sounds.size(); ++i) {
         if (i < times.size()) spacing = times[i] / 1000;
         const std::uint64_t tickHost = startHost_ + nanosFromMillis(at * 1000);
-        waitUntil(tickHost - std::min(tickHost, kAheadNs), stopping);
+        // Each sound is handed to the engine once the one before is due, the first at once: a
+        // thread woken late on a loaded machine must not make a sound late.
+        waitUntil(std::min(previousHost, tickHost - std::min(tickHost, kAheadNs)), stopping);
+        previousHost = tickHost;
         if (superseded()) {
             consoleLine(formatText("[COUNTOFF][playCountOff] BAIL@i=%d/%lu: superseded (my=%d cur=%d)", static_cast<int>(i),
                                    static_cast<unsigned long>(sounds.size()), myEpoch_, currentEpoch()));
