@@ -207,7 +207,7 @@ void PlaySongLogic::startMetronome() const {
 
 // Each sound is placed on the audio clock at the start date plus the spacings before it, and
 // cut where the next one begins. A stop or a newer play ends the loop at its next wake-up; a stop
-// also drops the sound already handed over.
+// drops what was handed to the engine, a newer play what is not yet due.
 void PlaySongLogic::playCountOff() {
     auto& song = SongObject::shared();
     auto& session = KeyvoraFlow::shared();
@@ -223,16 +223,20 @@ void PlaySongLogic::playCountOff() {
     };
     double at = 0;  // seconds from the start date
     std::uint64_t previousHost = 0;
+    std::size_t handedOver = sounds.size();  // the last sound handed to the engine
+    const auto dropUndue = [&] {
+        if (handedOver < sounds.size() && host_clock::now() < previousHost) sounds[handedOver]->stop();
+    };
     for (std::size_t i = 0; i < sounds.size(); ++i) {
         if (i < times.size()) spacing = times[i] / 1000;
         const std::uint64_t tickHost = startHost_ + nanosFromMillis(at * 1000);
         // Each sound is handed to the engine once the one before is due, the first at once: a
         // thread woken late on a loaded machine must not make a sound late.
         waitUntil(std::min(previousHost, tickHost - std::min(tickHost, kAheadNs)), stopping);
-        previousHost = tickHost;
         if (superseded()) {
             consoleLine(formatText("[COUNTOFF][playCountOff] BAIL@i=%d/%lu: superseded (my=%d cur=%d)", static_cast<int>(i),
                                    static_cast<unsigned long>(sounds.size()), myEpoch_, currentEpoch()));
+            dropUndue();
             return;
         }
         if (stopping()) {
@@ -246,8 +250,12 @@ void PlaySongLogic::playCountOff() {
         if (const auto& sound = sounds[i]) {
             sound->setVolume(static_cast<float>(song.countOffVolume / 100.0 * 0.4));
             // A start already past plays only the sounds still to come.
-            if (tickHost + kAheadNs >= host_clock::now()) sound->playAt(tickHost, spacing);
+            if (tickHost + kAheadNs >= host_clock::now()) {
+                sound->playAt(tickHost, spacing);
+                handedOver = i;
+            }
         }
+        previousHost = tickHost;
         if (i + 1 == sounds.size()) isPlayMode_ = true;
         at += std::max(0.0, spacing);
     }
@@ -255,7 +263,10 @@ void PlaySongLogic::playCountOff() {
     const std::uint64_t openAt = songStartHost_ - std::min(songStartHost_, nanosFromMillis(session.timeGetNoteEarly));
     const std::uint64_t doneAt = songStartHost_ - std::min(songStartHost_, kAheadNs);
     if (openAt < doneAt && waitUntil(openAt, [this] { return superseded(); })) openGetNotes();
-    if (!waitUntil(doneAt, [this] { return superseded(); })) return;
+    if (!waitUntil(doneAt, [this] { return superseded(); })) {
+        dropUndue();
+        return;
+    }
     consoleLine(formatText("[COUNTOFF][playCountOff] DONE: phát hết %lu tick", static_cast<unsigned long>(sounds.size())));
     song.isPlayCountOff = false;
 }
