@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <fstream>
 #include <thread>
 
 namespace kv {
@@ -201,6 +202,11 @@ TEST_F(CertManagerTest, ABrokenDownloadNeverReplacesTheWorkingCertificate) {
     const auto full = bytesOf(keys_.path() / "other.pfx");
     server_.put("truncated.pfx", std::string(full.begin(), full.begin() + static_cast<long>(full.size() / 2)));
     const std::string otherDigest = digestOf(keys_.path() / "other.pfx");
+    // What a redirect to the local disk would find: a good certificate and a manifest naming it.
+    const std::string localPfx = "file://" + (keys_.path() / "other.pfx").string();
+    const fs::path localManifest = keys_.path() / "manifest.json";
+    std::ofstream(localManifest) << json({{"version", "3"}, {"url", localPfx}, {"sha256", otherDigest}}).dump();
+    const std::string tenGigabytes = std::to_string(std::int64_t{10} << 30);
 
     struct Case {
         const char* name;
@@ -216,10 +222,20 @@ TEST_F(CertManagerTest, ABrokenDownloadNeverReplacesTheWorkingCertificate) {
         {"manifest timeout", [&] { serveManifest("3", "other.pfx", otherDigest, "\"x7\""); server_.put("manifest.json.delay", "3"); }},
         {"manifest not JSON", [&] { server_.put("manifest.json", "<html>"); server_.put("manifest.etag", "\"x8\""); }},
         {"manifest without url", [&] { server_.put("manifest.json", R"({"version":"3"})"); }},
+        {"file reset", [&] { serveManifest("3", "other.pfx", otherDigest, "\"x9\""); server_.put("other.pfx.reset", "1"); }},
+        {"file stalls", [&] { serveManifest("3", "other.pfx", otherDigest, "\"x10\""); server_.put("other.pfx.stall", "1"); }},
+        {"file of 10 GB", [&] { serveManifest("3", "other.pfx", otherDigest, "\"x11\""); server_.put("other.pfx.huge", tenGigabytes); }},
+        {"file redirected to the disk", [&] { serveManifest("3", "other.pfx", otherDigest, "\"x12\""); server_.put("other.pfx.location", localPfx); }},
+        {"file named on the disk", [&] { server_.put("manifest.json", json({{"version", "3"}, {"url", localPfx}}).dump()); }},
+        {"manifest reset", [&] { serveManifest("3", "other.pfx", otherDigest, "\"x13\""); server_.put("manifest.json.reset", "1"); }},
+        {"manifest stalls", [&] { serveManifest("3", "other.pfx", otherDigest, "\"x14\""); server_.put("manifest.json.stall", "1"); }},
+        {"manifest of 10 GB", [&] { serveManifest("3", "other.pfx", otherDigest, "\"x15\""); server_.put("manifest.json.huge", tenGigabytes); }},
+        {"manifest redirected to the disk",
+         [&] { serveManifest("3", "other.pfx", otherDigest, "\"x16\""); server_.put("manifest.json.location", "file://" + localManifest.string()); }},
     };
     for (const auto& failure : cases) {
-        for (const char* name : {"other.pfx.status", "other.pfx.delay", "manifest.json.status", "manifest.json.delay"}) {
-            server_.put(name, "");
+        for (const std::string file : {"other.pfx", "manifest.json"}) {
+            for (const char* misbehaviour : {".status", ".delay", ".reset", ".stall", ".huge", ".location"}) server_.put(file + misbehaviour, "");
         }
         failure.serve();
         check();

@@ -1,9 +1,14 @@
 #include "playback/MetronomePlan.h"
+#include "midi/file/MidiFileCheck.h"
 #include "playback/MidiSongReader.h"
 #include "playback/PlaySongLogic.h"
 #include "playback/SongTiming.h"
 
+#include "support/TempDirectory.h"
+
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 namespace kv {
 namespace {
@@ -94,6 +99,21 @@ TEST(MidiSongReader, ThePositionGoesToTheNearestGroupATieToTheLater) {
     EXPECT_EQ(MidiSongReader::getIndexFromMidi(groups, 250), 2);
     EXPECT_EQ(MidiSongReader::getIndexFromMidi(groups, 260), 2);
     EXPECT_EQ(MidiSongReader::getIndexFromMidi(groups, 1000), 2);
+}
+
+// Found by the song fuzzer: a set-tempo event one byte long holds together as a file, and STK
+// reads its three tempo bytes with a checked index, which throws.
+TEST(MidiSongReader, AFileItsReaderCannotReadIsRefusedNotThrown) {
+    const std::vector<std::uint8_t> file = {
+        'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k', 0, 0, 0, 0x27, 0x00, 0xFF, 0x51, 0x01,
+        0x76, 0xA1, 0x20, 0xE4, 0xE4, 0xE4, 0xE4, 0xE4, 0xE4, 0xE4, 0xE4, 0xE4, 0xE4, 0xE4, 0xE4, 0xE4, 0xE4, 0xE4, 0xE4, 0xE4,
+        0x00, 0xFF, 0x58, 0x04, 0x04, 0x02, 0x18, 0x08, 0x00, 0xC0, 0x00, 0x00, 0xB3, 0xAB, 0x40, 0x00, 0x00};
+    ASSERT_TRUE(isWellFormedMidiFile(file));
+    test::TempDirectory folder;
+    const auto path = folder.path() / "song.mid";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    const std::atomic<bool> stopPrepare{false};
+    EXPECT_FALSE(MidiSongReader::read(path, file, SongTiming(json::array(), false, 120, 480), stopPrepare));
 }
 
 }  // namespace

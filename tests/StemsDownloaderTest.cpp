@@ -143,10 +143,10 @@ TEST_F(StemsDownloaderTest, AFailingStemFailsAloneWhateverTheServerDid) {
     EXPECT_FALSE(download(json{stem(1, 90, url("away.mp3"), "v", 0)}, "redirected").error) << "http redirects are followed";
 }
 
-TEST_F(StemsDownloaderTest, AStalledOrHugeBodyFailsItsStemAndACancelDeliversNothing) {
+TEST_F(StemsDownloaderTest, AStalledOrTenGigabyteBodyFailsItsStemAndACancelDeliversNothing) {
     server_.put("good.mp3", mp3Body(6000));
     server_.put("stall.mp3.stall", "1");
-    server_.put("huge.mp3.huge", std::to_string(std::int64_t{600} << 20));
+    server_.put("huge.mp3.huge", std::to_string(std::int64_t{10} << 30));
     const auto began = std::chrono::steady_clock::now();
     const Outcome stalled = download(json{stem(1, 90, url("stall.mp3"), "v", 0), stem(2, 90, url("good.mp3"), "v", 1)}, "stall",
                                      {.stalledAfter = 2s, .maxTime = 60s});
@@ -178,7 +178,15 @@ TEST_F(StemsDownloaderTest, ARequestWithoutUsableStemsCompletesWithItsReason) {
 
     json many = json::array();
     for (int i = 0; i < 5000; ++i) many.push_back(stem(i + 1, 90, "http://127.0.0.1:1/x.mp3", "v", i));
-    EXPECT_EQ(download(many, "many").paths.size(), StemsDownloader::kMaxStems);
+    EXPECT_EQ(download(many, "many").paths.size(), StemList::kMaxStems);
+}
+
+// A list of thousands of bad entries is read without a warning each (they all go to one log line).
+TEST(StemList, ThousandsOfBadEntriesGiveAFewWarningsAndACount) {
+    const auto parsed = StemList::parse(json(std::vector<int>(100'000, 1)));
+    EXPECT_TRUE(parsed.entries.empty());
+    ASSERT_EQ(parsed.warnings.size(), StemList::kMaxStems + 1);
+    EXPECT_EQ(parsed.warnings.back(), "99936 more warnings");
 }
 
 }  // namespace

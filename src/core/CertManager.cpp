@@ -2,6 +2,7 @@
 
 #include "base/Console.h"
 #include "base/JsonText.h"
+#include "core/CertManifest.h"
 #include "kvplugin/BuildInfo.h"
 #include "platform/crypto/Pkcs12Identity.h"
 #include "platform/crypto/RandomUuid.h"
@@ -200,20 +201,13 @@ void CertManager::handleManifest(const HttpResponse& response) {
         log("manifest HTTP " + std::to_string(response.status));
         return;
     }
-    const auto json = nlohmann::json::parse(response.body, nullptr, false);
-    if (!json.is_object()) {
-        log("manifest JSON parse fail");
+    auto parsed = CertManifest::parse(response.body);
+    if (const auto* problem = std::get_if<std::string>(&parsed)) {
+        log(*problem);
         return;
     }
-    Manifest manifest;
-    manifest.version = textMember(json, "version").value_or("");
-    manifest.url = textMember(json, "url").value_or("");
-    manifest.sha256 = textMember(json, "sha256").value_or("");
+    CertManifest& manifest = std::get<CertManifest>(parsed);
     manifest.etag = response.headerValue("ETag").value_or("");
-    if (manifest.version.empty() || manifest.url.empty()) {
-        log("manifest thiếu version/url");
-        return;
-    }
     const std::optional<std::string> etag =
         manifest.etag.empty() ? std::nullopt : std::optional(manifest.etag);
     if (currentVersion_ && manifest.version == *currentVersion_) {
@@ -225,7 +219,7 @@ void CertManager::handleManifest(const HttpResponse& response) {
     downloadPfxFrom(manifest);
 }
 
-void CertManager::downloadPfxFrom(const Manifest& manifest) {
+void CertManager::downloadPfxFrom(const CertManifest& manifest) {
     if (!manifest.url.starts_with("https://") && !manifest.url.starts_with("http://")) return;
     const HttpResponse response = http_.get(manifest.url, settings_.pfxTimeout, {}, &stopping_);
     if (response.transportError || response.status != 200 || response.body.empty()) {

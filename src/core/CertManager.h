@@ -22,6 +22,8 @@
 
 namespace kv {
 
+struct CertManifest;
+
 // Keeps the TLS certificate current: polls the manifest at start and hourly, downloads a new
 // PKCS#12 file when the manifest names a new version, installs it as current.pfx once its digest
 // and password check out, and announces a certificate that differs from the one being served.
@@ -69,13 +71,6 @@ public:
     std::future<void> whenIdle();
 
 private:
-    struct Manifest {
-        std::string version;
-        std::string url;
-        std::string sha256;
-        std::string etag;
-    };
-
     std::filesystem::path pfxPath() const { return settings_.certDir / "current.pfx"; }
     std::filesystem::path statePath() const { return settings_.certDir / "cert-state.json"; }
     void removeInterruptedWrites();
@@ -83,7 +78,7 @@ private:
     void saveStateVersion(const std::optional<std::string>& version, const std::optional<std::string>& etag);
     void doCheckOnQueue();
     void handleManifest(const HttpResponse& response);
-    void downloadPfxFrom(const Manifest& manifest);
+    void downloadPfxFrom(const CertManifest& manifest);
     bool installPfx(const std::vector<std::uint8_t>& body);
     std::optional<std::string> effectiveCurrentCertFingerprint() const;
     void postDidUpdate();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <streambuf>
 
 namespace kv {
@@ -124,6 +125,8 @@ std::optional<SongEvents> MidiSongReader::read(const std::filesystem::path& file
         return song;
     } catch (const stk::StkError&) {
         return std::nullopt;
+    } catch (const std::out_of_range&) {
+        return std::nullopt;  // STK reads a meta event shorter than its kind with a checked index
     }
 }
 

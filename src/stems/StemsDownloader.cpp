@@ -1,11 +1,11 @@
 #include "stems/StemsDownloader.h"
 
 #include "base/Console.h"
-#include "base/JsonReading.h"
 #include "base/SharedObject.h"
 #include "base/TextFormat.h"
 #include "platform/dispatch/MainQueue.h"
 #include "stems/StemFiles.h"
+#include "stems/StemList.h"
 #include "stems/StemsPlayer.h"
 #include "stems/StemsQueue.h"
 #include "store/File.h"
@@ -39,16 +39,6 @@ std::int64_t fileSize(const fs::path& file) {
 void removeQuietly(const fs::path& file) {
     std::error_code ignored;
     fs::remove(file, ignored);
-}
-
-std::string textOf(const nlohmann::json& entry, const char* key) {
-    const auto found = entry.find(key);
-    return found != entry.end() && found->is_string() ? found->get<std::string>() : std::string();
-}
-
-std::int64_t integerOf(const nlohmann::json& entry, const char* key) {
-    const auto found = entry.find(key);
-    return found != entry.end() ? json_reading::toInt64(*found) : 0;
 }
 
 // The folder, made when missing; nothing when it cannot be used.
@@ -106,54 +96,20 @@ bool StemsDownloader::isDownloading() const {
     return isDownloading_;
 }
 
-std::vector<StemsDownloader::Item> StemsDownloader::parse(const nlohmann::json& list) const {
-    std::vector<Item> items;
-    std::vector<std::string> warnings;
-    for (const auto& entry : list) {
-        if (items.size() == kMaxStems) {
-            warnings.push_back(formatText("More than %lu stems: the rest is left out", static_cast<unsigned long>(kMaxStems)));
-            break;
-        }
-        if (!entry.is_object()) {
-            warnings.push_back("Item is not a dictionary");
-            continue;
-        }
-        Item item;
-        item.instrumentId = integerOf(entry, "instrument_id");
-        item.tempo = integerOf(entry, "tempo");
-        item.link = textOf(entry, "link");
-        item.lastModified = textOf(entry, "last_modified");
-        item.index = integerOf(entry, "index");
-        item.instrumentName = textOf(entry, "instrument_name");
-        if (item.instrumentName.empty()) item.instrumentName = "Unknown";
-        if (item.instrumentId < 1) {
-            warnings.push_back(formatText("Invalid instrument_id: %ld", static_cast<long>(item.instrumentId)));
-        } else if (item.tempo < 1) {
-            warnings.push_back(formatText("Invalid tempo: %ld for instrument %ld", static_cast<long>(item.tempo),
-                                          static_cast<long>(item.instrumentId)));
-        } else if (!item.link.starts_with("http")) {
-            warnings.push_back(formatText("Invalid link for instrument %ld: %s", static_cast<long>(item.instrumentId), item.link.c_str()));
-        } else if (item.lastModified.empty()) {
-            warnings.push_back(formatText("Missing last_modified for instrument %ld", static_cast<long>(item.instrumentId)));
-        } else {
-            items.push_back(std::move(item));
-        }
-    }
-    if (!warnings.empty()) {
-        std::string joined;
-        for (const auto& warning : warnings) joined += (joined.empty() ? "" : "; ") + warning;
-        log("Parse warnings: " + joined);
-    }
-    return items;
-}
-
 std::optional<std::string> StemsDownloader::start(const nlohmann::json& list, const std::string& songId) {
     songId_ = songId;
     if (songId.empty()) return "songId is empty";
     if (!list.is_array() || list.empty()) return "jsonArray is empty";
     const fs::path root = File::getRootPath();
     if (root.empty()) return "[File getRootPath] returned nil/empty";
-    items_ = parse(list);
+    StemList parsed = StemList::parse(list);
+    if (!parsed.warnings.empty()) {
+        std::string joined;
+        for (const auto& warning : parsed.warnings) joined += (joined.empty() ? "" : "; ") + warning;
+        log("Parse warnings: " + joined);
+    }
+    items_.clear();
+    for (StemEntry& entry : parsed.entries) items_.push_back(Item{std::move(entry), false, {}, std::nullopt});
     if (items_.empty()) return "No valid items after parsing";
     std::stable_sort(items_.begin(), items_.end(), [](const Item& a, const Item& b) { return a.index < b.index; });
     const auto folder = usableFolder(stem_files::songFolder(root, songId));

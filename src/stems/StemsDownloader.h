@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/http/HttpTransfers.h"
+#include "stems/StemList.h"
 
 #include <nlohmann/json.hpp>
 
@@ -25,8 +26,6 @@ public:
     static constexpr std::int64_t kMinBytes = 4096;
     // A link could serve anything: a larger body is refused as a failed stem.
     static constexpr std::int64_t kMaxBytes = std::int64_t{512} * 1024 * 1024;
-    // A song has a stem per instrument; a list from a request could name thousands.
-    static constexpr std::size_t kMaxStems = 64;
 
     struct Error {
         std::string domain;
@@ -58,20 +57,13 @@ public:
         : onProgress_(std::move(onProgress)), onComplete_(std::move(onComplete)), limits_(limits) {}
 
 private:
-    struct Item {
+    struct Item : StemEntry {
         bool skipped = false;
-        std::int64_t index = 0;
-        std::int64_t instrumentId = 0;
-        std::int64_t tempo = 0;
-        std::string instrumentName;
-        std::string lastModified;
-        std::string link;
         std::filesystem::path localPath;
         std::optional<Error> error;
     };
 
     std::optional<std::string> start(const nlohmann::json& list, const std::string& songId);
-    std::vector<Item> parse(const nlohmann::json& list) const;
     bool presentAndValid(const Item& item) const;
     bool reuse(const Item& item);
     void removeOldVersions(const Item& item) const;
