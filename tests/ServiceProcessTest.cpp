@@ -1,8 +1,8 @@
 #include "core/CacheCipher.h"
 #include "core/CertManager.h"
-#include "platform/crypto/Sha256.h"
 #include "stems/StemFiles.h"
 
+#include "support/CertificateServer.h"
 #include "support/HttpsTestServer.h"
 #include "support/Listener.h"
 #include "support/RequestText.h"
@@ -424,46 +424,12 @@ TEST(ServiceProcess, AKilledStemDownloadNeverLeavesAPartialStem) {
     EXPECT_GT(cutShort, 0) << "no kill came during a transfer";
 }
 
-// Certificates the service finds through its manifest, each made once and served under its name.
-class CertificateServer {
-public:
-    // Makes and serves the certificate of that name; answers its PEM.
-    std::string add(const std::string& name) {
-        const auto pfx = test::makeCertificate(keys_.path(), name).exportPfx(keys_.path() / (name + ".pfx"), CertManager::kPfxPassword);
-        server_.copy(pfx, name + ".pfx");
-        return test::certificatePemOf(pfx, CertManager::kPfxPassword);
-    }
-    // The manifest names that certificate as the current version.
-    void announce(const std::string& version, const std::string& name) const {
-        const auto pfx = keys_.path() / (name + ".pfx");
-        server_.put("manifest.json", nlohmann::json({{"version", version}, {"url", server_.url("/files/" + name + ".pfx")},
-                                                     {"sha256", sha256Hex(fileBytes(pfx))}}).dump());
-    }
-    bool fetched(const std::string& name) const {
-        const auto requests = server_.requests();
-        return std::any_of(requests.begin(), requests.end(),
-                           [&](const std::string& line) { return line.starts_with("/files/" + name + ".pfx"); });
-    }
-    std::string manifestUrl() const { return server_.manifestUrl(); }
-
-private:
-    test::TempDirectory keys_;
-    test::HttpsTestServer server_{test::HttpsTestServer::Scheme::http};
-};
-
-// Waits until the certificate folder's state names that version.
-void waitForCertificateState(const std::filesystem::path& folder, const std::string& version) {
-    for (int i = 0; i < 500 && fileText(folder / "cert-state.json").find("\"" + version + "\"") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-}
-
 // Each start finds a new certificate version and installs it; the service is killed at a random
 // moment of it. Whatever the moment, the certificate folder holds the old certificate or the new
 // one whole, a state that reads, and the next start serves wss with the installed certificate.
 TEST(ServiceProcess, AKilledCertificateInstallLeavesAWholeCertificate) {
     test::TempDirectory home;
-    CertificateServer server;
+    test::CertificateServer server(CertManager::kPfxPassword);
     std::map<std::string, std::string> served;  // certificate PEM → name
     for (const std::string name : {"first", "second"}) served[server.add(name)] = name;
     const auto folder = home.path() / "Keyvora" / "cert";
@@ -491,7 +457,7 @@ TEST(ServiceProcess, AKilledCertificateInstallLeavesAWholeCertificate) {
     serve(50);
     ServiceProcess service(home.path(), {"--headless"}, server.manifestUrl());
     ASSERT_TRUE(service.listensOn(19520));
-    waitForCertificateState(folder, "50");
+    ASSERT_TRUE(test::waitForCertificateState(folder, "50"));
     service.terminate();
     ServiceProcess restarted(home.path());
     ASSERT_TRUE(restarted.listensOn(19520));
@@ -513,14 +479,14 @@ TEST(ServiceProcess, AFullDiskFailsACertificateInstallAndKeepsTheInstalledOne) {
     const auto folder = home.path() / "Keyvora" / "cert";
     SmallDisk disk(folder, "256k");
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
-    CertificateServer server;
+    test::CertificateServer server(CertManager::kPfxPassword);
     server.add("first");
     server.add("second");
     server.announce("1", "first");
     {
         ServiceProcess service(home.path(), {"--headless"}, server.manifestUrl());
         ASSERT_TRUE(service.listensOn(19520));
-        waitForCertificateState(folder, "1");
+        ASSERT_TRUE(test::waitForCertificateState(folder, "1"));
         service.terminate();
     }
     const std::string installed = fileText(folder / "current.pfx");
