@@ -1,11 +1,17 @@
-// The service under a mixed load for a while: kv_soak <kvplugin> <seconds> [longest ping in ms]
+// The service under a mixed load for a while:
+//   kv_soak <kvplugin> <seconds> [longest ping in ms] [memory growth in MB]
 //   four clients sending random valid and invalid requests, a keyboard pressing 200 keys a second,
 //   a second keyboard plugged in and out, prepare/play/stop cycles of a MIDI song and of a stem
-//   song, WebSocket pings every 100 ms. Prints the figures and exits non-zero when one is out of
-//   bounds: resident memory growing 5 MB or more after the warm-up, descriptors or threads
-//   growing, a ping waiting the longest (50 ms) or more, an acknowledged practice save missing, a store that
-//   fails its integrity check, or a service that does not stop cleanly.
+//   song, WebSocket pings every 100 ms, a new TLS certificate every 35 s. Prints the figures and
+//   exits non-zero when one is out of bounds: resident memory growing 5 MB (or the bound given) or
+//   more after the warm-up, descriptors or threads growing, a ping waiting the longest (50 ms) or
+//   more, a request unanswered, a certificate rotation not served over wss, an acknowledged
+//   practice save missing from the store, a store that fails its integrity check, or a service
+//   that does not stop cleanly.
+#include "core/CertManager.h"
+
 #include "support/BenchResults.h"
+#include "support/CertificateServer.h"
 #include "support/HttpsTestServer.h"
 #include "support/JackServer.h"
 #include "support/KeyboardSim.h"
@@ -24,6 +30,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -64,7 +71,7 @@ Figures figuresOf(pid_t pid) {
     return figures;
 }
 
-pid_t startService(const std::string& binary, const fs::path& home) {
+pid_t startService(const std::string& binary, const fs::path& home, const std::string& manifestUrl) {
     std::vector<std::string> environment;
     for (char** entry = environ; *entry; ++entry) {
         const std::string_view variable(*entry);
@@ -74,7 +81,7 @@ pid_t startService(const std::string& binary, const fs::path& home) {
          {"XDG_DATA_HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / "config").string(), "XDG_RUNTIME_DIR=" + (home / "run").string(),
           std::string("KVPLUGIN_AUDIO_API=jack"), std::string("KVPLUGIN_MIDI_API=jack"),
           std::string("KVPLUGIN_SOUNDFONT=/usr/share/sounds/sf2/TimGM6mb.sf2"),
-          std::string("KVPLUGIN_CERT_MANIFEST_URL=https://127.0.0.1:9/kv-cert/130717/manifest.json")}) {
+          "KVPLUGIN_CERT_MANIFEST_URL=" + manifestUrl}) {
         environment.push_back(variable);
     }
     std::vector<char*> envp;
@@ -130,8 +137,8 @@ std::optional<json> answerTo(kv::test::WsClient& client, const std::string& id, 
 
 class Soak {
 public:
-    Soak(std::string binary, int seconds, double longestPingMs)
-        : binary_(std::move(binary)), seconds_(seconds), longestPingMs_(longestPingMs) {}
+    Soak(std::string binary, int seconds, double longestPingMs, double memoryGrowthMb)
+        : binary_(std::move(binary)), seconds_(seconds), longestPingMs_(longestPingMs), memoryGrowthMb_(memoryGrowthMb) {}
     int run();
 
 private:
@@ -139,11 +146,27 @@ private:
     void lesson();
     void keyboards();
     void pings();
+    void certificates();
+    bool rotate(int version);
+    // A part of the load that fails (a connection the service dropped, say) counts as a failure
+    // and ends that part; the others run on.
+    template <class Part>
+    auto guarded(Part part) {
+        return [this, part] {
+            try {
+                part();
+            } catch (const std::exception& error) {
+                std::printf("a part of the load failed: %s\n", error.what());
+                ++failures_;
+            }
+        };
+    }
     bool verify();
 
     std::string binary_;
     int seconds_;
     double longestPingMs_;
+    double memoryGrowthMb_;
     kv::test::TempDirectory home_;
     std::atomic<bool> running_{true};
     std::mutex mutex_;
@@ -151,8 +174,11 @@ private:
     std::atomic<long> requests_{0};
     std::atomic<long> cycles_{0};
     std::atomic<long> failures_{0};
+    std::atomic<long> rotations_{0};
     std::vector<double> pingMillis_;  // under mutex_
     std::unique_ptr<kv::test::HttpsTestServer> stems_;
+    kv::test::CertificateServer certificateServer_{kv::CertManager::kPfxPassword};
+    std::array<std::string, 2> certificatePems_;  // by version parity
 };
 
 void Soak::client(int number) {
@@ -231,8 +257,10 @@ void Soak::keyboards() {
     }
 }
 
+// A ping over the bound is printed when it comes, to be set beside what the load did then.
 void Soak::pings() {
     kv::test::RawWsPeer peer(19420);
+    const auto began = Clock::now();
     while (running_) {
         const auto sent = Clock::now();
         if (!peer.sendPing("p") || !peer.receivePong(5s)) {
@@ -240,6 +268,10 @@ void Soak::pings() {
             return;
         }
         const double millis = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
+        if (millis >= longestPingMs_) {
+            std::printf("slow ping: %.2f ms, %.1f s into the run\n", millis,
+                        std::chrono::duration<double>(sent - began).count());
+        }
         {
             const std::lock_guard lock(mutex_);
             pingMillis_.push_back(millis);
@@ -248,39 +280,58 @@ void Soak::pings() {
     }
 }
 
-// Every acknowledged practice save is in the store, and the store is whole.
+// Announces the version (certificates "even" and "odd" in turn), makes the service look at once
+// with a TLS handshake that fails, and checks that wss then serves the new certificate: the
+// listener closes for a moment while it changes certificates, and until then serves the old one.
+bool Soak::rotate(int version) {
+    certificateServer_.announce(std::to_string(version), version % 2 ? "odd" : "even");
+    try {
+        kv::test::WsClient refuses(19520, kv::test::WsClient::TlsTrust{certificatePems_.at((version + 1) % 2)});
+    } catch (const std::exception&) {
+        // the handshake fails, as meant
+    }
+    if (!kv::test::waitForCertificateState(home_.path() / "Keyvora" / "cert", std::to_string(version))) return false;
+    for (int attempt = 0; attempt < 50 && running_; ++attempt) {
+        try {
+            kv::test::WsClient client(19520, kv::test::WsClient::TlsTrust{certificatePems_.at(version % 2)});
+            client.sendText(request(1, nullptr, "tls"));
+            return answerTo(client, "tls", 5s).has_value();
+        } catch (const std::exception&) {
+            std::this_thread::sleep_for(100ms);
+        }
+    }
+    return !running_;
+}
+
+// A new certificate every 35 s: the service looks at once after a failed handshake, at most
+// every 30 s.
+void Soak::certificates() {
+    for (int version = 1; running_; ++version) {
+        for (int i = 0; i < 350 && running_; ++i) std::this_thread::sleep_for(100ms);
+        if (!running_) return;
+        if (rotate(version)) {
+            ++rotations_;
+        } else {
+            std::printf("certificate version %d was not served\n", version);
+            ++failures_;
+        }
+    }
+}
+
+// Every acknowledged practice save is in the store, and the store is whole. The store is read
+// directly: an hour's saves are millions of rows, more than one answer of the service carries.
 bool Soak::verify() {
     const auto database = home_.path() / "com.keyvora.kvplugin" / "keyvora.sqlite";
-    bool ok = true;
-    {
-        SQLite::Database store(database.string(), SQLite::OPEN_READONLY);
-        const std::string integrity = store.execAndGet("PRAGMA integrity_check").getString();
-        std::printf("integrity_check: %s\n", integrity.c_str());
-        ok = integrity == "ok";
-    }
-    const pid_t again = startService(binary_, home_.path());
-    for (int i = 0; i < 100 && !kv::test::portAcceptsConnections(19420); ++i) std::this_thread::sleep_for(50ms);
+    SQLite::Database store(database.string(), SQLite::OPEN_READONLY);
+    const std::string integrity = store.execAndGet("PRAGMA integrity_check").getString();
+    std::printf("integrity_check: %s\n", integrity.c_str());
+    std::set<std::pair<int, int>> stored;
+    SQLite::Statement saves(store, "SELECT songID, seconds FROM PracticeMinutes WHERE clientID = '7'");
+    while (saves.executeStep()) stored.insert({saves.getColumn(0).getInt(), saves.getColumn(1).getInt()});
     std::size_t missing = 0;
-    {
-        kv::test::WsClient client(19420);
-        std::set<int> songs;
-        for (const auto& [songId, seconds] : acknowledged_) songs.insert(songId);
-        std::set<std::pair<int, int>> stored;
-        for (const int songId : songs) {
-            client.sendText(request(49, {{"songID", songId}}, "r" + std::to_string(songId)));
-            const auto answer = answerTo(client, "r" + std::to_string(songId));
-            if (!answer || !(*answer)["data"].is_array()) continue;
-            for (const auto& segment : (*answer)["data"]) {
-                const json& value = segment.value("seconds", json("0"));
-                stored.insert({songId, value.is_string() ? std::stoi(value.get<std::string>()) : value.get<int>()});
-            }
-        }
-        for (const auto& save : acknowledged_) missing += stored.count(save) == 0;
-    }
-    ::kill(again, SIGTERM);
-    ::waitpid(again, nullptr, 0);
+    for (const auto& save : acknowledged_) missing += stored.count(save) == 0;
     std::printf("practice saves acknowledged: %zu, missing afterwards: %zu\n", acknowledged_.size(), missing);
-    return ok && missing == 0;
+    return integrity == "ok" && missing == 0;
 }
 
 int Soak::run() {
@@ -289,13 +340,17 @@ int Soak::run() {
     stems_ = std::make_unique<kv::test::HttpsTestServer>(kv::test::HttpsTestServer::Scheme::http);
     kv::test::writeToneMp3(home_.path() / "tone.mp3", 3.0, 440);
     stems_->copy(home_.path() / "tone.mp3", "tone.mp3");
-    const pid_t pid = startService(binary_, home_.path());
+    certificatePems_[0] = certificateServer_.add("even");
+    certificatePems_[1] = certificateServer_.add("odd");
+    certificateServer_.announce("0", "even");
+    const pid_t pid = startService(binary_, home_.path(), certificateServer_.manifestUrl());
     for (int i = 0; i < 100 && !kv::test::portAcceptsConnections(19420); ++i) std::this_thread::sleep_for(50ms);
     std::vector<std::thread> load;
-    for (int number = 0; number < 4; ++number) load.emplace_back([this, number] { client(number); });
-    load.emplace_back([this] { lesson(); });
-    load.emplace_back([this] { keyboards(); });
-    load.emplace_back([this] { pings(); });
+    for (int number = 0; number < 4; ++number) load.emplace_back(guarded([this, number] { client(number); }));
+    load.emplace_back(guarded([this] { lesson(); }));
+    load.emplace_back(guarded([this] { keyboards(); }));
+    load.emplace_back(guarded([this] { pings(); }));
+    load.emplace_back(guarded([this] { certificates(); }));
 
     const auto began = Clock::now();
     const auto warmUp = began + std::chrono::seconds(std::max(10, seconds_ / 5));
@@ -326,16 +381,17 @@ int Soak::run() {
     const double p99 = pings.empty() ? 0 : pings[static_cast<std::size_t>(0.99 * static_cast<double>(pings.size() - 1))];
     const double worst = pings.empty() ? 0 : pings.back();
     if (!warm) warm = last;
-    std::printf("soak of %d s: %ld requests, %ld lessons, %ld unanswered\n", seconds_, requests_.load(), cycles_.load(), failures_.load());
+    std::printf("soak of %d s: %ld requests, %ld lessons, %ld certificate rotations, %ld failures\n", seconds_, requests_.load(),
+                cycles_.load(), rotations_.load(), failures_.load());
     std::printf("resident memory: %.1f MB after warm-up, %.1f MB at the end (%+.1f MB)\n", warm->rss, settled.rss, settled.rss - warm->rss);
     std::printf("descriptors: %d after warm-up, %d at the end; threads: %d, %d\n", warm->fds, settled.fds, warm->threads,
                 settled.threads);
     std::printf("WebSocket pings: %zu, p99 %.2f ms, max %.2f ms\n", pings.size(), p99, worst);
     std::printf("stopped cleanly: %s\n", stoppedCleanly ? "yes" : "no");
-    kv::test::saveBenchResults("soak", {{"seconds", seconds_}, {"resident MB", memory}, {"requests", requests_.load()},
+    kv::test::saveBenchResults("soak", {{"seconds", seconds_}, {"resident MB", memory}, {"requests", requests_.load()}, {"certificate rotations", rotations_.load()},
                                         {"ping p99 ms", p99}, {"ping max ms", worst}});
     const bool verified = verify();
-    const bool ok = settled.rss - warm->rss < 5 && settled.fds <= warm->fds && settled.threads <= warm->threads && worst < longestPingMs_ &&
+    const bool ok = settled.rss - warm->rss < memoryGrowthMb_ && settled.fds <= warm->fds && settled.threads <= warm->threads && worst < longestPingMs_ &&
                     failures_ == 0 && stoppedCleanly && verified;
     std::printf("%s\n", ok ? "soak passed" : "SOAK FAILED");
     return ok ? 0 : 1;
@@ -344,9 +400,10 @@ int Soak::run() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // the figures reach a log file even if the run dies
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s <kvplugin> <seconds> [longest ping in ms]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <kvplugin> <seconds> [longest ping in ms] [memory growth in MB]\n", argv[0]);
         return 2;
     }
-    return Soak(argv[1], std::stoi(argv[2]), argc > 3 ? std::stod(argv[3]) : 50).run();
+    return Soak(argv[1], std::stoi(argv[2]), argc > 3 ? std::stod(argv[3]) : 50, argc > 4 ? std::stod(argv[4]) : 5).run();
 }
