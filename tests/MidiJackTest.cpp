@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace kv {
 namespace {
@@ -66,6 +67,15 @@ protected:
     json next(std::chrono::milliseconds timeout = 3s) {
         const auto text = client_->receive(timeout);
         return text ? json::parse(*text) : json();
+    }
+    // The lights the keyboard has seen, once there are `count` of them or after 2 s.
+    static std::vector<test::KeyboardSim::Led> ledsOnceThere(test::KeyboardSim& keys, std::size_t count) {
+        auto leds = keys.leds();
+        for (int wait = 0; wait < 100 && leds.size() < count; ++wait) {
+            std::this_thread::sleep_for(20ms);
+            leds = keys.leds();
+        }
+        return leds;
     }
     json data(int methodName, json requestData = nullptr) {
         return message(test::request(methodName, "f", std::move(requestData)))["data"];
@@ -171,28 +181,42 @@ TEST_F(MidiJackTest, StaticLightsSendExactlyTheListedKeys) {
     test::KeyboardSim keys("Lights");
     ASSERT_TRUE(keys.ready());
     startWithKeyboards(1);
-    // Connecting puts every light out first: 176 messages.
-    for (int wait = 0; wait < 100 && keys.leds().size() < 176; ++wait) std::this_thread::sleep_for(20ms);
-    ASSERT_EQ(keys.leds().size(), 176u);
+    // Connecting puts every light out first: 176 messages in one cycle. The dummy server, without
+    // real-time scheduling on a loaded machine, can run a client a cycle late and lose such a
+    // burst; choosing the keyboard again sends it again.
+    std::size_t sent = 176;
+    auto leds = ledsOnceThere(keys, sent);
+    for (int attempt = 0; attempt < 2 && leds.size() < sent; ++attempt) {
+        EXPECT_EQ(data(4, {{"deviceName", "Lights:Lights"}})["code"], 0);
+        sent = leds.size() + 176;
+        leds = ledsOnceThere(keys, sent);
+    }
+    ASSERT_EQ(leds.size(), sent);
+    std::set<std::pair<int, int>> putOut;
+    for (auto led = leds.end() - 176; led != leds.end(); ++led) {
+        EXPECT_FALSE(led->on);
+        putOut.emplace(led->key, led->colour);
+    }
+    EXPECT_EQ(putOut.size(), 176u) << "every key, both colours, once";
 
     EXPECT_EQ(data(60, {{"leds", json::array({{{"note", 60}, {"staff", 0}}, {{"note", 64}, {"staff", 1}},
                                              {{"note", 20}, {"staff", 1}}, "x"})}}),
               json({{"message", "SUCCESS"}, {"code", 0}}));
-    std::this_thread::sleep_for(200ms);
-    auto leds = keys.leds();
-    ASSERT_EQ(leds.size(), 178u);
-    EXPECT_EQ(leds[176].key, 60);
-    EXPECT_EQ(leds[176].colour, 1);
-    EXPECT_TRUE(leds[176].on);
-    EXPECT_EQ(leds[177].key, 64);
-    EXPECT_EQ(leds[177].colour, 0);
+    leds = ledsOnceThere(keys, sent + 2);
+    ASSERT_EQ(leds.size(), sent + 2);
+    EXPECT_EQ(leds[sent].key, 60);
+    EXPECT_EQ(leds[sent].colour, 1);
+    EXPECT_TRUE(leds[sent].on);
+    EXPECT_EQ(leds[sent + 1].key, 64);
+    EXPECT_EQ(leds[sent + 1].colour, 0);
 
     data(60, {{"leds", json::array({{{"note", 64}, {"staff", 1}}})}});
+    ledsOnceThere(keys, sent + 3);
     std::this_thread::sleep_for(200ms);
     leds = keys.leds();
-    ASSERT_EQ(leds.size(), 179u) << "only the change is sent";
-    EXPECT_EQ(leds[178].key, 60);
-    EXPECT_FALSE(leds[178].on);
+    ASSERT_EQ(leds.size(), sent + 3) << "only the change is sent";
+    EXPECT_EQ(leds[sent + 2].key, 60);
+    EXPECT_FALSE(leds[sent + 2].on);
 }
 
 // How close to its time each light comes is measured in bench/ (kv_bench_keyboard); here a light
@@ -201,8 +225,7 @@ TEST_F(MidiJackTest, APlanLightsAndClearsEachKeyInOrderAtItsTime) {
     test::KeyboardSim keys("Plan");
     ASSERT_TRUE(keys.ready());
     startWithKeyboards(1);
-    for (int wait = 0; wait < 100 && keys.leds().size() < 176; ++wait) std::this_thread::sleep_for(20ms);
-    const std::size_t before = keys.leds().size();
+    const std::size_t before = ledsOnceThere(keys, 176).size();
 
     auto& scheduler = KVLedScheduler::shared();
     scheduler.parseAndSetPlanFromJson(

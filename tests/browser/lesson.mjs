@@ -68,10 +68,15 @@ try {
   const listening = await call(53, null);
   await check(listening.responseCode === 0, 'the service pushes played keys');
   await sleep(200);
-  press('60 100');
-  await sleep(100);
-  press('60 0');
-  const pushed = await page.waitForFunction(() => window.kv.notesPushed().length > 0, null, { timeout: 5000 }).then(() => true, () => false);
+  // The dummy JACK server, without real-time scheduling on a loaded machine, can run a client a
+  // cycle late and lose a key: the student plays it again.
+  let pushed = false;
+  for (let attempt = 0; attempt < 3 && !pushed; attempt++) {
+    press('60 100');
+    await sleep(100);
+    press('60 0');
+    pushed = await page.waitForFunction(() => window.kv.notesPushed().length > 0, null, { timeout: 1500 }).then(() => true, () => false);
+  }
   await check(pushed, 'a played key is pushed');
   await call(54, null);
 

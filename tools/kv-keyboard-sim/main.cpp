@@ -1,5 +1,8 @@
 // A keyboard without hardware: plays notes on a MIDI output port and prints what its input port
 // of the same name receives, with CLOCK_MONOTONIC timestamps. See the README.
+#include "HexText.h"
+#include "ReceivedPrinter.h"
+
 #include <rtmidi/RtMidi.h>
 
 #include <time.h>
@@ -47,43 +50,15 @@ void printLine(const std::string& line) {
     std::fflush(stdout);
 }
 
-std::string hex(const std::vector<unsigned char>& bytes) {
-    std::string text;
-    char digits[4];
-    for (const unsigned char byte : bytes) {
-        std::snprintf(digits, sizeof digits, "%02X ", byte);
-        text += digits;
-    }
-    if (!text.empty()) text.pop_back();
-    return text;
-}
-
-// F0 4D 4C 4C 45 <note> <colour × 16 + state> F7
-bool isLedMessage(const std::vector<unsigned char>& m) {
-    return m.size() == 8 && m[0] == 0xF0 && m[1] == 0x4D && m[2] == 0x4C && m[3] == 0x4C && m[4] == 0x45 &&
-           m[7] == 0xF7;
-}
-
-void onReceive(double, std::vector<unsigned char>* message, void* options) {
-    const std::uint64_t now = monotonicNs();
-    if (!message || message->empty() || (*message)[0] != 0xF0) return;
-    const std::string time = std::to_string(now);
-    if (static_cast<const Options*>(options)->decodeLeds && isLedMessage(*message)) {
-        const int state = (*message)[6];
-        printLine(time + " key " + std::to_string((*message)[5]) + " colour " + std::to_string(state >> 4) +
-                  ((state & 0x0F) ? " on" : " off"));
-        return;
-    }
-    printLine(time + " sysex " + std::to_string(message->size()) + " " + hex(*message));
-}
-
 class Keyboard {
 public:
     explicit Keyboard(const Options& options)
-        : options_(options), out_(options.api, options.name), in_(options.api, options.name, 100000) {
+        : received_(options.decodeLeds, &printLine),
+          out_(options.api, options.name),
+          in_(options.api, options.name, 100000) {
         out_.openVirtualPort(options.name);
         in_.ignoreTypes(false, true, true);
-        in_.setCallback(&onReceive, const_cast<Options*>(&options_));
+        in_.setCallback(&onReceive, &received_);
         in_.openVirtualPort(options.name);
     }
 
@@ -99,7 +74,7 @@ public:
     void send(std::vector<unsigned char> bytes) {
         const std::uint64_t now = monotonicNs();
         out_.sendMessage(&bytes);
-        if (bytes.size() <= 3) printLine(std::to_string(now) + " sent " + hex(bytes));
+        if (bytes.size() <= 3) printLine(std::to_string(now) + " sent " + hexText(bytes));
     }
 
     void key(int note, int velocity) {
@@ -131,7 +106,12 @@ public:
     }
 
 private:
-    const Options& options_;
+    static void onReceive(double, std::vector<unsigned char>* message, void* received) {
+        if (!message || message->empty() || (*message)[0] != 0xF0) return;
+        static_cast<ReceivedPrinter*>(received)->record(monotonicNs(), *message);
+    }
+
+    ReceivedPrinter received_;  // outlives the input that calls it
     RtMidiOut out_;
     RtMidiIn in_;
 };
