@@ -2,7 +2,7 @@
 // driver: kv_bench_click_timing [ticks]. Prints the error's mean, p99 and max in milliseconds.
 #include "platform/audio/AudioEngine.h"
 #include "platform/audio/HostClock.h"
-#include "platform/audio/RtAudioDevice.h"
+#include "platform/audio/JackAudioDevice.h"
 #include "platform/desktop/Resources.h"
 #include "playback/Metronome.h"
 
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     const double interval = 0.25;
     kv::test::JackServer server;
     if (!server.running()) return 1;
-    kv::AudioEngine engine(std::make_unique<kv::RtAudioDevice>(RtAudio::UNIX_JACK));
+    kv::AudioEngine engine(std::make_unique<kv::JackAudioDevice>());
     if (!engine.start()) return 1;
     kv::Metronome metronome(engine, kv::resourcePath("sounds/tick.wav"));
     kv::test::JackRecorder recorder(server.name(), "KVPlugin", ticks * interval + 3);

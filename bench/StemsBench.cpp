@@ -10,7 +10,7 @@
 #include "platform/audio/HostClock.h"
 #include "platform/audio/Mp3Decoder.h"
 #include "platform/audio/OfflineAudioDevice.h"
-#include "platform/audio/RtAudioDevice.h"
+#include "platform/audio/JackAudioDevice.h"
 #include "platform/dispatch/MainQueue.h"
 #include "stems/StemFiles.h"
 #include "stems/StemRenderer.h"
@@ -134,7 +134,7 @@ int startBench(int plays) {
     const fs::path tone = songFolder / "1_120_tone.mp3";
     if (!fs::exists(tone)) return 1;
     kv::SharedObject<kv::MainQueue> main;
-    kv::AudioEngine engine(std::make_unique<kv::RtAudioDevice>(RtAudio::UNIX_JACK));
+    kv::AudioEngine engine(std::make_unique<kv::JackAudioDevice>());
     if (!engine.start()) return 1;
     kv::StemsPlayer player(engine);
     if (!prepare(player, "start", 120)) return 1;

@@ -1,6 +1,6 @@
 #include "platform/audio/AudioEngine.h"
 #include "platform/audio/HostClock.h"
-#include "platform/audio/RtAudioDevice.h"
+#include "platform/audio/JackAudioDevice.h"
 #include "playback/Metronome.h"
 
 #include "support/JackServer.h"
@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <thread>
 
@@ -22,7 +24,7 @@ using namespace std::chrono_literals;
 TEST(Jack, MetronomeClicksLandAtTheirHostTimes) {
     test::JackServer server;
     ASSERT_TRUE(server.running()) << "jackd with the dummy driver did not start";
-    AudioEngine engine(std::make_unique<RtAudioDevice>(RtAudio::UNIX_JACK));
+    AudioEngine engine(std::make_unique<JackAudioDevice>());
     ASSERT_TRUE(engine.start());
     EXPECT_EQ(engine.sampleRate(), test::JackServer::kSampleRate);
 
@@ -51,6 +53,54 @@ TEST(Jack, MetronomeClicksLandAtTheirHostTimes) {
         EXPECT_GT(heard, scheduledEarliest - bound) << tick;
         EXPECT_LT(heard, scheduledLatest + bound) << tick;
     }
+}
+
+// A session that ends stops the server and the service at once: the output's stop neither waits
+// for a cycle that never comes nor closes the client a second time, whatever came first.
+TEST(Jack, AnOutputStopsWhileItsServerGoesAway) {
+    test::JackServer server;
+    for (int round = 0; round < 6; ++round) {
+        ASSERT_TRUE(server.running()) << round;
+        AudioEngine engine(std::make_unique<JackAudioDevice>());
+        ASSERT_TRUE(engine.start()) << round;
+        std::thread serverStops([&server] { server.stop(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(2 * round));
+        engine.stop();
+        serverStops.join();
+        server.start();
+    }
+}
+
+TEST(Jack, AnOutputWhoseServerWentAwayIsUnhealthyAndANewOneRendersOnTheNextServer) {
+    test::JackServer server;
+    ASSERT_TRUE(server.running());
+    std::atomic<std::uint64_t> frames{0};
+    const auto render = [&frames](float* output, std::uint32_t count, std::uint64_t) {
+        std::fill(output, output + 2 * count, 0.0f);
+        frames += count;
+    };
+    const auto renders = [&frames] {
+        const std::uint64_t before = frames;
+        for (int i = 0; i < 200 && frames == before; ++i) std::this_thread::sleep_for(10ms);
+        return frames > before;
+    };
+    JackAudioDevice lost;
+    ASSERT_TRUE(lost.open(render));
+    ASSERT_TRUE(lost.start());
+    EXPECT_TRUE(renders());
+    EXPECT_EQ(lost.name(), "Jack: system");
+    EXPECT_GT(lost.outputLatencySeconds(), 0.0);
+
+    server.stop();
+    for (int i = 0; i < 500 && lost.healthy(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(lost.healthy());
+    server.start();
+    JackAudioDevice found;
+    ASSERT_TRUE(found.open(render)) << found.lastError();
+    ASSERT_TRUE(found.start()) << found.lastError();
+    EXPECT_TRUE(renders());
+    lost.stop();
+    EXPECT_TRUE(found.healthy());
 }
 
 }  // namespace

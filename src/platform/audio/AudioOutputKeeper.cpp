@@ -1,5 +1,6 @@
 #include "platform/audio/AudioOutputKeeper.h"
 
+#include "platform/audio/JackAudioDevice.h"
 #include "platform/audio/NullAudioDevice.h"
 #include "platform/audio/RtAudioDevice.h"
 
@@ -57,6 +58,7 @@ AudioOutputKeeper::OpenOutput AudioOutputKeeper::defaultOutputs() {
     return [chosen]() -> std::unique_ptr<AudioDevice> {
         const auto api = availableApi(chosen);
         if (!api) return nullptr;
+        if (*api == RtAudio::UNIX_JACK) return std::make_unique<JackAudioDevice>();
         return std::make_unique<RtAudioDevice>(*api);
     };
 }

@@ -7,7 +7,7 @@
 
 namespace kv {
 
-RtAudioDevice::RtAudioDevice(std::optional<RtAudio::Api> api) : api_(api) {}
+RtAudioDevice::RtAudioDevice(RtAudio::Api api) : api_(api) {}
 
 RtAudioDevice::~RtAudioDevice() {
     stop();
@@ -32,7 +32,7 @@ bool RtAudioDevice::open(Render render) {
     render_ = std::move(render);
     quietenAudioSystemLibraries();
     try {
-        audio_ = std::make_unique<RtAudio>(api_.value_or(RtAudio::UNSPECIFIED));
+        audio_ = std::make_unique<RtAudio>(api_);
         audio_->showWarnings(false);
         if (audio_->getDeviceCount() == 0) throw RtAudioError("no audio output device", RtAudioError::NO_DEVICES_FOUND);
         RtAudio::StreamParameters parameters;
@@ -46,9 +46,12 @@ bool RtAudioDevice::open(Render render) {
         RtAudio::StreamOptions options;
         options.streamName = "KVPlugin";
         options.flags = RTAUDIO_SCHEDULE_REALTIME;  // granted where the user may; else it runs as it is
+        const bool pulse = audio_->getCurrentApi() == RtAudio::LINUX_PULSE;
+        if (pulse) options.numberOfBuffers = kPulseBuffers;
         audio_->openStream(&parameters, nullptr, RTAUDIO_FLOAT32, rate, &frames, &RtAudioDevice::callback, this, &options);
         sampleRate_ = audio_->getStreamSampleRate();
-        latencySeconds_ = static_cast<double>(audio_->getStreamLatency()) / sampleRate_;
+        const long latency = audio_->getStreamLatency();
+        latencySeconds_ = static_cast<double>(latency == 0 && pulse ? kPulseBuffers * frames : latency) / sampleRate_;
         name_ = RtAudio::getApiDisplayName(audio_->getCurrentApi()) + ": " + info.name;
         return true;
     } catch (const RtAudioError& error) {
@@ -76,10 +79,11 @@ bool RtAudioDevice::healthy() const {
     return audio_ && audio_->isStreamRunning();
 }
 
+// Aborted, not drained: a drain waits for callbacks that a stalled or vanished device never makes.
 void RtAudioDevice::stop() {
     if (!audio_) return;
     try {
-        if (audio_->isStreamRunning()) audio_->stopStream();
+        if (audio_->isStreamRunning()) audio_->abortStream();
         if (audio_->isStreamOpen()) audio_->closeStream();
     } catch (const RtAudioError&) {
     }

@@ -6,26 +6,28 @@
 
 #include <atomic>
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace kv {
 
-// The computer's audio output through RtAudio (JACK, PulseAudio or ALSA): 48 kHz stereo float
-// where the device allows, 256-frame buffers.
+// The computer's audio output through RtAudio (PulseAudio or ALSA; JACK has a device of its own):
+// 48 kHz stereo float where the device allows, 256-frame buffers.
 class RtAudioDevice : public AudioDevice {
 public:
     static constexpr unsigned int kPreferredRate = 48000;
     static constexpr unsigned int kPreferredFrames = 256;
+    // PulseAudio gives a stream that names no buffer its server's default (up to two seconds of
+    // sound behind the song), and RtAudio reports no latency for it: the stream asks for this
+    // many periods, and they count as its latency.
+    static constexpr unsigned int kPulseBuffers = 8;
 
-    // RtAudio's own order (a running JACK or PipeWire-JACK server first) without an api.
-    explicit RtAudioDevice(std::optional<RtAudio::Api> api = std::nullopt);
+    explicit RtAudioDevice(RtAudio::Api api);
     ~RtAudioDevice() override;
 
     bool open(Render render) override;
     bool start() override;
     void stop() override;
-    // The library closes a stream whose server went away (JACK tells it so).
+    // False once the library stopped the stream itself.
     bool healthy() const override;
     std::string lastError() const override { return lastError_; }
     std::uint64_t underflows() const override { return underflows_; }
@@ -37,7 +39,7 @@ private:
     static int callback(void* output, void* input, unsigned int frames, double streamTime,
                         RtAudioStreamStatus status, void* self);
 
-    std::optional<RtAudio::Api> api_;
+    RtAudio::Api api_;
     std::unique_ptr<RtAudio> audio_;
     Render render_;
     double sampleRate_ = kPreferredRate;
