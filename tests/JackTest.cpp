@@ -1,6 +1,7 @@
 #include "platform/audio/AudioEngine.h"
 #include "platform/audio/HostClock.h"
 #include "platform/audio/JackAudioDevice.h"
+#include "platform/jack/JackServerWatch.h"
 #include "playback/Metronome.h"
 
 #include "support/JackServer.h"
@@ -8,6 +9,9 @@
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -69,6 +73,32 @@ TEST(Jack, AnOutputStopsWhileItsServerGoesAway) {
         serverStops.join();
         server.start();
     }
+}
+
+// The probe runs once a second while no keyboard is open; a server killed outright leaves its
+// socket behind, which must not count.
+TEST(Jack, TheProbeFindsARunningServerAndNotTheSocketOfOneThatDied) {
+    test::JackServer server;
+    ASSERT_TRUE(server.running());
+    EXPECT_TRUE(jackServerRunning());
+    server.stop();
+    EXPECT_FALSE(jackServerRunning());
+    server.start();
+    EXPECT_TRUE(jackServerRunning());
+
+    // What a server killed outright leaves: its socket file, which nobody listens on.
+    const std::string died = server.name() + "-died";
+    const std::string path = "/dev/shm/jack_" + died + "_" + std::to_string(getuid()) + "_0";
+    const int left = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(left, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    close(left);
+    setenv("JACK_DEFAULT_SERVER", died.c_str(), 1);
+    EXPECT_FALSE(jackServerRunning());
+    unlink(path.c_str());
+    setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);
 }
 
 TEST(Jack, AnOutputWhoseServerWentAwayIsUnhealthyAndANewOneRendersOnTheNextServer) {
