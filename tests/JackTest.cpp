@@ -9,8 +9,10 @@
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,18 +61,41 @@ TEST(Jack, MetronomeClicksLandAtTheirHostTimes) {
     }
 }
 
-// A session that ends stops the server and the service at once: the output's stop neither waits
-// for a cycle that never comes nor closes the client a second time, whatever came first.
+// A session that ends stops the server and the service at once: the output's stop returns,
+// whatever came first. libjack itself can be left unusable in a process where that happened (a
+// thread of its own cancelled while it holds a lock of the library), so each round is a process.
 TEST(Jack, AnOutputStopsWhileItsServerGoesAway) {
     test::JackServer server;
     for (int round = 0; round < 6; ++round) {
         ASSERT_TRUE(server.running()) << round;
-        AudioEngine engine(std::make_unique<JackAudioDevice>());
-        ASSERT_TRUE(engine.start()) << round;
-        std::thread serverStops([&server] { server.stop(); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(2 * round));
-        engine.stop();
-        serverStops.join();
+        int started[2];
+        ASSERT_EQ(pipe(started), 0);
+        const pid_t output = fork();
+        if (output == 0) {
+            AudioEngine engine(std::make_unique<JackAudioDevice>());
+            const char ok = engine.start() ? 1 : 0;
+            [[maybe_unused]] const auto written = write(started[1], &ok, 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2 * round));
+            engine.stop();
+            _exit(ok ? 0 : 2);
+        }
+        close(started[1]);
+        char ok = 0;
+        EXPECT_EQ(read(started[0], &ok, 1), 1) << round;
+        close(started[0]);
+        server.stop();
+        int status = -1;
+        const auto deadline = std::chrono::steady_clock::now() + JackAudioDevice::kCloseBound + 5s;
+        while (waitpid(output, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(10ms);
+        }
+        if (waitpid(output, nullptr, WNOHANG) == 0) {
+            kill(output, SIGKILL);
+            waitpid(output, nullptr, 0);
+            ADD_FAILURE() << "the output did not stop in round " << round;
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round << ", status " << status;
+        }
         server.start();
     }
 }

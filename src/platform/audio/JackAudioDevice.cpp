@@ -6,30 +6,82 @@
 #include <jack/jack.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
+#include <future>
+#include <mutex>
+#include <thread>
 
 namespace kv {
+
+// libjack's threads call into this until its client is closed, so it outlives the device when the
+// close does not end: it then belongs to the thread still closing, or to the process.
+struct JackAudioDevice::Client {
+    jack_client_t* handle = nullptr;
+    std::array<jack_port_t*, 2> ports{};
+    std::vector<float> interleaved;  // one period, rendered before it is split into the ports
+    Render render;
+    std::atomic<bool> silenced{false};  // set before the close: render is not called again
+    std::atomic<bool> rendering{false};
+    std::atomic<bool> gone{false};
+    std::atomic<std::uint64_t> xruns{0};
+    bool threadNamed = false;  // the server's process thread, named at its first call
+
+    static int process(jack_nframes_t frames, void* self);
+    static int onXrun(void* self);
+    static void onShutdown(void* self);
+};
+
+namespace {
+
+// A client whose server went away is never closed (libjack crashes closing one once a new
+// server has taken the old one's place), and libjack may still call into it.
+void keepForTheProcess(std::shared_ptr<void> client) {
+    static std::mutex mutex;
+    static std::vector<std::shared_ptr<void>> kept;
+    std::lock_guard lock(mutex);
+    kept.push_back(std::move(client));
+}
+
+// Closing deactivates first: once it returns, no render runs.
+void closeWithin(std::shared_ptr<void> owner, jack_client_t* handle, std::chrono::seconds bound) {
+    std::promise<void> closed;
+    auto done = closed.get_future();
+    std::thread([owner = std::move(owner), handle, closed = std::move(closed)]() mutable {
+        jack_client_close(handle);
+        closed.set_value();
+    }).detach();
+    done.wait_for(bound);
+}
+
+}  // namespace
+
+JackAudioDevice::JackAudioDevice() = default;
 
 JackAudioDevice::~JackAudioDevice() {
     stop();
 }
 
-int JackAudioDevice::process(std::uint32_t frames, void* self) {
+int JackAudioDevice::Client::process(jack_nframes_t frames, void* self) {
     const std::uint64_t wake = host_clock::now();
-    auto& device = *static_cast<JackAudioDevice*>(self);
-    if (!device.threadNamed_) {
+    auto& client = *static_cast<Client*>(self);
+    if (!client.threadNamed) {
         nameCurrentThread("AudioDevice");
-        device.threadNamed_ = true;
+        client.threadNamed = true;
     }
-    auto* left = static_cast<float*>(jack_port_get_buffer(device.ports_[0], frames));
-    auto* right = static_cast<float*>(jack_port_get_buffer(device.ports_[1], frames));
-    if (frames > kMaxPeriod) {
+    auto* left = static_cast<float*>(jack_port_get_buffer(client.ports[0], frames));
+    auto* right = static_cast<float*>(jack_port_get_buffer(client.ports[1], frames));
+    client.rendering = true;
+    if (frames > kMaxPeriod || client.silenced) {
+        client.rendering = false;
         std::memset(left, 0, frames * sizeof(float));
         std::memset(right, 0, frames * sizeof(float));
         return 0;
     }
-    float* rendered = device.interleaved_.data();
-    device.render_(rendered, frames, wake);
+    float* rendered = client.interleaved.data();
+    client.render(rendered, frames, wake);
+    client.rendering = false;
     for (std::uint32_t i = 0; i < frames; ++i) {
         left[i] = rendered[2 * i];
         right[i] = rendered[2 * i + 1];
@@ -37,41 +89,49 @@ int JackAudioDevice::process(std::uint32_t frames, void* self) {
     return 0;
 }
 
-int JackAudioDevice::onXrun(void* self) {
-    static_cast<JackAudioDevice*>(self)->xruns_.fetch_add(1, std::memory_order_relaxed);
+int JackAudioDevice::Client::onXrun(void* self) {
+    static_cast<Client*>(self)->xruns.fetch_add(1, std::memory_order_relaxed);
     return 0;
 }
 
-void JackAudioDevice::onShutdown(void* self) {
-    static_cast<JackAudioDevice*>(self)->gone_ = true;
+void JackAudioDevice::Client::onShutdown(void* self) {
+    static_cast<Client*>(self)->gone = true;
+}
+
+bool JackAudioDevice::healthy() const {
+    return client_ && !client_->gone;
+}
+
+std::uint64_t JackAudioDevice::underflows() const {
+    return client_ ? client_->xruns.load() : 0;
 }
 
 bool JackAudioDevice::open(Render render) {
     stop();
-    render_ = std::move(render);
     quietenAudioSystemLibraries();
-    gone_ = false;
-    xruns_ = 0;
     jack_status_t status{};
-    client_ = jack_client_open("KVPlugin", JackNoStartServer, &status);
-    if (!client_) return fail("no JACK server runs");
+    jack_client_t* handle = jack_client_open("KVPlugin", JackNoStartServer, &status);
+    if (!handle) return fail("no JACK server runs");
+    client_ = std::make_shared<Client>();
+    client_->handle = handle;
+    client_->render = std::move(render);
     const char* names[] = {"outport 0", "outport 1"};
-    for (std::size_t i = 0; i < ports_.size(); ++i) {
-        ports_[i] = jack_port_register(client_, names[i], JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
-        if (!ports_[i]) return fail("the JACK server gave no output port");
+    for (std::size_t i = 0; i < client_->ports.size(); ++i) {
+        client_->ports[i] = jack_port_register(handle, names[i], JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        if (!client_->ports[i]) return fail("the JACK server gave no output port");
     }
-    const char** playback = jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
+    const char** playback = jack_get_ports(handle, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
     playback_.clear();
-    for (const char** port = playback; port && *port && playback_.size() < ports_.size(); ++port) playback_.emplace_back(*port);
+    for (const char** port = playback; port && *port && playback_.size() < client_->ports.size(); ++port) playback_.emplace_back(*port);
     jack_free(playback);
     if (playback_.empty()) return fail("the JACK server has no playback port");
-    jack_set_process_callback(client_, &JackAudioDevice::process, this);
-    jack_set_xrun_callback(client_, &JackAudioDevice::onXrun, this);
-    jack_on_shutdown(client_, &JackAudioDevice::onShutdown, this);
-    interleaved_.assign(static_cast<std::size_t>(kMaxPeriod) * 2, 0.0f);
-    sampleRate_ = jack_get_sample_rate(client_);
+    jack_set_process_callback(handle, &Client::process, client_.get());
+    jack_set_xrun_callback(handle, &Client::onXrun, client_.get());
+    jack_on_shutdown(handle, &Client::onShutdown, client_.get());
+    client_->interleaved.assign(static_cast<std::size_t>(kMaxPeriod) * 2, 0.0f);
+    sampleRate_ = jack_get_sample_rate(handle);
     jack_latency_range_t latency{};
-    jack_port_get_latency_range(jack_port_by_name(client_, playback_[0].c_str()), JackPlaybackLatency, &latency);
+    jack_port_get_latency_range(jack_port_by_name(handle, playback_[0].c_str()), JackPlaybackLatency, &latency);
     latencySeconds_ = latency.min / sampleRate_;
     name_ = "Jack: " + playback_[0].substr(0, playback_[0].find(':'));
     return true;
@@ -79,11 +139,14 @@ bool JackAudioDevice::open(Render render) {
 
 bool JackAudioDevice::start() {
     if (!healthy()) return false;
-    threadNamed_ = false;
-    if (jack_activate(client_) != 0) return fail("the JACK server did not run the client");
-    for (std::size_t i = 0; i < ports_.size(); ++i) {
+    client_->threadNamed = false;
+    jack_client_t* handle = client_->handle;
+    if (jack_activate(handle) != 0) return fail("the JACK server did not run the client");
+    for (std::size_t i = 0; i < client_->ports.size(); ++i) {
         const std::string& to = playback_[std::min(i, playback_.size() - 1)];
-        if (jack_connect(client_, jack_port_name(ports_[i]), to.c_str()) != 0) return fail("the JACK server refused a connection to " + to);
+        if (jack_connect(handle, jack_port_name(client_->ports[i]), to.c_str()) != 0) {
+            return fail("the JACK server refused a connection to " + to);
+        }
     }
     return true;
 }
@@ -94,13 +157,16 @@ bool JackAudioDevice::fail(const std::string& why) {
     return false;
 }
 
-// Closing deactivates first: once it returns, no render runs. libjack crashes closing a client of
-// a server that went away once a new server has taken its place: such a client is left as it is.
+// A server whose socket no longer answers is going away even before it has told the client.
+// Whether closed or not, once this returns no render runs.
 void JackAudioDevice::stop() {
     if (!client_) return;
-    if (!gone_) jack_client_close(client_);
-    client_ = nullptr;
-    ports_ = {};
+    client_->silenced = true;
+    std::shared_ptr<Client> client = std::move(client_);
+    for (int wait = 0; wait < 1000 && client->rendering; ++wait) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    if (client->gone || !jackServerRunning()) return keepForTheProcess(std::move(client));
+    jack_client_t* handle = client->handle;
+    closeWithin(std::move(client), handle, kCloseBound);
 }
 
 }  // namespace kv
