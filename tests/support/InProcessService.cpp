@@ -49,8 +49,8 @@ nlohmann::json request(int methodName, const std::string& functionId, nlohmann::
     return text;
 }
 
-nlohmann::json answer(WsClient& client) {
-    auto text = client.receive();
+nlohmann::json answer(WsClient& client, std::chrono::milliseconds within) {
+    auto text = client.receive(within);
     if (!text) return nullptr;
     return nlohmann::json::parse(*text, nullptr, false);
 }
