@@ -64,7 +64,7 @@ protected:
         client_->sendText(request.dump());
         return next();
     }
-    json next(std::chrono::milliseconds timeout = 3s) {
+    json next(std::chrono::milliseconds timeout = 10s) {
         const auto text = client_->receive(timeout);
         return text ? json::parse(*text) : json();
     }
