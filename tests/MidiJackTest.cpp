@@ -81,7 +81,7 @@ protected:
         return message(test::request(methodName, "f", std::move(requestData)))["data"];
     }
     // The device names of the next device-list push.
-    std::vector<std::string> pushedDeviceNames(std::chrono::milliseconds timeout = 1500ms) {
+    std::vector<std::string> pushedDeviceNames(std::chrono::milliseconds timeout = 5s) {
         const json push = next(timeout);
         EXPECT_EQ(push["methodName"], 3) << push;
         std::vector<std::string> names;
