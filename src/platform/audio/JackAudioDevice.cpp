@@ -44,7 +44,8 @@ void keepForTheProcess(std::shared_ptr<void> client) {
     kept.push_back(std::move(client));
 }
 
-// Closing deactivates first: once it returns, no render runs.
+// Waits for libjack's close at most `bound`; the closing thread keeps the client alive until
+// libjack lets go of it.
 void closeWithin(std::shared_ptr<void> owner, jack_client_t* handle, std::chrono::seconds bound) {
     std::promise<void> closed;
     auto done = closed.get_future();
