@@ -1,6 +1,7 @@
 #include "platform/audio/JackAudioDevice.h"
 
 #include "platform/dispatch/ThreadPriority.h"
+#include "platform/jack/JackClientRetirement.h"
 #include "platform/jack/JackServerWatch.h"
 
 #include <jack/jack.h>
@@ -9,8 +10,6 @@
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <future>
-#include <mutex>
 #include <thread>
 
 namespace kv {
@@ -32,31 +31,6 @@ struct JackAudioDevice::Client {
     static int onXrun(void* self);
     static void onShutdown(void* self);
 };
-
-namespace {
-
-// A client whose server went away is never closed (libjack crashes closing one once a new
-// server has taken the old one's place), and libjack may still call into it.
-void keepForTheProcess(std::shared_ptr<void> client) {
-    static std::mutex mutex;
-    static std::vector<std::shared_ptr<void>> kept;
-    std::lock_guard lock(mutex);
-    kept.push_back(std::move(client));
-}
-
-// Waits for libjack's close at most `bound`; the closing thread keeps the client alive until
-// libjack lets go of it.
-void closeWithin(std::shared_ptr<void> owner, jack_client_t* handle, std::chrono::seconds bound) {
-    std::promise<void> closed;
-    auto done = closed.get_future();
-    std::thread([owner = std::move(owner), handle, closed = std::move(closed)]() mutable {
-        jack_client_close(handle);
-        closed.set_value();
-    }).detach();
-    done.wait_for(bound);
-}
-
-}  // namespace
 
 JackAudioDevice::JackAudioDevice() = default;
 
@@ -165,9 +139,9 @@ void JackAudioDevice::stop() {
     client_->silenced = true;
     std::shared_ptr<Client> client = std::move(client_);
     for (int wait = 0; wait < 1000 && client->rendering; ++wait) std::this_thread::sleep_for(std::chrono::microseconds(100));
-    if (client->gone || !jackServerRunning()) return keepForTheProcess(std::move(client));
     jack_client_t* handle = client->handle;
-    closeWithin(std::move(client), handle, kCloseBound);
+    const bool gone = client->gone;
+    retireJackClient(std::move(client), handle, gone, kCloseBound);
 }
 
 }  // namespace kv
