@@ -72,7 +72,7 @@ void MidiManagerHandler::createDeviceManager(boost::asio::any_io_executor mainQu
 void MidiManagerHandler::makeMidiInput() {
     midiInput_.reset();
     try {
-        midiInput_ = std::make_unique<MidiInput>(kInputClient, kInputQueueLimit,
+        midiInput_ = std::make_unique<MidiInput>(kInputClient, kInputPort, kInputQueueLimit,
                                                  [this](const unsigned char* bytes, std::size_t size, std::uint64_t arrival) {
                                                      RecordingCallback(bytes, size, arrival);
                                                  });
@@ -162,7 +162,7 @@ void MidiManagerHandler::connectToDevice() {
     for (const auto& device : session.listDevices.get()) {
         if (device->name != current->name) continue;
         if (midiInput_->isPortOpen()) midiInput_->closePort();
-        midiInput_->openPort(current->rawName, kInputPort);
+        midiInput_->openPort(current->rawName);
         logText(kLogInfo, formatText("Did open port at index: %d", current->index));
         if (KVLedController::shared().openPortWithRawName(current->rawName, alikeKeyboard(*current))) {
             lightsQueue_->async([] { KVLedController::shared().forceAllOff(); });

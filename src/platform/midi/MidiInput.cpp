@@ -6,42 +6,50 @@
 
 namespace kv {
 
-MidiInput::MidiInput(const std::string& clientName, unsigned queueLimit, Receiver receiver)
-    : clientName_(clientName),
-      receiver_(std::move(receiver)),
-      midi_(openMidiApi<RtMidiIn>(trap_, api_, clientName, queueLimit)),
-      watch_(watchFor(api_)),
-      deliverer_([this] { deliver(); }) {
+MidiInput::MidiInput(const std::string& clientName, const std::string& portName, unsigned queueLimit, Receiver receiver)
+    : clientName_(clientName), portName_(portName), receiver_(std::move(receiver)) {
+    openOnFirstMidiApi([&](RtMidi::Api api) { open(api, queueLimit); });
+    deliverer_ = std::thread([this] { deliver(); });
+}
+
+void MidiInput::open(RtMidi::Api api, unsigned queueLimit) {
+    if (api == RtMidi::UNIX_JACK) {
+        jack_ = std::make_unique<JackMidiInput>(clientName_, portName_, ring_, [this] { waiting_.release(); });
+        return;
+    }
+    midi_ = openMidiApi<RtMidiIn>(trap_, api, clientName_, queueLimit);
     midi_->setCallback(&MidiInput::onMessage, this);
     midi_->ignoreTypes(false, false, false);
 }
 
 MidiInput::~MidiInput() {
     midi_.reset();
+    jack_.reset();
     stopping_ = true;
     waiting_.release();
-    deliverer_.join();
+    if (deliverer_.joinable()) deliverer_.join();
 }
 
 std::vector<MidiPortInfo> MidiInput::ports() {
-    auto ports = listForeignPorts(*midi_, api_);
+    if (jack_) return foreignPorts(RtMidi::UNIX_JACK, jack_->outputPorts());
+    auto ports = listForeignPorts(*midi_, RtMidi::LINUX_ALSA);
     trap_.check();
     return ports;
 }
 
-// A keyboard counts as open once its keys reach us: the first key after choosing it is kept.
-void MidiInput::openPort(const std::string& rawName, const std::string& portName) {
-    openPortNamed(*midi_, trap_, rawName, portName);
-    if (watch_) watch_->awaitConnection(rawName, clientName_, portName);
+void MidiInput::openPort(const std::string& rawName) {
+    if (jack_) return jack_->connectTo(rawName);
+    openPortNamed(*midi_, trap_, rawName, portName_);
 }
 
 void MidiInput::closePort() {
+    if (jack_) return jack_->disconnect();
     midi_->closePort();
     trap_.check();
 }
 
 bool MidiInput::isPortOpen() const {
-    return midi_->isPortOpen();
+    return jack_ ? jack_->connected() : midi_->isPortOpen();
 }
 
 // On the library's thread: a time stamp, a copy and a wake-up, no lock, no allocation. The stamp

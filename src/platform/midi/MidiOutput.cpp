@@ -6,8 +6,10 @@
 
 namespace kv {
 
-MidiOutput::MidiOutput(const std::string& clientName)
-    : clientName_(clientName), midi_(openMidiApi<RtMidiOut>(trap_, api_, clientName)), watch_(watchFor(api_)) {}
+MidiOutput::MidiOutput(const std::string& clientName) : clientName_(clientName) {
+    api_ = openOnFirstMidiApi([&](RtMidi::Api api) { midi_ = openMidiApi<RtMidiOut>(trap_, api, clientName); });
+    watch_ = watchFor(api_);
+}
 
 // The library frees its JACK output buffer before it closes its client, while the process
 // thread may still be reading that buffer: with the port closed first, no new cycle touches it,

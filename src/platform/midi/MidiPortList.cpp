@@ -71,17 +71,22 @@ std::string stablePortName(RtMidi::Api api, std::string_view libraryName) {
     return std::string(name);
 }
 
-std::vector<MidiPortInfo> listForeignPorts(RtMidi& midi, RtMidi::Api api) {
+std::vector<MidiPortInfo> foreignPorts(RtMidi::Api api, const std::vector<std::string>& rawNames) {
     std::vector<MidiPortInfo> ports;
-    const unsigned count = midi.getPortCount();
-    for (unsigned index = 0; index < count; ++index) {
-        std::string rawName = midi.getPortName(index);
-        std::string name = stablePortName(api, rawName);
+    for (unsigned index = 0; index < rawNames.size(); ++index) {
+        std::string name = stablePortName(api, rawNames[index]);
         bool own = false;
         for (auto client : kOwnClients) own = own || clientPart(name) == client;
-        if (!own) ports.push_back({index, std::move(rawName), std::move(name)});
+        if (!own) ports.push_back({index, rawNames[index], std::move(name)});
     }
     return ports;
+}
+
+std::vector<MidiPortInfo> listForeignPorts(RtMidi& midi, RtMidi::Api api) {
+    std::vector<std::string> rawNames;
+    const unsigned count = midi.getPortCount();
+    for (unsigned index = 0; index < count; ++index) rawNames.push_back(midi.getPortName(index));
+    return foreignPorts(api, rawNames);
 }
 
 std::optional<unsigned> portIndexNamed(RtMidi& midi, const std::string& rawName) {

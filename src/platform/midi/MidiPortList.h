@@ -21,8 +21,11 @@ std::vector<RtMidi::Api> midiApisToTry();
 // address ("Keys:Keys MIDI 1 20:0"), JACK renames a second client of the same name "Keys-01".
 std::string stablePortName(RtMidi::Api api, std::string_view libraryName);
 
-// The ports of one direction without this process's own ("RtMidi Input Client", "RtMidi Output
-// Client"): under JACK and ALSA the service's LED port would otherwise list as a keyboard.
+// The ports among the raw names, in their order, without this process's own ("RtMidi Input
+// Client", "RtMidi Output Client"): under JACK and ALSA the service's LED port would otherwise
+// list as a keyboard.
+std::vector<MidiPortInfo> foreignPorts(RtMidi::Api api, const std::vector<std::string>& rawNames);
+// The library's ports of one direction, without this process's own.
 std::vector<MidiPortInfo> listForeignPorts(RtMidi& midi, RtMidi::Api api);
 // The library's current number of the port of that exact name.
 std::optional<unsigned> portIndexNamed(RtMidi& midi, const std::string& rawName);

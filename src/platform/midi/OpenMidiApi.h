@@ -11,37 +11,38 @@
 
 namespace kv {
 
-// Makes the library object on the first interface that opens. JACK "opens" even without a
-// server, with a warning on every call: that counts as a failure here. Throws MidiError with
-// every interface's reason when none opens.
-template <class Midi, class... Args>
-std::unique_ptr<Midi> openMidiApi(MidiErrorTrap& trap, RtMidi::Api& chosen, Args&&... args) {
+// Calls `open` with each interface in turn until one does not throw MidiError, and answers it;
+// throws MidiError with every interface's reason when none opens.
+template <class Open>
+RtMidi::Api openOnFirstMidiApi(Open open) {
     quietenAudioSystemLibraries();
     std::string reasons;
     for (const RtMidi::Api api : midiApisToTry()) {
-        if (api == RtMidi::UNIX_JACK && !jackServerRunning()) {
-            reasons += "no JACK server runs\n";
-            continue;
-        }
         try {
-            auto midi = std::make_unique<Midi>(api, args...);
-            trap.attach(*midi);
-            midi->getPortCount();
-            trap.check();
-            const std::string warnings = trap.takeWarnings();
-            if (warnings.empty()) {
-                chosen = api;
-                return midi;
-            }
-            reasons += warnings + "\n";
-        } catch (const RtMidiError& error) {
-            reasons += error.getMessage() + "\n";
+            open(api);
+            return api;
         } catch (const MidiError& error) {
-            reasons += std::string(error.what()) + "\n";
+            reasons += (reasons.empty() ? "" : "\n") + std::string(error.what());
         }
     }
-    if (!reasons.empty()) reasons.pop_back();
     throw MidiError(reasons);
+}
+
+// The library object on that interface. JACK "opens" even without a server, with a warning on
+// every call: that counts as a failure here. Throws MidiError.
+template <class Midi, class... Args>
+std::unique_ptr<Midi> openMidiApi(MidiErrorTrap& trap, RtMidi::Api api, Args&&... args) {
+    if (api == RtMidi::UNIX_JACK && !jackServerRunning()) throw MidiError("no JACK server runs");
+    try {
+        auto midi = std::make_unique<Midi>(api, args...);
+        trap.attach(*midi);
+        midi->getPortCount();
+        trap.check();
+        if (std::string warnings = trap.takeWarnings(); !warnings.empty()) throw MidiError(warnings);
+        return midi;
+    } catch (const RtMidiError& error) {
+        throw MidiError(error.getMessage());
+    }
 }
 
 // Opens the port of that exact name: its number is looked up right before, since numbers shift
