@@ -12,40 +12,46 @@ export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS ?= suppressions=$(CURDIR)/tests/lsan.supp
 export TSAN_OPTIONS ?= halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp
 
-.PHONY: deps configure build run test hostile-sanitized fuzz sanitize soak bench package clean
+.PHONY: build run test sanitized-fuzz fuzz sanitize soak bench package mutate clean
 
-deps:
+# The service and its tools only: what running needs.
+build:
 	@scripts/install-deps
-
-configure: deps
-	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) >/dev/null
-
-build: configure
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCHMARKS=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD_DIR)
 
 run: build
 	$(BUILD_DIR)/kvplugin
 
-# Every test, then the hostile-request tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then every fuzzer for 30 s.
-test: build
+# Every test; then, from one clang build with AddressSanitizer and UndefinedBehaviorSanitizer, the
+# hostile-request tests and every fuzzer for 30 s.
+test:
+	@scripts/install-deps --test
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DKV_BUILD_TESTS=ON -DKV_BUILD_BENCHMARKS=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD_DIR)
 	cd $(BUILD_DIR) && ctest --output-on-failure -j2
-	@$(MAKE) --no-print-directory hostile-sanitized
-	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=30
+	@$(MAKE) --no-print-directory sanitized-fuzz FUZZ_SECONDS=30
 
-hostile-sanitized: deps
-	@cmake -S . -B $(ASAN_DIR) -G Ninja $(SANITIZED_FLAGS) -DKV_SANITIZE=address >/dev/null
-	@cmake --build $(ASAN_DIR) --target kv_hostile_tests
-	cd $(ASAN_DIR) && ctest --output-on-failure -L hostile
+# The clang build whose libraries carry the fuzzers' coverage, AddressSanitizer and
+# UndefinedBehaviorSanitizer: the hostile tests, then every libFuzzer target for FUZZ_SECONDS each
+# from the committed seeds in fuzz/corpus.
+sanitized-fuzz:
+	@scripts/install-deps --test
+	@fuzz/configure $(FUZZ_DIR)
+	@cmake --build $(FUZZ_DIR) --target kv_hostile_tests kv_fuzzers
+	cd $(FUZZ_DIR) && ctest --output-on-failure -L hostile
+	@fuzz/run $(FUZZ_DIR) $(FUZZ_SECONDS)
 
-# Every libFuzzer target (clang, AddressSanitizer and UndefinedBehaviorSanitizer) for FUZZ_SECONDS
-# each, from the committed seeds in fuzz/corpus; `make test` runs each for 30 s.
-fuzz: deps
+fuzz:
+	@scripts/install-deps --test
+	@fuzz/configure $(FUZZ_DIR)
+	@cmake --build $(FUZZ_DIR) --target kv_fuzzers
 	@fuzz/run $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 # Every test under AddressSanitizer and UndefinedBehaviorSanitizer, then under ThreadSanitizer
 # all but the JACK ones: their waits are set for real time, which ThreadSanitizer slows tenfold.
-sanitize: deps
+sanitize:
+	@scripts/install-deps --test
 	@cmake -S . -B $(ASAN_DIR) -G Ninja $(SANITIZED_FLAGS) -DKV_SANITIZE=address >/dev/null
 	@cmake --build $(ASAN_DIR)
 	cd $(ASAN_DIR) && ctest --output-on-failure -j2
@@ -55,16 +61,28 @@ sanitize: deps
 
 # The service for SOAK_SECONDS under a mixed load (figures on standard output).
 SOAK_SECONDS ?= 3600
-soak: build
-	$(BUILD_DIR)/tests/kv_soak $(BUILD_DIR)/kvplugin $(SOAK_SECONDS)
+soak: bench-build
+	$(BUILD_DIR)/bench/kv_soak $(BUILD_DIR)/kvplugin $(SOAK_SECONDS)
+
+bench: bench-build
+	@bench/run
+
+.PHONY: bench-build
+bench-build:
+	@scripts/install-deps --bench
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DKV_BUILD_TESTS=ON -DKV_BUILD_BENCHMARKS=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD_DIR)
 
 # A .deb of the service in the build folder.
 package: build
+	@scripts/install-deps --package
 	cd $(BUILD_DIR) && cpack -G DEB
 
-bench: build
-	@scripts/install-deps --bench
-	@bench/run
+# Which one-line faults of scripts/mutations.txt the fast tests catch.
+mutate:
+	@scripts/install-deps --test
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DKV_BUILD_TESTS=ON $(CMAKE_FLAGS) >/dev/null
+	@scripts/mutate --build $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(FUZZ_DIR)

@@ -6,7 +6,7 @@
 #include "platform/desktop/Resources.h"
 #include "playback/Metronome.h"
 
-#include "support/BenchResults.h"
+#include "BenchResults.h"
 #include "support/JackServer.h"
 
 #include "TimingErrors.h"

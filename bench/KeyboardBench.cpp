@@ -9,7 +9,7 @@
 #include "leds/KVLedScheduler.h"
 #include "platform/audio/HostClock.h"
 
-#include "support/BenchResults.h"
+#include "BenchResults.h"
 #include "support/JackServer.h"
 #include "support/KeyboardSim.h"
 #include "support/TempDirectory.h"

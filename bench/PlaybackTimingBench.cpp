@@ -7,7 +7,7 @@
 // baseline of the intervals.
 #include "platform/audio/HostClock.h"
 
-#include "support/BenchResults.h"
+#include "BenchResults.h"
 #include "support/ChildProcess.h"
 #include "support/JackServer.h"
 #include "support/MidiFileBuilder.h"

@@ -17,7 +17,7 @@
 #include "stems/StemsPlayer.h"
 #include "store/File.h"
 
-#include "support/BenchResults.h"
+#include "BenchResults.h"
 #include "support/JackServer.h"
 
 #include "TimingErrors.h"

@@ -10,7 +10,7 @@
 //   that does not stop cleanly.
 #include "core/CertManager.h"
 
-#include "support/BenchResults.h"
+#include "BenchResults.h"
 #include "support/CertificateServer.h"
 #include "support/HttpsTestServer.h"
 #include "support/JackServer.h"
