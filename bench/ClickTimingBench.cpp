@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     using namespace std::chrono_literals;
     const int ticks = argc > 1 ? std::stoi(argv[1]) : 80;
     const double interval = 0.25;
-    kv::test::JackServer server;
+    kv::test::JackServer server(kv::test::JackServer::kPeriod, kv::test::JackServer::Scheduling::normal);
     if (!server.running()) return 1;
     kv::AudioEngine engine(std::make_unique<kv::JackAudioDevice>());
     if (!engine.start()) return 1;

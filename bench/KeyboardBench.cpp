@@ -283,7 +283,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int presses = argc > 2 ? std::atoi(argv[2]) : 100;
-    kv::test::JackServer server(64);
+    kv::test::JackServer server(64, kv::test::JackServer::Scheduling::normal);
     if (!server.running()) return 1;
     std::printf("JACK dummy driver, 48 kHz, 64-frame periods (1.33 ms)\n");
     benchLeds();

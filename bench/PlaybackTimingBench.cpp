@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int notes = argc > 3 ? std::atoi(argv[3]) : 40;
-    kv::test::JackServer server(256);
+    kv::test::JackServer server(256, kv::test::JackServer::Scheduling::normal);
     if (!server.running()) return 1;
     std::printf("JACK dummy driver, 48 kHz, 256-frame periods (5.3 ms); one synthesizer block is 1.33 ms\n");
     const auto song = offBeatWoodblock(notes);

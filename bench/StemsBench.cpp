@@ -128,7 +128,7 @@ int memoryBench(const fs::path& file) {
 }
 
 int startBench(int plays) {
-    kv::test::JackServer server;
+    kv::test::JackServer server(kv::test::JackServer::kPeriod, kv::test::JackServer::Scheduling::normal);
     if (!server.running()) return 1;
     const auto songFolder = kv::stem_files::songFolder(kv::File::getRootPath(), "start");
     const fs::path tone = songFolder / "1_120_tone.mp3";

@@ -49,8 +49,8 @@ void clearStaleJackRegistry() {
 
 // Stale registry entries are cleared before the first launch too: libjack maps the registry once
 // per process, and one replaced after that leaves this process's clients on the old.
-JackServer::JackServer(int period)
-    : name_("kvtest-" + std::to_string(getpid()) + "-" + std::to_string(std::rand())), period_(period) {
+JackServer::JackServer(int period, Scheduling scheduling)
+    : name_("kvtest-" + std::to_string(getpid()) + "-" + std::to_string(std::rand())), period_(period), scheduling_(scheduling) {
     clearStaleJackRegistry();
     start();
 }
@@ -65,8 +65,9 @@ void JackServer::start() {
 
 void JackServer::launch() {
     running_ = false;
-    std::vector<std::string> arguments = {"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r",
-                                          std::to_string(kSampleRate), "-p", std::to_string(period_)};
+    std::vector<std::string> arguments = {"jackd", scheduling_ == Scheduling::realtime ? "--realtime" : "--no-realtime",
+                                          "-n", name_, "-d", "dummy", "-r", std::to_string(kSampleRate), "-p",
+                                          std::to_string(period_)};
     pid_ = spawnChild(arguments);
     if (pid_ <= 0) return;
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
