@@ -265,7 +265,7 @@ void benchFlood(const std::string& executable) {
             pings.push_back(static_cast<double>(kv::host_clock::now() - start) / 1e6);
             std::this_thread::sleep_for(100ms);
         }
-        sim.waitForLine([](const std::string& line) { return line.find("flood done") != std::string::npos; }, 10s);
+        sim.waitForLine("flood done", 10s);
         const Summary ping = summarize(pings, false);
         std::printf("Keyboard flood (10,000 presses/s for 5 s): ping p50 %.3f ms, max %.3f ms over %zu pings; "
                     "service resident %.1f MB before, peak %.1f MB\n",

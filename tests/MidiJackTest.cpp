@@ -1,6 +1,5 @@
 #include "core/KeyvoraFlow.h"
 #include "leds/KVLedScheduler.h"
-#include "midi/MidiManagerHandler.h"
 #include "platform/audio/HostClock.h"
 #include "playback/Metronome.h"
 #include "playback/PlaySongLogic.h"
@@ -11,16 +10,12 @@
 #include "support/JackServer.h"
 #include "support/KeyboardSim.h"
 #include "support/ScopedEnvironment.h"
-#include "support/TempDatabase.h"
 
 #include <sys/resource.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <functional>
 #include <map>
 #include <set>
+#include <thread>
 
 namespace kv {
 namespace {
@@ -30,10 +25,6 @@ using namespace std::chrono_literals;
 
 test::JackServer& jack() {
     return test::processJackServer();
-}
-
-bool isLine(const std::string& line, const std::string& text) {
-    return line.find(text) != std::string::npos;
 }
 
 // The service with its device manager and a browser, on a JACK server where keyboards come
@@ -46,15 +37,13 @@ protected:
         test::InProcessService::TearDown();
     }
 
-    // The browser connects first: the device manager's first list is pushed to it. `beforeDevices`
-    // runs once the service exists, before the device manager starts.
+    // The browser connects first: the device manager's first list is pushed to it.
     void startWithBrowser(const std::function<void()>& beforeDevices = {}) {
         client_ = std::make_unique<test::WsClient>(startService());
         EXPECT_EQ(message(test::request(1, "hello"))["methodName"], 1);
         if (beforeDevices) beforeDevices();
         startDevices();
     }
-    // With keyboards already there, the start pushes their list.
     void startWithKeyboards(std::size_t count, const std::function<void()>& beforeDevices = {}) {
         startWithBrowser(beforeDevices);
         EXPECT_EQ(pushedDeviceNames().size(), count);
@@ -68,25 +57,32 @@ protected:
         const auto text = client_->receive(timeout);
         return text ? json::parse(*text) : json();
     }
-    // The lights the keyboard has seen, once there are `count` of them or after 2 s.
-    static std::vector<test::KeyboardSim::Led> ledsOnceThere(test::KeyboardSim& keys, std::size_t count) {
-        auto leds = keys.leds();
-        for (int wait = 0; wait < 100 && leds.size() < count; ++wait) {
-            std::this_thread::sleep_for(20ms);
-            leds = keys.leds();
-        }
-        return leds;
-    }
     json data(int methodName, json requestData = nullptr) {
         return message(test::request(methodName, "f", std::move(requestData)))["data"];
     }
-    // The device names of the next device-list push.
+    // The next push is a device list: its names.
     std::vector<std::string> pushedDeviceNames(std::chrono::milliseconds timeout = 5s) {
         const json push = next(timeout);
         EXPECT_EQ(push["methodName"], 3) << push;
         std::vector<std::string> names;
         for (const auto& device : push["data"]) names.push_back(device["deviceName"]);
         return names;
+    }
+    // Nothing but the answer to a ping comes next.
+    void nothingPushed(const std::string& why) { EXPECT_EQ(message(test::request(1, "ping"))["methodName"], 1) << why; }
+    // Every light out, as a connection sends it: 176 messages in one burst, sent again by choosing
+    // the keyboard again until one comes whole. A keyboard's input that runs late loses a cycle,
+    // said or unsaid (the dummy server without real-time scheduling on a loaded machine).
+    std::vector<test::KeyboardSim::Led> allOffOnce(test::KeyboardSim& keys, const std::string& device, bool sendFirst = false) {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const std::size_t had = attempt || sendFirst ? keys.leds().size() : 0;
+            const std::size_t lostBefore = keys.lost();
+            if (attempt || sendFirst) EXPECT_EQ(data(4, {{"deviceName", device}})["code"], 0);
+            auto leds = keys.leds(had + lostBefore + 176);
+            if (leds.size() >= had + 176 && keys.lost() == lostBefore) return leds;
+        }
+        ADD_FAILURE() << "no burst of lights came whole";
+        return {};
     }
 
     test::ScopedEnvironment midiApi_{"KVPLUGIN_MIDI_API", "jack"};
@@ -96,9 +92,7 @@ protected:
 
 TEST_F(MidiJackTest, KeyboardsComeAndGoAndTheCurrentOneIsKept) {
     startWithBrowser();
-    std::this_thread::sleep_for(1500ms);
-    EXPECT_EQ(message(test::request(1, "ping"))["methodName"], 1) << "no list is pushed while no port exists";
-
+    nothingPushed("no list is pushed while no port exists");
     test::KeyboardSim first("Keys");
     ASSERT_TRUE(first.ready());
     EXPECT_EQ(pushedDeviceNames(), std::vector<std::string>{"Keys:Keys"});
@@ -107,7 +101,6 @@ TEST_F(MidiJackTest, KeyboardsComeAndGoAndTheCurrentOneIsKept) {
         test::KeyboardSim second("Keys");
         ASSERT_TRUE(second.ready());
         EXPECT_EQ(pushedDeviceNames(), (std::vector<std::string>{"Keys:Keys", "Keys:Keys 2"}));
-        EXPECT_TRUE(DeviceHelper::getDeviceByName("Keys:Keys 2"));
         EXPECT_EQ(DeviceHelper::getAllDevices().size(), 2u);
     }
     EXPECT_EQ(pushedDeviceNames(), std::vector<std::string>{"Keys:Keys"});
@@ -117,16 +110,9 @@ TEST_F(MidiJackTest, KeyboardsComeAndGoAndTheCurrentOneIsKept) {
     EXPECT_EQ(data(3), json::array());
 }
 
-TEST_F(MidiJackTest, WithoutAMidiSystemTheServiceRunsOnAndSaysSoOnce) {
+TEST_F(MidiJackTest, WithoutAMidiSystemTheServiceRunsOn) {
     const test::ScopedEnvironment noServer("JACK_DEFAULT_SERVER", "no-such-server");
-    const int before = test::countLogLines("MIDI input cannot be opened");
-    testing::internal::CaptureStderr();
     startWithBrowser();
-    std::this_thread::sleep_for(2500ms);
-    const std::string console = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(test::countLogLines("MIDI input cannot be opened"), before + 1) << "not every second";
-    EXPECT_EQ(console.find("JACK server not running"), std::string::npos) << "the libraries print nothing";
-    EXPECT_EQ(console.find("Cannot connect to server"), std::string::npos);
     EXPECT_EQ(data(3), json::array());
     EXPECT_EQ(data(4, {{"deviceName", "Keys:Keys"}})["code"], -1);
 }
@@ -141,7 +127,6 @@ TEST_F(MidiJackTest, WithTheMarkedKeyboardAbsentTheLastListedBecomesCurrentAndMa
         gone.isLatest = true;
         ASSERT_TRUE(DeviceHelper::insertDevice(gone));
     });
-
     const json list = data(3);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0]["deviceName"], "Beta:Beta") << "current first";
@@ -151,72 +136,73 @@ TEST_F(MidiJackTest, WithTheMarkedKeyboardAbsentTheLastListedBecomesCurrentAndMa
     EXPECT_FALSE(DeviceHelper::getDeviceByName("Gone:Gone")->isLatest);
 }
 
-TEST_F(MidiJackTest, PlayedKeysReachTheBrowserOnlyFromTheSelectedKeyboard) {
-    test::KeyboardSim keys("Keys");
-    ASSERT_TRUE(keys.ready());
-    startWithKeyboards(1);
-    EXPECT_EQ(data(53)["code"], 0);
-    keys.command("61 90");
-    const json note = next();
-    EXPECT_EQ(note["pitch"], "Csharp");
-    EXPECT_EQ(note["isNoteOn"], 1);
-
-    EXPECT_EQ(data(4, {{"deviceName", "Other:Other"}}), json({{"code", -1}, {"message", "MIDI DEVICE CAN NOT SAVED"}}));
-    keys.command("62 90");
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(message(test::request(1, "ping"))["methodName"], 1) << "no port is open after a failed choice";
-
-    EXPECT_EQ(data(4, {{"deviceName", "Keys:Keys"}}), json({{"code", 0}, {"message", "SUCCESS"}}));
-    // The dummy server may lose the first key after the port reopens on a loaded machine.
-    json pressed;
-    for (int attempt = 0; attempt < 3 && !pressed.contains("pitch"); ++attempt) {
-        keys.command("64 90");
-        pressed = next(1500ms);
+// Keys are pressed on every keyboard, the chosen one's last: a key of another one that reached
+// the browser would come first.
+TEST_F(MidiJackTest, OnlyTheChosenKeyboardIsHeardAndAFailedChoiceHearsNone) {
+    std::map<std::string, std::unique_ptr<test::KeyboardSim>> keyboards;
+    for (const std::string name : {"Alpha", "Bravo", "Charlie"}) {
+        keyboards[name] = std::make_unique<test::KeyboardSim>(name);
+        ASSERT_TRUE(keyboards[name]->ready());
     }
-    EXPECT_EQ(pressed["pitch"], "E");
+    startWithKeyboards(3);
+    EXPECT_EQ(data(53)["code"], 0);
+    const std::map<std::string, std::string> pitchOf = {{"Alpha", "C"}, {"Bravo", "D"}, {"Charlie", "E"}};
+    const auto pressAll = [&](const std::string& last) {
+        for (const auto& [name, keys] : keyboards) {
+            if (name != last) keys->command(std::to_string(60 + 2 * (name[0] - 'A')) + " 90");
+        }
+        if (keyboards.count(last)) keyboards[last]->command(std::to_string(60 + 2 * (last[0] - 'A')) + " 90");
+    };
+    for (const std::string name : {"Bravo", "Alpha", "Charlie", "Bravo"}) {
+        EXPECT_EQ(data(4, {{"deviceName", name + ":" + name}}), json({{"code", 0}, {"message", "SUCCESS"}}));
+        // The dummy server may lose the first key after the port reopens on a loaded machine.
+        json pressed;
+        for (int attempt = 0; attempt < 3 && !pressed.contains("pitch"); ++attempt) {
+            pressAll(name);
+            pressed = next(1500ms);
+        }
+        EXPECT_EQ(pressed["pitch"], pitchOf.at(name)) << name;
+        nothingPushed("only " + name + " is heard");
+    }
+    EXPECT_EQ(data(4, {{"deviceName", "Other:Other"}}), json({{"code", -1}, {"message", "MIDI DEVICE CAN NOT SAVED"}}));
+    pressAll("");
+    nothingPushed("no port is open after a failed choice");
     EXPECT_EQ(data(54)["code"], 0);
 }
 
-TEST_F(MidiJackTest, StaticLightsSendExactlyTheListedKeys) {
+TEST_F(MidiJackTest, StaticLightsSendExactlyTheListedKeysAndOnlyTheirChanges) {
     test::KeyboardSim keys("Lights");
     ASSERT_TRUE(keys.ready());
     startWithKeyboards(1);
-    // Connecting puts every light out first: 176 messages in one cycle. The dummy server, without
-    // real-time scheduling on a loaded machine, can run a client a cycle late and lose such a
-    // burst; choosing the keyboard again sends it again.
-    std::size_t sent = 176;
-    auto leds = ledsOnceThere(keys, sent);
-    for (int attempt = 0; attempt < 2 && leds.size() < sent; ++attempt) {
-        EXPECT_EQ(data(4, {{"deviceName", "Lights:Lights"}})["code"], 0);
-        sent = leds.size() + 176;
-        leds = ledsOnceThere(keys, sent);
+    const auto light = [&](json list, std::size_t count) {
+        EXPECT_EQ(data(60, {{"leds", std::move(list)}}), json({{"message", "SUCCESS"}, {"code", 0}}));
+        return keys.leds(count);
+    };
+    // A cycle the keyboard lost takes the test back to all lights out.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto leds = allOffOnce(keys, "Lights:Lights", attempt > 0);
+        ASSERT_GE(leds.size(), 176u);
+        std::set<std::pair<int, int>> putOut;
+        for (auto led = leds.end() - 176; led != leds.end(); ++led) {
+            EXPECT_FALSE(led->on);
+            putOut.emplace(led->key, led->colour);
+        }
+        EXPECT_EQ(putOut.size(), 176u) << "every key, both colours, once";
+        const std::size_t sent = leds.size();
+        const std::size_t lostBefore = keys.lost();
+        light(json::array({{{"note", 60}, {"staff", 0}}, {{"note", 64}, {"staff", 1}}, {{"note", 20}, {"staff", 1}}, "x"}), sent + 2);
+        // Then 64 stays and 60 goes out; 70 comes on after it, so everything before has come.
+        light(json::array({{{"note", 64}, {"staff", 1}}}), sent + 3);
+        leds = light(json::array({{{"note", 64}, {"staff", 1}}, {{"note", 70}, {"staff", 1}}}), sent + 4);
+        if (keys.lost() != lostBefore || leds.size() < sent + 4) continue;
+        ASSERT_EQ(leds.size(), sent + 4) << "only the changes are sent";
+        EXPECT_TRUE(leds[sent].key == 60 && leds[sent].colour == 1 && leds[sent].on);
+        EXPECT_TRUE(leds[sent + 1].key == 64 && leds[sent + 1].colour == 0 && leds[sent + 1].on);
+        EXPECT_TRUE(leds[sent + 2].key == 60 && !leds[sent + 2].on);
+        EXPECT_TRUE(leds[sent + 3].key == 70 && leds[sent + 3].on);
+        return;
     }
-    ASSERT_EQ(leds.size(), sent);
-    std::set<std::pair<int, int>> putOut;
-    for (auto led = leds.end() - 176; led != leds.end(); ++led) {
-        EXPECT_FALSE(led->on);
-        putOut.emplace(led->key, led->colour);
-    }
-    EXPECT_EQ(putOut.size(), 176u) << "every key, both colours, once";
-
-    EXPECT_EQ(data(60, {{"leds", json::array({{{"note", 60}, {"staff", 0}}, {{"note", 64}, {"staff", 1}},
-                                             {{"note", 20}, {"staff", 1}}, "x"})}}),
-              json({{"message", "SUCCESS"}, {"code", 0}}));
-    leds = ledsOnceThere(keys, sent + 2);
-    ASSERT_EQ(leds.size(), sent + 2);
-    EXPECT_EQ(leds[sent].key, 60);
-    EXPECT_EQ(leds[sent].colour, 1);
-    EXPECT_TRUE(leds[sent].on);
-    EXPECT_EQ(leds[sent + 1].key, 64);
-    EXPECT_EQ(leds[sent + 1].colour, 0);
-
-    data(60, {{"leds", json::array({{{"note", 64}, {"staff", 1}}})}});
-    ledsOnceThere(keys, sent + 3);
-    std::this_thread::sleep_for(200ms);
-    leds = keys.leds();
-    ASSERT_EQ(leds.size(), sent + 3) << "only the change is sent";
-    EXPECT_EQ(leds[sent + 2].key, 60);
-    EXPECT_FALSE(leds[sent + 2].on);
+    FAIL() << "the keyboard kept losing lights";
 }
 
 // How close to its time each light comes is measured in bench/ (kv_bench_keyboard); here a light
@@ -225,33 +211,27 @@ TEST_F(MidiJackTest, APlanLightsAndClearsEachKeyInOrderAtItsTime) {
     test::KeyboardSim keys("Plan");
     ASSERT_TRUE(keys.ready());
     startWithKeyboards(1);
-    const std::size_t before = ledsOnceThere(keys, 176).size();
-
+    const std::size_t before = allOffOnce(keys, "Plan:Plan").size();
     auto& scheduler = KVLedScheduler::shared();
     scheduler.parseAndSetPlanFromJson(
         json::array({{{"note", 60}, {"staff", 0}, {"flashFrom", 2100}, {"time", 2200}, {"offTime", 2350}},
                      {{"note", 62}, {"staff", 1}, {"flashFrom", 2300}, {"time", 2400}, {"offTime", 2410}},
                      {{"note", 64}, {"staff", 1}, {"flashFrom", 2000}, {"time", 2650}, {"offTime", 2900}}}),
         2000);
-    const auto wallStart = std::chrono::system_clock::now() + 300ms;
-    const std::uint64_t hostStart = host_clock::hostTimeForWallClock(wallStart);
-    scheduler.startAtUtc(wallStart);
-    std::this_thread::sleep_for(500ms);
+    const std::uint64_t start = host_clock::now() + 300'000'000;
+    scheduler.startAtHostTime(start);
+    const auto leds = keys.leds(before + 6);
     EXPECT_TRUE(scheduler.isRunning());
-    std::this_thread::sleep_for(1000ms);
     PlaySongLogic::cancelPlayback();
     EXPECT_FALSE(scheduler.isRunning()) << "cancelling playback stops the lights";
-
-    const auto leds = keys.leds();
-    ASSERT_GE(leds.size(), before + 6);
+    ASSERT_EQ(leds.size(), before + 6);
     const std::vector<std::tuple<int, bool, double>> planned = {
         {60, true, 200}, {60, false, 350}, {62, true, 400}, {62, false, 410}, {64, true, 650}, {64, false, 900}};
     for (std::size_t i = 0; i < planned.size(); ++i) {
         const auto& led = leds[before + i];
         const auto [key, on, ms] = planned[i];
-        EXPECT_EQ(led.key, key) << i;
-        EXPECT_EQ(led.on, on) << i;
-        const double errorMs = (static_cast<double>(led.monotonicNs) - static_cast<double>(hostStart)) / 1e6 - ms;
+        EXPECT_TRUE(led.key == key && led.on == on) << i;
+        const double errorMs = (static_cast<double>(led.monotonicNs) - static_cast<double>(start)) / 1e6 - ms;
         EXPECT_LE(std::abs(errorMs), 50.0) << "key " << key << (on ? " on" : " off") << " at " << ms << " ms: " << errorMs;
     }
 }
@@ -261,44 +241,19 @@ TEST_F(MidiJackTest, UnpluggingDuringAPlanSuspendsItAndItResumesOnTheReturningKe
     ASSERT_TRUE(keys->ready());
     startWithKeyboards(1);
     json plan = json::array();
-    for (int i = 0; i < 60; ++i) {
-        plan.push_back({{"note", 40 + i % 20}, {"staff", 1}, {"flashFrom", i * 100}, {"time", i * 100}, {"offTime", i * 100 + 50}});
-    }
+    for (int i = 0; i < 60; ++i) plan.push_back({{"note", 40 + i % 20}, {"staff", 1}, {"flashFrom", i * 100}, {"time", i * 100}, {"offTime", i * 100 + 50}});
     auto& scheduler = KVLedScheduler::shared();
     scheduler.parseAndSetPlanFromJson(plan, 0);
-    scheduler.startAtUtc(std::chrono::system_clock::now() + 200ms);
-    std::this_thread::sleep_for(800ms);
+    scheduler.startAtHostTime(host_clock::now() + 200'000'000);
+    ASSERT_TRUE(keys->waitForLine(" on", 3s));
     keys->quit();
-    EXPECT_TRUE(pushedDeviceNames(2s).empty());
-    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(pushedDeviceNames().empty());
     EXPECT_TRUE(scheduler.isRunning());
-
     keys = std::make_unique<test::KeyboardSim>("Replug");
     ASSERT_TRUE(keys->ready());
-    EXPECT_EQ(pushedDeviceNames(2s), std::vector<std::string>{"Replug:Replug"});
-    const auto lit = keys->waitForLine([](const std::string& line) { return isLine(line, " on"); }, 2s);
-    EXPECT_TRUE(lit) << "the plan lights keys on the keyboard that came back";
+    EXPECT_EQ(pushedDeviceNames(), std::vector<std::string>{"Replug:Replug"});
+    EXPECT_TRUE(keys->waitForLine(" on", 3s)) << "the plan lights keys on the keyboard that came back";
     scheduler.stop();
-}
-
-TEST_F(MidiJackTest, AChosenKeyboardIsTheOneHeardAfterItsLightsPortClosed) {
-    test::KeyboardSim alpha("Alpha");
-    test::KeyboardSim bravo("Bravo");
-    test::KeyboardSim charlie("Charlie");
-    ASSERT_TRUE(alpha.ready() && bravo.ready() && charlie.ready());
-    startWithKeyboards(3);  // the last listed is current, its lights' port open
-    EXPECT_EQ(data(53)["code"], 0);
-    const std::map<std::string, std::string> pitchOf = {{"Alpha", "C"}, {"Bravo", "D"}, {"Charlie", "E"}};
-    for (const std::string name : {"Bravo", "Alpha", "Charlie", "Bravo"}) {
-        EXPECT_EQ(data(4, {{"deviceName", name + ":" + name}}), json({{"code", 0}, {"message", "SUCCESS"}}));
-        alpha.command("60 90");
-        bravo.command("62 90");
-        charlie.command("64 90");
-        std::this_thread::sleep_for(300ms);
-        EXPECT_EQ(next()["pitch"], pitchOf.at(name)) << name;
-        EXPECT_EQ(message(test::request(1, "ping"))["methodName"], 1) << "only " << name << " is heard";
-    }
-    EXPECT_EQ(data(54)["code"], 0);
 }
 
 TEST_F(MidiJackTest, AlikeKeyboardsEachLightTheirOwnKeys) {
@@ -306,26 +261,19 @@ TEST_F(MidiJackTest, AlikeKeyboardsEachLightTheirOwnKeys) {
     test::KeyboardSim second("Keys");
     ASSERT_TRUE(first.ready() && second.ready());
     startWithKeyboards(2);  // the last listed is current
-    // The JACK dummy server may lose a message now and then (more often on a loaded machine):
-    // the light is asked for again until it shows.
-    auto light = [this](test::KeyboardSim& keys, int note, int staff) {
+    // A light may be lost with a cycle read late: it is asked for again until it shows.
+    const auto light = [this](test::KeyboardSim& keys, int note) {
         for (int attempt = 0; attempt < 5; ++attempt) {
-            data(60, {{"leds", json::array({{{"note", note}, {"staff", staff}}})}});
-            for (int wait = 0; wait < 25; ++wait) {
-                for (const auto& led : keys.leds()) {
-                    if (led.key == note && led.on) return true;
-                }
-                std::this_thread::sleep_for(20ms);
-            }
+            data(60, {{"leds", json::array({{{"note", note}, {"staff", 1}}})}});
+            if (keys.waitForLine("key " + std::to_string(note) + " colour 0 on", 1s)) return true;
+            data(60, {{"leds", json::array()}});
         }
         return false;
     };
-    EXPECT_TRUE(light(second, 60, 0));
-    EXPECT_TRUE(first.leds().empty()) << "nothing of the other keyboard's reaches it";
-
+    EXPECT_TRUE(light(second, 60));
+    for (const auto& led : first.leds()) EXPECT_FALSE(led.on) << "only the all-off of connecting reached the other";
     EXPECT_EQ(data(4, {{"deviceName", "Keys:Keys"}})["code"], 0);
-    EXPECT_TRUE(light(first, 62, 1));
-    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(light(first, 62));
     for (const auto& led : second.leds()) EXPECT_FALSE(led.key == 62 && led.on);
 }
 
@@ -333,8 +281,7 @@ TEST_F(MidiJackTest, ANameThatIsNotUtf8IsListedAndSentReplaced) {
     test::KeyboardSim keys("Caf\xe9");
     ASSERT_TRUE(keys.ready());
     startWithBrowser();
-    const auto names = pushedDeviceNames();
-    EXPECT_EQ(names, std::vector<std::string>{"Caf\uFFFD:Caf\uFFFD"});
+    EXPECT_EQ(pushedDeviceNames(), std::vector<std::string>{"Caf\uFFFD:Caf\uFFFD"});
     EXPECT_EQ(data(3).size(), 1u);
     EXPECT_TRUE(DeviceHelper::getDeviceByName("Caf\uFFFD:Caf\uFFFD"));
 }
@@ -344,58 +291,29 @@ TEST_F(MidiJackTest, AJackServerThatRestartsIsFoundAgainWithItsKeyboardsAndSound
     auto keys = std::make_unique<test::KeyboardSim>("Keys");
     ASSERT_TRUE(keys->ready());
     startWithKeyboards(1);
-    const auto onJack = [] { return SoundSystem::shared().engine().deviceState().name.starts_with("Jack"); };
-    ASSERT_TRUE(onJack()) << SoundSystem::shared().engine().deviceState().name;
+    const auto device = [] { return SoundSystem::shared().engine().deviceState().name; };
+    ASSERT_TRUE(device().starts_with("Jack")) << device();
     EXPECT_EQ(data(53)["code"], 0);
     keys->command("60 90");
     EXPECT_EQ(next()["pitch"], "C");
-    const int midiLost = test::countLogLines("MIDI system lost");
-    const int audioLost = test::countLogLines("Audio output lost");
 
     jack().stop();
-    EXPECT_TRUE(pushedDeviceNames(3s).empty()) << "the dead server's keyboard is not listed";
+    EXPECT_TRUE(pushedDeviceNames().empty()) << "the dead server's keyboard is not listed";
     keys.reset();
-    std::this_thread::sleep_for(2s);
-    EXPECT_EQ(test::countLogLines("MIDI system lost"), midiLost + 1) << "said once";
-    EXPECT_EQ(test::countLogLines("Audio output lost"), audioLost + 1);
-    EXPECT_EQ(SoundSystem::shared().engine().deviceState().name, "null");
-    EXPECT_EQ(message(test::request(1, "alive"))["methodName"], 1);
+    for (int wait = 0; wait < 50 && device() != "null"; ++wait) std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(device(), "null");
+    nothingPushed("the service answers without its server");
 
     jack().start();
     ASSERT_TRUE(jack().running());
     keys = std::make_unique<test::KeyboardSim>("Keys");
     ASSERT_TRUE(keys->ready());
-    EXPECT_EQ(pushedDeviceNames(3s), std::vector<std::string>{"Keys:Keys"});
+    EXPECT_EQ(pushedDeviceNames(), std::vector<std::string>{"Keys:Keys"});
     keys->command("62 90");
     EXPECT_EQ(next()["pitch"], "D");
-    for (int wait = 0; wait < 30 && !onJack(); ++wait) std::this_thread::sleep_for(100ms);
-    EXPECT_TRUE(onJack()) << "the sound came back with the server";
+    for (int wait = 0; wait < 50 && !device().starts_with("Jack"); ++wait) std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(device().starts_with("Jack")) << "the sound came back with the server";
     EXPECT_EQ(data(54)["code"], 0);
-}
-
-// Every thread of the service is busy when it stops: a keyboard floods its input, the lights
-// play a plan, the metronome clicks. Each must end before what it uses goes (the sanitized
-// builds run this).
-TEST_F(MidiJackTest, TheServiceStopsCleanlyWithAKeyboardTheLightsAndTheMetronomeRunning) {
-    test::KeyboardSim keys("Flood");
-    ASSERT_TRUE(keys.ready());
-    startWithKeyboards(1);
-    User user;
-    user.Id = 1;
-    user.speakerPcVelocity = 100;  // every key is echoed on the synthesizer
-    KeyvoraFlow::shared().currentUser.set(user);
-    EXPECT_EQ(data(53)["code"], 0);
-    json plan = json::array();
-    for (int i = 0; i < 1000; ++i) plan.push_back({{"note", 21 + i % 88}, {"time", i * 10}, {"offTime", i * 10 + 50}});
-    KVLedScheduler::shared().parseAndSetPlanFromJson(plan, 0);
-    KVLedScheduler::shared().startAtUtc(std::chrono::system_clock::now());
-    Metronome::shared().startWithInterval(0.1);
-    keys.command("flood 10000 5");
-    std::this_thread::sleep_for(1s);
-    EXPECT_TRUE(KVLedScheduler::shared().isRunning());
-    EXPECT_TRUE(Metronome::shared().isRunning());
-    client_.reset();
-    service_.reset();
 }
 
 long residentKilobytes() {
@@ -404,34 +322,45 @@ long residentKilobytes() {
     return usage.ru_maxrss;
 }
 
-TEST_F(MidiJackTest, AFloodingKeyboardNeitherExhaustsMemoryNorStallsTheService) {
+// A keyboard floods its input with keys and a 64 KiB SysEx while every key is echoed and
+// recorded, the lights play a plan and the metronome clicks: the service answers meanwhile,
+// keeps its memory, and then stops with every thread busy (the sanitized builds run this).
+TEST_F(MidiJackTest, AFloodingKeyboardNeitherStallsTheServiceNorStopsItsStop) {
     test::KeyboardSim keys("Flood");
     ASSERT_TRUE(keys.ready());
     startWithKeyboards(1);
     auto& session = KeyvoraFlow::shared();
+    User user;
+    user.Id = 1;
+    user.speakerPcVelocity = 100;
+    session.currentUser.set(user);
     session.baseTime.set(Instant::now());
     session.APP_STATE = KeyvoraFlow::kSongPlaying;
+    json plan = json::array();
+    for (int i = 0; i < 1000; ++i) plan.push_back({{"note", 21 + i % 88}, {"time", i * 10}, {"offTime", i * 10 + 50}});
+    KVLedScheduler::shared().parseAndSetPlanFromJson(plan, 0);
+    KVLedScheduler::shared().startAtHostTime(host_clock::now());
+    Metronome::shared().startWithInterval(0.1);
     const long memoryBefore = residentKilobytes();
-
     keys.command("sysex 65536");
     keys.command("flood 10000 5");
     std::chrono::steady_clock::duration slowest{};
-    for (int i = 0; i < 40; ++i) {
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (!keys.waitForLine("flood done", 0ms)) {
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(message(test::request(1, "ping"))["methodName"], 1);
         slowest = std::max(slowest, std::chrono::steady_clock::now() - start);
-        std::this_thread::sleep_for(100ms);
+        ASSERT_LT(start, end) << "the flood never ended";
     }
-    ASSERT_TRUE(keys.waitForLine([](const std::string& line) { return isLine(line, "flood done"); }, 10s));
-    std::this_thread::sleep_for(200ms);
-    session.APP_STATE = KeyvoraFlow::kIdle;
-
     // Figures of a healthy service are in bench/; these bounds only catch a stalled or growing one.
     EXPECT_LT(slowest, 1s);
     EXPECT_GT(session.listMidiEvents.size(), 40000u);
     EXPECT_LE(session.listMidiEvents.size(), MidiEventList::kMaxEvents);
     EXPECT_LT(residentKilobytes() - memoryBefore, 256 * 1024);
-    session.listMidiEvents.clear();
+    EXPECT_TRUE(KVLedScheduler::shared().isRunning() && Metronome::shared().isRunning());
+    keys.command("flood 10000 5");
+    client_.reset();
+    service_.reset();
 }
 
 }  // namespace

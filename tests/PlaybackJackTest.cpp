@@ -98,7 +98,7 @@ TEST_F(PlaybackJackTest, TheCountOffTheSongAndTheClicksLandOnOneTimelineAndKeysA
 
     // The key: timed from the song's start to its arrival.
     ASSERT_EQ(stopped["eventList"].size(), 1u) << stopped;
-    const auto sent = keys.waitForLine([](const std::string& line) { return line.find(" sent 90 3C") != std::string::npos; }, 1s);
+    const auto sent = keys.waitForLine(" sent 90 3C", 1s);
     ASSERT_TRUE(sent);
     const double pressed = (static_cast<double>(std::stoull(*sent)) - songStart) / 1e6;
     EXPECT_NEAR(stopped["eventList"][0]["time"].get<double>(), pressed, 40);

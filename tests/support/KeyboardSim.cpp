@@ -30,9 +30,7 @@ KeyboardSim::KeyboardSim(const std::string& name) {
         return;
     }
     reader_ = std::thread([this, fd = fromSim[0]] { readLines(fd); });
-    ready_ = waitForLine([](const std::string& line) { return line.find(" ready ") != std::string::npos; },
-                         std::chrono::seconds(5))
-                 .has_value();
+    ready_ = waitForLine(" ready ", std::chrono::seconds(5)).has_value();
 }
 
 KeyboardSim::~KeyboardSim() {
@@ -78,33 +76,60 @@ std::vector<std::string> KeyboardSim::lines() {
     return lines_;
 }
 
-std::optional<std::string> KeyboardSim::waitForLine(const std::function<bool(const std::string&)>& wanted,
-                                                    std::chrono::milliseconds timeout, std::size_t from) {
+std::optional<std::string> KeyboardSim::waitForLine(const std::string& text, std::chrono::milliseconds timeout,
+                                                    std::size_t from) {
     std::unique_lock lock(mutex_);
     std::optional<std::string> found;
     changed_.wait_for(lock, timeout, [&] {
         for (std::size_t i = from; i < lines_.size() && !found; ++i) {
-            if (wanted(lines_[i])) found = lines_[i];
+            if (lines_[i].find(text) != std::string::npos) found = lines_[i];
         }
         return found.has_value();
     });
     return found;
 }
 
-std::vector<KeyboardSim::Led> KeyboardSim::leds() {
-    std::vector<Led> result;
-    for (const auto& line : lines()) {
+namespace {
+
+std::optional<KeyboardSim::Led> ledOf(const std::string& line) {
+    std::istringstream fields(line);
+    KeyboardSim::Led led;
+    std::string key, colour, state;
+    if (!(fields >> led.monotonicNs >> key >> led.key >> colour >> led.colour >> state) || key != "key") return std::nullopt;
+    led.on = state == "on";
+    return led;
+}
+
+std::size_t lostIn(const std::vector<std::string>& lines) {
+    std::size_t lost = 0;
+    for (const auto& line : lines) {
         std::istringstream fields(line);
-        Led led;
-        std::string key;
-        std::string colour;
-        std::string state;
-        if (fields >> led.monotonicNs >> key >> led.key >> colour >> led.colour >> state && key == "key") {
-            led.on = state == "on";
-            result.push_back(led);
-        }
+        std::uint64_t ns = 0;
+        std::string word;
+        std::size_t count = 0;
+        if (fields >> ns >> word >> count && word == "lost") lost += count;
     }
+    return lost;
+}
+
+}  // namespace
+
+std::vector<KeyboardSim::Led> KeyboardSim::leds(std::size_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    std::vector<Led> result;
+    changed_.wait_for(lock, timeout, [&] {
+        result.clear();
+        for (const auto& line : lines_) {
+            if (const auto led = ledOf(line)) result.push_back(*led);
+        }
+        return result.size() + lostIn(lines_) >= count;
+    });
     return result;
+}
+
+std::size_t KeyboardSim::lost() {
+    std::lock_guard lock(mutex_);
+    return lostIn(lines_);
 }
 
 }  // namespace kv::test

@@ -30,9 +30,8 @@ public:
     void quit();
 
     std::vector<std::string> lines();
-    // The first line from `from` on that satisfies the predicate, waiting up to the timeout.
-    std::optional<std::string> waitForLine(const std::function<bool(const std::string&)>& wanted,
-                                           std::chrono::milliseconds timeout, std::size_t from = 0);
+    // The first line from `from` on that contains the text, waiting up to the timeout.
+    std::optional<std::string> waitForLine(const std::string& text, std::chrono::milliseconds timeout, std::size_t from = 0);
 
     struct Led {
         std::uint64_t monotonicNs = 0;
@@ -40,8 +39,11 @@ public:
         int colour = 0;
         bool on = false;
     };
-    // Every LED message received so far, in order.
-    std::vector<Led> leds();
+    // Every LED message received so far, in order, once `count` messages have been received or
+    // reported lost, or the timeout has passed.
+    std::vector<Led> leds(std::size_t count = 0, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Messages the keyboard's input reported lost (JACK cycles it read too late).
+    std::size_t lost();
 
 private:
     void readLines(int fd);

@@ -2,6 +2,8 @@
 
 #include "HexText.h"
 
+#include "platform/audio/HostClock.h"
+
 #include <chrono>
 
 namespace {
@@ -18,42 +20,35 @@ ReceivedPrinter::ReceivedPrinter(bool decodeLeds, std::function<void(const std::
     : decodeLeds_(decodeLeds), printLine_(std::move(printLine)), printer_([this] { run(); }) {}
 
 ReceivedPrinter::~ReceivedPrinter() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
+    stopping_ = true;
+    waiting_.release();
     printer_.join();
 }
 
-void ReceivedPrinter::record(std::uint64_t monotonicNs, const std::vector<unsigned char>& message) {
-    std::lock_guard lock(mutex_);
-    waiting_.push_back({monotonicNs, message});
-}
-
-// Polled rather than woken: the process thread makes no system call for a message.
+// Woken by each cycle that brought messages, and now and then to look for lost ones.
 void ReceivedPrinter::run() {
-    std::vector<Received> taken;
+    std::vector<unsigned char> message;
+    std::uint64_t arrival = 0;
+    std::uint64_t lostPrinted = 0;
     for (bool last = false; !last;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        {
-            std::lock_guard lock(mutex_);
-            last = stopping_;
-            taken.swap(waiting_);
+        last = stopping_;
+        waiting_.try_acquire_for(std::chrono::milliseconds(50));
+        const std::uint64_t lost = lost_ ? lost_() : 0;
+        if (lost > lostPrinted) {
+            printLine_(std::to_string(kv::host_clock::now()) + " lost " + std::to_string(lost - lostPrinted));
+            lostPrinted = lost;
         }
-        printAll(taken);
-        taken.clear();
+        while (ring_.pop(message, arrival)) print(arrival, message);
     }
 }
 
-void ReceivedPrinter::printAll(const std::vector<Received>& received) const {
-    for (const auto& [ns, bytes] : received) {
-        const std::string time = std::to_string(ns);
-        if (decodeLeds_ && isLedMessage(bytes)) {
-            const int state = bytes[6];
-            printLine_(time + " key " + std::to_string(bytes[5]) + " colour " + std::to_string(state >> 4) +
-                       ((state & 0x0F) ? " on" : " off"));
-        } else {
-            printLine_(time + " sysex " + std::to_string(bytes.size()) + " " + hexText(bytes));
-        }
+void ReceivedPrinter::print(std::uint64_t monotonicNs, const std::vector<unsigned char>& bytes) const {
+    const std::string time = std::to_string(monotonicNs);
+    if (decodeLeds_ && isLedMessage(bytes)) {
+        const int state = bytes[6];
+        printLine_(time + " key " + std::to_string(bytes[5]) + " colour " + std::to_string(state >> 4) +
+                   ((state & 0x0F) ? " on" : " off"));
+    } else if (!bytes.empty() && bytes[0] == 0xF0) {
+        printLine_(time + " sysex " + std::to_string(bytes.size()) + " " + hexText(bytes));
     }
 }

@@ -1,15 +1,18 @@
 #pragma once
 
+#include "platform/midi/MidiByteRing.h"
+
+#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <semaphore>
 #include <string>
 #include <thread>
-#include <vector>
 
-// Prints what the input port receives, away from the MIDI library's process thread. A reader
-// that writes to a pipe in that thread falls a cycle behind when a burst comes on a loaded
-// machine, and the JACK server then lets the sender reuse the buffer the reader is still reading.
+// Prints what the input port receives, away from the MIDI system's process thread, which only
+// copies each message into the ring and wakes the printer: a reader that writes to a pipe there
+// falls behind its cycle when a burst comes on a loaded machine. Messages the input reports lost
+// are printed as such, so that nothing that was not sent is ever printed as received.
 class ReceivedPrinter {
 public:
     ReceivedPrinter(bool decodeLeds, std::function<void(const std::string&)> printLine);
@@ -18,22 +21,21 @@ public:
     ReceivedPrinter(const ReceivedPrinter&) = delete;
     ReceivedPrinter& operator=(const ReceivedPrinter&) = delete;
 
-    // On the process thread: keeps the message with the moment it came.
-    void record(std::uint64_t monotonicNs, const std::vector<unsigned char>& message);
+    kv::MidiByteRing& ring() { return ring_; }
+    // On the process thread, after messages were queued.
+    void wake() { waiting_.release(); }
+    // How many messages the input has lost so far; read by the printer.
+    void watchLosses(std::function<std::uint64_t()> lost) { lost_ = std::move(lost); }
 
 private:
-    struct Received {
-        std::uint64_t monotonicNs = 0;
-        std::vector<unsigned char> bytes;
-    };
-
     void run();
-    void printAll(const std::vector<Received>& received) const;
+    void print(std::uint64_t monotonicNs, const std::vector<unsigned char>& bytes) const;
 
     const bool decodeLeds_;
     const std::function<void(const std::string&)> printLine_;
-    std::mutex mutex_;
-    std::vector<Received> waiting_;
-    bool stopping_ = false;
+    kv::MidiByteRing ring_{std::size_t{1} << 20};
+    std::counting_semaphore<> waiting_{0};
+    std::atomic<bool> stopping_{false};
+    std::function<std::uint64_t()> lost_;
     std::thread printer_;
 };

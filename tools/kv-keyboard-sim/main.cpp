@@ -3,6 +3,9 @@
 #include "HexText.h"
 #include "ReceivedPrinter.h"
 
+#include "platform/midi/JackMidiInput.h"
+#include "platform/midi/MidiError.h"
+
 #include <rtmidi/RtMidi.h>
 
 #include <time.h>
@@ -52,14 +55,17 @@ void printLine(const std::string& line) {
 
 class Keyboard {
 public:
-    explicit Keyboard(const Options& options)
-        : received_(options.decodeLeds, &printLine),
-          out_(options.api, options.name),
-          in_(options.api, options.name, 100000) {
+    explicit Keyboard(const Options& options) : received_(options.decodeLeds, &printLine), out_(options.api, options.name) {
         out_.openVirtualPort(options.name);
-        in_.ignoreTypes(false, true, true);
-        in_.setCallback(&onReceive, &received_);
-        in_.openVirtualPort(options.name);
+        if (options.api == RtMidi::UNIX_JACK) {
+            jackIn_ = std::make_unique<kv::JackMidiInput>(options.name, options.name, received_.ring(), [this] { received_.wake(); });
+            received_.watchLosses([this] { return jackIn_->lostMessages(); });
+            return;
+        }
+        alsaIn_ = std::make_unique<RtMidiIn>(options.api, options.name, 100000);
+        alsaIn_->ignoreTypes(false, true, true);
+        alsaIn_->setCallback(&onReceive, &received_);
+        alsaIn_->openVirtualPort(options.name);
     }
 
     // The MIDI library frees its JACK output buffer before closing its client, while the process
@@ -106,14 +112,17 @@ public:
     }
 
 private:
+    // The MIDI library's thread: a copy into the ring, no lock, no allocation.
     static void onReceive(double, std::vector<unsigned char>* message, void* received) {
-        if (!message || message->empty() || (*message)[0] != 0xF0) return;
-        static_cast<ReceivedPrinter*>(received)->record(monotonicNs(), *message);
+        if (!message || message->empty()) return;
+        auto& printer = *static_cast<ReceivedPrinter*>(received);
+        if (printer.ring().push(message->data(), message->size(), monotonicNs())) printer.wake();
     }
 
-    ReceivedPrinter received_;  // outlives the input that calls it
+    ReceivedPrinter received_;  // outlives the inputs that fill it
     RtMidiOut out_;
-    RtMidiIn in_;
+    std::unique_ptr<kv::JackMidiInput> jackIn_;
+    std::unique_ptr<RtMidiIn> alsaIn_;
 };
 
 struct TimedKey {
@@ -241,6 +250,8 @@ int main(int argc, char** argv) {
                 made = std::make_unique<Keyboard>(options);
             } catch (const RtMidiError&) {
                 options.api = RtMidi::UNIX_JACK;
+            } catch (const kv::MidiError&) {
+                options.api = RtMidi::UNIX_JACK;
             }
         }
         if (!made) made = std::make_unique<Keyboard>(options);
@@ -255,6 +266,9 @@ int main(int argc, char** argv) {
         }
     } catch (const RtMidiError& error) {
         std::cerr << error.getMessage() << "\n";
+        return 1;
+    } catch (const kv::MidiError& error) {
+        std::cerr << error.what() << "\n";
         return 1;
     }
     return 0;
