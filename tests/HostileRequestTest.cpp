@@ -13,7 +13,6 @@
 #include "support/InProcessService.h"
 #include "support/RawWsPeer.h"
 #include "support/ScopedEnvironment.h"
-#include "support/TempDatabase.h"
 
 #include <map>
 #include <stdexcept>

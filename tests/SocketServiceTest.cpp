@@ -1,6 +1,11 @@
+#include "core/SocketService.h"
 #include "core/Version.h"
+#include "platform/crypto/Pkcs12Identity.h"
+#include "platform/desktop/Resources.h"
+#include "store/File.h"
 
 #include "support/InProcessService.h"
+#include "support/TestCertificates.h"
 
 #include <boost/asio/ip/tcp.hpp>
 
@@ -12,61 +17,63 @@ namespace {
 using nlohmann::json;
 using namespace std::chrono_literals;
 namespace asio = boost::asio;
-
 using test::answer;
+using test::call;
 using test::freePort;
 using test::request;
+using Client = test::WsClient;
 
-using SocketServiceTest = test::InProcessService;
+class SocketServiceTest : public test::InProcessService {
+protected:
+    // Waits until both listeners serve the ports.
+    bool servesOn(std::uint16_t plain, std::uint16_t tls, std::chrono::milliseconds within) {
+        for (auto end = std::chrono::steady_clock::now() + within; std::chrono::steady_clock::now() < end;) {
+            if (service_->plainPort() == plain && service_->tlsPort() == tls) return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+    // The token of the client, asked for until the service has seen the last holder go.
+    static json saveTokenOnceFree(Client& client, const std::string& token) {
+        json result;
+        for (int attempt = 0; attempt < 100 && result["code"] != 0; ++attempt) {
+            if (attempt) std::this_thread::sleep_for(10ms);
+            result = call(client, request(45, "t", {{"token", token}}));
+        }
+        return result;
+    }
+};
 
 TEST_F(SocketServiceTest, PingKeepAliveAndKeyFlowsAnswerInTheirEnvelope) {
-    test::WsClient client(startService());
+    Client client(startService());
     client.sendText(R"({"methodName":"1","functionId":"f1","clientID":"u1"})");
     const json ping = answer(client);
     EXPECT_EQ(ping["functionId"], "f1");
     EXPECT_EQ(ping["clientID"], "u1");
-    EXPECT_EQ(ping["responseCode"], 0);
     EXPECT_EQ(ping["errorMessage"], "SUCCESS");
     EXPECT_EQ(ping["data"], json({{"pluginVersion", getVersion()}}));
-
-    client.sendText(request(31, "k").dump());
-    EXPECT_EQ(answer(client)["data"], json({{"message", "SUCCESS"}, {"code", 0}}));
-
-    client.sendText(request(21, "s", {{"anything", 1}}).dump());
-    EXPECT_EQ(answer(client)["data"], json::object());
-
-    client.sendText(request(22, "g").dump());
-    const json key = answer(client)["data"];
+    EXPECT_EQ(call(client, request(31, "k")), json({{"message", "SUCCESS"}, {"code", 0}}));
+    EXPECT_EQ(call(client, request(21, "s", {{"anything", 1}})), json::object());
+    const json key = call(client, request(22, "g"));
     EXPECT_EQ(key["code"], 0);
-    EXPECT_EQ(key["message"], "");
     const std::string record = key["EncryptionKey"];
     EXPECT_TRUE(record.starts_with(R"({"iv":"5c0e9a2f7b3d1e4a6f8c0b2d4e6a8c1f","salt":")")) << record;
     EXPECT_TRUE(record.ends_with(R"("keySize":128,"iterations":100,"passPhrase":"7d2c9e4b1a6f3e80","lastModified":"2017-12-04T04:41:51"})"))
         << record;
 }
 
-TEST_F(SocketServiceTest, NumbersWithoutAFlowAndTextThatIsNotJsonAreSilent) {
-    test::WsClient client(startService());
+// Numbers without a flow and text that is no JSON are not answered; other shapes are answered
+// with why, as a bare text; none of them ends the connection.
+TEST_F(SocketServiceTest, WhatIsNoRequestIsSilentOrAnsweredWithAnErrorText) {
+    Client client(startService());
     for (const char* silent : {R"({"methodName":0})", R"({"methodName":8})", R"({"methodName":61})",
-                               R"({"methodName":-1})", R"({"methodName":"abc"})", R"({})",
-                               "not json", "{\"methodName\":1"}) {
+                               R"({"methodName":-1})", R"({"methodName":"abc"})", R"({})", "not json", "{\"methodName\":1"}) {
         client.sendText(silent);
     }
-    client.sendText(request(1, "after").dump());
-    EXPECT_EQ(answer(client)["functionId"], "after");
-}
-
-TEST_F(SocketServiceTest, MessagesOfTheWrongShapeAreAnsweredWithAnErrorText) {
-    test::WsClient client(startService());
-    const std::string deep = R"({"methodName":1,"data":)" + std::string(100, '[') +
-                             std::string(100, ']') + "}";
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"[1,2,3]", "Request is not a JSON object"},
-        {"\"text\"", "Request is not a JSON object"},
-        {R"({"methodName":1,"data":[1]})", "\"data\" is not a JSON object"},
-        {deep, "JSON nested deeper than 64 levels"},
-    };
-    for (const auto& [message, error] : cases) {
+    const std::string deep = R"({"methodName":1,"data":)" + std::string(100, '[') + std::string(100, ']') + "}";
+    for (const auto& [message, error] : std::vector<std::pair<std::string, std::string>>{
+             {"[1,2,3]", "Request is not a JSON object"}, {"\"text\"", "Request is not a JSON object"},
+             {R"({"methodName":1,"data":[1]})", "\"data\" is not a JSON object"}, {deep, "JSON nested deeper than 64 levels"}}) {
         client.sendText(message);
         EXPECT_EQ(client.receive(), error) << message;
     }
@@ -76,47 +83,21 @@ TEST_F(SocketServiceTest, MessagesOfTheWrongShapeAreAnsweredWithAnErrorText) {
     EXPECT_EQ(answer(client)["functionId"], "still");
 }
 
-TEST_F(SocketServiceTest, OneClientHoldsTheTokenUntilAConnectionCloses) {
+// The holder's connection ends with a close frame, then one is dropped without.
+TEST_F(SocketServiceTest, OneClientHoldsTheTokenUntilItsConnectionEndsHoweverItEnds) {
     const auto port = startService();
-    auto first = std::make_unique<test::WsClient>(port);
-    test::WsClient second(port);
-    auto saveToken = [](test::WsClient& client, const std::string& token) {
-        client.sendText(request(45, "t", {{"token", token}}).dump());
-        return answer(client)["data"];
-    };
-    EXPECT_EQ(saveToken(*first, "A"), json({{"message", "SUCCESS"}, {"code", 0}}));
-    EXPECT_EQ(saveToken(second, "B"),
+    Client first(port);
+    auto second = std::make_unique<Client>(port);
+    EXPECT_EQ(call(first, request(45, "t", {{"token", "A"}})), json({{"message", "SUCCESS"}, {"code", 0}}));
+    EXPECT_EQ(call(*second, request(45, "t", {{"token", "B"}})),
               json({{"message", "Plugin just hold 1 connection as same time"}, {"code", -1}}));
-    EXPECT_EQ(saveToken(*first, "A")["code"], 0);
-    // The refused client is still served.
-    second.sendText(request(1, "p").dump());
-    EXPECT_EQ(answer(second)["functionId"], "p");
-
-    first->close();
-    first.reset();
-    json result;
-    for (int attempt = 0; attempt < 100 && result["code"] != 0; ++attempt) {
-        result = saveToken(second, "B");
-        if (result["code"] != 0) std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(result["code"], 0);
-}
-
-TEST_F(SocketServiceTest, AConnectionDroppedWithoutCloseAlsoFreesTheToken) {
-    const auto port = startService();
-    {
-        test::WsClient first(port);
-        first.sendText(request(45, "t", {{"token", "A"}}).dump());
-        ASSERT_EQ(answer(first)["data"]["code"], 0);
-    }  // socket closed without a close frame
-    test::WsClient second(port);
-    json result;
-    for (int attempt = 0; attempt < 100 && result["code"] != 0; ++attempt) {
-        second.sendText(request(45, "t", {{"token", "B"}}).dump());
-        result = answer(second)["data"];
-        if (result["code"] != 0) std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(result["code"], 0);
+    EXPECT_EQ(call(first, request(45, "t", {{"token", "A"}}))["code"], 0);
+    EXPECT_EQ(call(*second, request(1, "p")).value("pluginVersion", ""), getVersion()) << "the refused client is served";
+    first.close();
+    EXPECT_EQ(saveTokenOnceFree(*second, "B")["code"], 0);
+    second.reset();
+    Client third(port);
+    EXPECT_EQ(saveTokenOnceFree(third, "C")["code"], 0);
 }
 
 TEST_F(SocketServiceTest, ATakenPortMovesTheServiceToTheNextOne) {
@@ -125,34 +106,79 @@ TEST_F(SocketServiceTest, ATakenPortMovesTheServiceToTheNextOne) {
     asio::io_context other;
     asio::ip::tcp::acceptor holder(other, {asio::ip::make_address("127.0.0.1"), taken});
     EXPECT_EQ(startService({taken, next}), next);
-    test::WsClient client(next);
-    client.sendText(request(1, "moved").dump());
-    EXPECT_EQ(answer(client)["functionId"], "moved");
+    Client client(next);
+    EXPECT_EQ(call(client, request(31, "moved"))["code"], 0);
 }
 
-TEST_F(SocketServiceTest, HostileFramesEndOnlyTheirOwnConnection) {
+TEST_F(SocketServiceTest, AMessageOfTheFullSizeIsServedAndHostileFramesEndOnlyTheirConnection) {
     const auto port = startService();
-    test::WsClient bystander(port);
-
-    test::WsClient tooBig(port);
+    Client bystander(port);
+    Client tooBig(port);
     tooBig.sendText(std::string(16 * 1024 * 1024 + 1, ' '));
     EXPECT_EQ(tooBig.receive(), std::nullopt);
     EXPECT_EQ(tooBig.closeCode(), 1009);
-
-    test::WsClient badText(port);
+    Client badText(port);
     badText.sendText("{\"methodName\":1,\"functionId\":\"\xff\xfe\"}");
     EXPECT_EQ(badText.receive(), std::nullopt);
     EXPECT_EQ(badText.closeCode(), 1007);
-
-    bystander.sendText(request(1, "alive").dump());
-    EXPECT_EQ(answer(bystander)["functionId"], "alive");
+    bystander.sendText(request(1, "big", {{"blob", std::string(16 * 1024 * 1024 - 100, 'x')}}).dump());
+    EXPECT_EQ(answer(bystander)["functionId"], "big");
 }
 
-TEST_F(SocketServiceTest, AMessageOfTheFullSizeIsServed) {
-    test::WsClient client(startService());
-    json big = request(1, "big", {{"blob", std::string(16 * 1024 * 1024 - 100, 'x')}});
-    client.sendText(big.dump());
-    EXPECT_EQ(answer(client)["functionId"], "big");
+// The certificate of a PKCS#12 file as PEM, and its fingerprint.
+std::pair<std::string, std::string> servedBy(const std::filesystem::path& pfx) {
+    const auto imported = Pkcs12Identity::import(File::readFromFileToDataWithURL(pfx).value(), CertManager::kPfxPassword);
+    return {test::certificatePemOf(pfx, CertManager::kPfxPassword), std::get<Pkcs12Identity>(imported).fingerprint()};
+}
+
+// The shipped certificate, then a new one installed and announced: wss serves it on the same
+// port, and plain connections stay.
+TEST_F(SocketServiceTest, WssServesTheShippedCertificateThenARotatedOne) {
+    const auto plainPort = startService();
+    const auto port = service_->tlsPort().value();
+    const auto [lumenPem, lumenFingerprint] = servedBy(resourcePath("lumen.pfx"));
+    Client lumen(port, Client::TlsTrust{lumenPem});
+    EXPECT_EQ(lumen.peerFingerprint(), lumenFingerprint);
+    Client plain(plainPort);
+    ASSERT_EQ(call(plain, request(31, "before"))["code"], 0);
+
+    test::TempDirectory keys;
+    const auto [pem, fingerprint] = servedBy(
+        test::makeCertificate(keys.path(), "rotated").exportPfx(certFolder_.path() / "current.pfx", CertManager::kPfxPassword));
+    onMainLoop([] { CertManager::shared().didUpdateNotification().post(); });
+    ASSERT_TRUE(servesOn(plainPort, port, 5s));
+    std::unique_ptr<Client> client;
+    for (int attempt = 0; attempt < 100 && !client; ++attempt) {
+        try {
+            client = std::make_unique<Client>(port, Client::TlsTrust{pem});
+        } catch (const std::exception&) {
+            std::this_thread::sleep_for(20ms);  // the old listener may still be the one answering
+        }
+    }
+    ASSERT_TRUE(client);
+    EXPECT_EQ(client->peerFingerprint(), fingerprint);
+    EXPECT_EQ(call(*client, request(31, "k"))["code"], 0);
+    EXPECT_EQ(call(plain, request(31, "after"))["code"], 0);
+}
+
+TEST_F(SocketServiceTest, ARotationThatCannotBindRetriesFiveTimesThenMovesBothListeners) {
+    const std::vector<std::uint16_t> ports = {freePort(), freePort()};
+    const std::vector<std::uint16_t> portsSSL = {freePort(), freePort()};
+    startService(ports, portsSSL);
+    asio::io_context other;
+    asio::ip::tcp::acceptor holder(other);
+    const auto started = std::chrono::steady_clock::now();
+    onNetwork([&] {
+        service_->socketService().reloadSSLCertificate();
+        // The listener has closed its port: take it before the restart does.
+        holder.open(asio::ip::tcp::v4());
+        holder.bind({asio::ip::make_address("127.0.0.1"), portsSSL[0]});
+        holder.listen();
+    });
+    EXPECT_TRUE(servesOn(ports[1], portsSSL[1], 8s));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 6 * 700ms - 50ms) << "the restart and five retries, 0.7 s apart";
+    Client client(ports[1]);
+    EXPECT_EQ(call(client, request(31, "k"))["code"], 0);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include "store/UserHelper.h"
 
 #include "support/InProcessService.h"
-#include "support/TempDatabase.h"
 
 #include <regex>
 

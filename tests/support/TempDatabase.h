@@ -25,7 +25,4 @@ private:
     SharedObject<Database> database_;
 };
 
-// Lines of the shared log that contain every one of the texts.
-int countLogLines(const std::string& first, const std::string& second = "");
-
 }  // namespace kv::test
