@@ -6,6 +6,7 @@
 #include "platform/net/WebSocketConnection.h"
 
 #include <stdexcept>
+#include <utility>
 
 namespace kv {
 
@@ -36,34 +37,76 @@ std::optional<BaseRequestJSONObject> readRequest(const std::shared_ptr<WebSocket
     return std::nullopt;
 }
 
-nlohmann::json run(BaseFlow& flow, const BaseRequestJSONObject& request) {
-    try {
-        return flow.processData(request.data.value_or(nlohmann::json::object()), kSocketSessionID, request);
-    } catch (const std::exception& error) {
-        logText(kLogError, "method " + std::to_string(request.methodName) + ": " + error.what());
-        return {{"code", -1}, {"message", kFlowFailure}};
-    }
+nlohmann::json failure(const BaseRequestJSONObject& request, const std::exception& error) {
+    logText(kLogError, "method " + std::to_string(request.methodName) + ": " + error.what());
+    return {{"code", -1}, {"message", kFlowFailure}};
 }
 
 }  // namespace
 
-void RequestDispatcher::receive(const std::shared_ptr<WebSocketConnection>& connection,
-                                const WebSocketMessage& message) {
-    const auto request = readRequest(connection, message);
-    if (!request) return;
-    auto flow = table_.getBaseFlow(request->methodName);
-    if (!flow) return;
-    KeyvoraFlow::shared().currentConnection.set(connection);
-    auto result = run(*flow, *request);
-    // A flow that answers nothing sends an envelope without `data`.
+struct RequestDispatcher::Pending {
+    Received received;
+    BaseRequestJSONObject request;
+    bool starting = true;  // the flow has not returned yet
+    bool done = false;
+};
+
+void RequestDispatcher::receive(const std::shared_ptr<WebSocketConnection>& connection, WebSocketMessage message,
+                                std::function<void()> answered) {
+    if (closed_) return;
+    waiting_.push_back({connection, std::move(message), std::move(answered)});
+    if (!busy_) handleNext();
+}
+
+void RequestDispatcher::close() {
+    closed_ = true;
+    *alive_ = false;
+    waiting_.clear();
+}
+
+void RequestDispatcher::handleNext() {
+    while (!waiting_.empty() && !busy_) {
+        Received received = std::move(waiting_.front());
+        waiting_.pop_front();
+        start(std::move(received));
+    }
+}
+
+void RequestDispatcher::start(Received received) {
+    const auto request = readRequest(received.connection, received.message);
+    auto flow = request ? table_.getBaseFlow(request->methodName) : nullptr;
+    if (!flow) {
+        if (received.answered) received.answered();
+        return;
+    }
+    KeyvoraFlow::shared().currentConnection.set(received.connection);
+    busy_ = true;
+    auto pending = std::make_shared<Pending>(Pending{std::move(received), *request});
+    const BaseFlow::Answer answer = [this, alive = alive_, pending](nlohmann::json result) {
+        if (!*alive || std::exchange(pending->done, true)) return;
+        respond(pending->received, pending->request, std::move(result));
+        if (pending->received.answered) pending->received.answered();
+        busy_ = false;
+        if (!pending->starting) handleNext();
+    };
+    try {
+        flow->processData(request->data.value_or(nlohmann::json::object()), kSocketSessionID, *request, answer);
+    } catch (const std::exception& error) {
+        answer(failure(*request, error));
+    }
+    pending->starting = false;
+}
+
+// A flow that answers nothing sends an envelope without `data`.
+void RequestDispatcher::respond(const Received& received, const BaseRequestJSONObject& request, nlohmann::json result) {
     std::optional<nlohmann::json> data;
     if (!result.is_null()) data = std::move(result);
-    const std::string text = composeResponseMessage(std::move(data), 0, "SUCCESS", *request).toJSONString();
+    const std::string text = composeResponseMessage(std::move(data), 0, "SUCCESS", request).toJSONString();
     if (text.empty()) {
         logText(kLogError, "Can not parse data to JSON String");
         return;
     }
-    connection->send(text);
+    received.connection->send(text);
 }
 
 }  // namespace kv

@@ -193,9 +193,8 @@ void SocketService::connectionDidOpen(const std::shared_ptr<WebSocketConnection>
 void SocketService::connectionDidReceive(const std::shared_ptr<WebSocketConnection>& connection,
                                          WebSocketMessage message, std::function<void()> answered) {
     boost::asio::post(mainQueue_, [&dispatcher = dispatcher_, connection, message = std::move(message),
-                                   answered = std::move(answered)] {
-        dispatcher.receive(connection, message);
-        answered();
+                                   answered = std::move(answered)]() mutable {
+        dispatcher.receive(connection, std::move(message), std::move(answered));
     });
 }
 
