@@ -37,7 +37,7 @@ std::string toString() {
     return formatLocalNow("%Y-%m-%d %H:%M:%S");
 }
 
-std::optional<Date> toDate(std::string_view text) {
+std::optional<std::int64_t> toEpochMillis(std::string_view text) {
     const bool withMillis = text.size() == 23;
     if (text.size() != (withMillis ? 23u : 19u)) return std::nullopt;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millis = 0;
@@ -53,7 +53,16 @@ std::optional<Date> toDate(std::string_view text) {
     const year_month_day date{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
                               std::chrono::day(static_cast<unsigned>(day))};
     if (!date.ok()) return std::nullopt;
-    return sys_days(date) + hours(hour) + minutes(minute) + seconds(second) + milliseconds(millis);
+    const sys_time<milliseconds> time = sys_days(date) + hours(hour) + minutes(minute) + seconds(second) + milliseconds(millis);
+    return time.time_since_epoch().count();
+}
+
+std::optional<Date> toDate(std::string_view text) {
+    using namespace std::chrono;
+    const auto millis = toEpochMillis(text);
+    constexpr auto limit = duration_cast<milliseconds>(Date::duration::max()).count() - 1000;
+    if (!millis || *millis > limit || *millis < -limit) return std::nullopt;
+    return Date(duration_cast<Date::duration>(milliseconds(*millis)));
 }
 
 std::uint64_t currentTimeSeconds(Date date) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -31,6 +32,14 @@ inline std::int64_t saturatedInt64(double value) {
     if (value <= low) return std::numeric_limits<std::int64_t>::min();
     if (value >= high) return std::numeric_limits<std::int64_t>::max();
     return static_cast<std::int64_t>(value);
+}
+
+// Nanoseconds of a span in milliseconds computed from a request (a tempo of 1e-300, a spacing of
+// 1e300): at least 0 and at most about 30 years, where a plain conversion would be undefined.
+inline std::uint64_t nanosFromMillis(double milliseconds) {
+    constexpr double most = 1e12;  // ms
+    if (!(milliseconds > 0)) return 0;
+    return static_cast<std::uint64_t>(std::min(milliseconds, most) * 1e6);
 }
 
 }  // namespace kv
