@@ -6,6 +6,7 @@
 #include "platform/audio/HostClock.h"
 #include "platform/audio/SoundFile.h"
 #include "platform/desktop/Resources.h"
+#include "playback/MetronomePlan.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,7 +19,8 @@ namespace kv {
 
 namespace {
 
-constexpr double kMinInterval = 0.1;
+constexpr double kMinInterval = kMinClickSpacingSeconds;
+constexpr double kMaxInterval = 60;
 constexpr int kLookaheadIntervals = 8;
 constexpr auto kScheduleEvery = std::chrono::milliseconds(100);
 constexpr double kEarliestStart = 0.01;
@@ -196,7 +198,7 @@ void Metronome::start(double seconds, std::uint64_t hostTime) {
 double Metronome::tickTime(std::uint64_t tick, const std::vector<double>& offsets) const {
     if (offsets.empty()) return static_cast<double>(tick) * interval_;
     if (tick < offsets.size()) return offsets[tick];
-    const double step = offsets.size() >= 2 ? offsets.back() - offsets[offsets.size() - 2] : interval_.load();
+    const double step = std::max(kMinInterval, offsets.size() >= 2 ? offsets.back() - offsets[offsets.size() - 2] : interval_.load());
     return offsets.back() + static_cast<double>(tick - offsets.size() + 1) * step;
 }
 
@@ -303,8 +305,9 @@ void Metronome::applyMixerVolume() {
     mixer_->setOutputVolume(std::clamp(volume_ * gain, 0.0F, gain));
 }
 
+// A spacing from a request may be any number: clicks come between ten a second and one a minute.
 void Metronome::setInterval(double seconds) {
-    interval_ = std::max(seconds, kMinInterval);
+    interval_ = std::isfinite(seconds) ? std::clamp(seconds, kMinInterval, kMaxInterval) : kMinInterval;
 }
 
 void Metronome::setTempoMapBeatOffsets(std::vector<double> offsetsSec) {

@@ -30,7 +30,7 @@ public:
         while (next_ < map_.size() && number(map_[next_], "quarterPos") < quarter) {
             const double position = number(map_[next_], "quarterPos");
             sum_ += (position - previous_) * 60000 / (bpm_ * scale_);
-            bpm_ = number(map_[next_], "bpm");
+            if (const double bpm = number(map_[next_], "bpm"); bpm > 0) bpm_ = bpm;
             previous_ = position;
             ++next_;
         }
@@ -96,8 +96,9 @@ std::optional<MetronomeBeats> buildMetronomeBeatOffsetsRealSeconds(const Metrono
         }
         const double ms = clock.msAt(quarter);
         if (ms > song.endMs + 0.5) break;
-        if (ms >= song.startMs - 0.5) {
-            beats.offsets.push_back(std::max(0.0, (ms - song.startMs) / 1000));
+        const double offset = std::max(0.0, (ms - song.startMs) / 1000);
+        if (ms >= song.startMs - 0.5 && (beats.offsets.empty() || offset >= beats.offsets.back() + kMinClickSpacingSeconds)) {
+            beats.offsets.push_back(offset);
             beats.volumes.push_back(beatInBar == 0 ? 1.0 : 0.0);
         }
         beatInBar = (beatInBar + 1) % beatsPerBar;

@@ -26,12 +26,17 @@ struct MetronomeBeats {
     std::vector<double> volumes;
 };
 
+// Clicks come at least this far apart: a tempo map that would have them come faster (a tempo of a
+// billion, entries out of order) loses the clicks in between.
+inline constexpr double kMinClickSpacingSeconds = 0.1;
+
 // Nothing without an enabled tempo map of two entries or more, a tempo, or two clicks. At most
-// 500,000 clicks are considered.
+// 500,000 clicks are considered, and the offsets rise by kMinClickSpacingSeconds at least.
 std::optional<MetronomeBeats> buildMetronomeBeatOffsetsRealSeconds(const MetronomeSong& song);
 
 // Milliseconds from the song start to the quarter position along the tempo map, entries taken
-// in their given order, each bpm multiplied by the scale.
+// in their given order, each bpm multiplied by the scale; an entry whose bpm is not above 0 keeps
+// the tempo before it.
 double effectiveMsAtQuarter(double quarter, const nlohmann::json& tempoMap, double scale);
 
 }  // namespace kv
