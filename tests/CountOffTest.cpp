@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace kv {
 namespace {
 
@@ -76,7 +78,7 @@ protected:
 
     std::vector<std::string> planned() {
         std::vector<std::string> names;
-        for (const auto& sound : SongObject::shared().playCountOffList.get()) names.push_back(named_[sound.get()]);
+        for (const auto& tick : SongObject::shared().countOff.get().ticks) names.push_back(named_[tick.sound.get()]);
         return names;
     }
 
@@ -122,6 +124,33 @@ TEST_F(PrepareCountOffTest, TheWebApplicationsKeysWinAndUnknownKeysAreLeftOut) {
     PrepareSongData::prepareCountOff({"oneSound", "noSuchSound", "goSound"});
     EXPECT_EQ(SongObject::shared().playNumberOfTicks, 2);
     EXPECT_EQ(planned(), (std::vector<std::string>{"oneSound", "goSound"}));
+}
+
+// The song starts where the count-off ends, whoever planned it: each tick at the spacings before
+// it, a tick past the web application's times keeping its last, any number bounded.
+TEST_F(PrepareCountOffTest, TheCountOffIsAListOfTimesAndItsLengthIsWhereTheSongStarts) {
+    auto& song = SongObject::shared();
+    const auto times = [&] {
+        std::vector<std::pair<double, double>> at;
+        for (const auto& tick : song.countOff.get().ticks) at.emplace_back(tick.atMs, tick.spacingMs);
+        return at;
+    };
+    song.playBeat = 4;
+    song.playBeatType = 4;
+    song.playStartBeat = 1;
+    song.play8Note = 1;
+    song.playTempo = 120;
+    PrepareSongData::prepareCountOff({});
+    EXPECT_EQ(times(), (std::vector<std::pair<double, double>>{{0, 500}, {500, 500}, {1000, 500}, {1500, 500}}));
+    EXPECT_EQ(song.countOff.get().lengthMs, 2000) << "planned by the service, the song waits for it too";
+
+    song.playTickSpacing = 300;
+    PrepareSongData::prepareCountOff({"oneSound", "twoSound", "threeSound"}, {100, 1e300});
+    EXPECT_EQ(times(), (std::vector<std::pair<double, double>>{{0, 100}, {100, 10000}, {10100, 10000}}));
+    PrepareSongData::prepareCountOff({"oneSound", "twoSound"}, {-5, std::nan("")});
+    EXPECT_EQ(song.countOff.get().lengthMs, 0);
+    PrepareSongData::prepareCountOff({"oneSound", "twoSound"});
+    EXPECT_EQ(song.countOff.get().lengthMs, 600);
 }
 
 }  // namespace

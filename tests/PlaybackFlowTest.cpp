@@ -1,9 +1,6 @@
 #include "core/CacheCipher.h"
 #include "core/KeyvoraFlow.h"
 #include "playback/CountOff.h"
-#include "playback/PlaybackQueue.h"
-#include "playback/PlaySongLogic.h"
-#include "playback/PrepareSongData.h"
 #include "playback/SongChase.h"
 #include "playback/SongObject.h"
 #include "store/CachePaths.h"
@@ -111,57 +108,59 @@ TEST_F(PlaybackFlowTest, AnUnreadableOrMissingSongFailsThePreparationAndLeavesNo
     EXPECT_EQ(call(12, {{"songId", 404}, {"startTime", startIn(0ms)}}), json({{"message", "Play midi song failed"}, {"code", -1}}));
 }
 
-TEST_F(PlaybackFlowTest, PlayStopAndTheStatesBetween) {
-    // A stop with nothing playing answers at once and leaves no stop waiting.
-    const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(call(10), json({{"eventList", json::array()}, {"message", "SUCCESS"}, {"code", 0}}));
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
-    EXPECT_EQ(call(10)["code"], 0);
-
+// The play's life, request by request: what each is answered and the state it leaves. A refused
+// request leaves the state as it was; a play is answered at its start.
+TEST_F(PlaybackFlowTest, ThePlaysLifeRequestByRequest) {
     cache(30, twoTrackSong());
-    ASSERT_EQ(call(9, {{"songId", 30}, {"tempo", 120}, {"tickSpacing", 300},
-                       {"listCountOffSound", json::array({"oneSound", "twoSound", "threeSound", "fourSound"})}})["code"], 0);
-    for (const std::string start : {"2026-12-07", "2026-13-45T99:00:00", "not a date at all!!"}) {
-        EXPECT_EQ(call(12, {{"songId", 30}, {"startTime", start}})["message"], "Start time format is wrong.") << start;
+    const json prepare = {{"songId", 30}, {"tempo", 120}, {"tickSpacing", 150},
+                          {"listCountOffSound", json::array({"oneSound", "twoSound", "threeSound", "fourSound"})}};
+    const json ok = {{"message", "SUCCESS"}, {"code", 0}};
+    struct Step {
+        std::function<json()> request;
+        json answer;  // null: any
+        int state;
+    };
+    const auto play = [this](const std::string& start) { return call(12, {{"songId", 30}, {"startTime", start}}); };
+    const std::vector<Step> steps = {
+        {[&] { return call(10); }, {{"eventList", json::array()}, {"message", "SUCCESS"}, {"code", 0}}, KeyvoraFlow::kIdle},
+        {[&] { return call(9, prepare); }, nullptr, KeyvoraFlow::kPreparing},
+        {[&] { return play("2026-12-07"); }, {{"message", "Start time format is wrong."}, {"code", -1}}, KeyvoraFlow::kPreparing},
+        {[&] { return play("2026-13-45T99:00:00"); }, {{"message", "Start time format is wrong."}, {"code", -1}}, KeyvoraFlow::kPreparing},
+        {[&] { return play(startIn(120s)); }, {{"message", "Start time is too far in the future."}, {"code", -1}}, KeyvoraFlow::kPreparing},
+        {[&] { return play("1970-01-01T00:00:00"); }, {{"message", "Start time is too far in the past."}, {"code", -1}}, KeyvoraFlow::kPreparing},
+        {[&] { return play("9999-12-31T23:59:59.999"); }, {{"message", "Start time is too far in the future."}, {"code", -1}}, KeyvoraFlow::kPreparing},
+        {[&] { return call(12, {{"songId", 404}, {"startTime", startIn(0ms)}}); }, {{"message", "Play midi song failed"}, {"code", -1}}, KeyvoraFlow::kPreparing},
+        {[&] { return play(startIn(300ms)); }, ok, KeyvoraFlow::kCountOff},
+        {[&] { return send(9, prepare)["data"]; }, {{"message", "THE DEVICE IS PLAYING MIDI FILE"}, {"code", 0}}, KeyvoraFlow::kCountOff},
+        {[&] { return call(15)["code"]; }, 0, KeyvoraFlow::kSongPlaying},
+        {[&] { return call(10); }, {{"eventList", json::array()}, {"message", "SUCCESS"}, {"code", 0}}, KeyvoraFlow::kIdle},
+        {[&] { return call(9, {{"songId", 404}}); }, nullptr, KeyvoraFlow::kPreparing},
+        {[&] { return call(10)["code"]; }, 0, KeyvoraFlow::kIdle},
+    };
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const auto asked = std::chrono::steady_clock::now();
+        const json answer = steps[i].request();
+        if (!steps[i].answer.is_null()) EXPECT_EQ(answer, steps[i].answer) << "step " << i;
+        EXPECT_EQ(KeyvoraFlow::shared().APP_STATE, steps[i].state) << "step " << i;
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s) << "step " << i;
     }
-    EXPECT_EQ(call(12, {{"songId", 30}, {"startTime", startIn(120s)}}),
-              json({{"message", "Start time is too far in the future."}, {"code", -1}}));
-
-    const auto asked = std::chrono::steady_clock::now();
-    EXPECT_EQ(call(12, {{"songId", 30}, {"startTime", startIn(400ms)}}), json({{"message", "SUCCESS"}, {"code", 0}}));
-    EXPECT_GE(std::chrono::steady_clock::now() - asked, 300ms) << "answered at the start";
-    EXPECT_EQ(KeyvoraFlow::shared().APP_STATE, KeyvoraFlow::kCountOff);
-    const json refused = send(9, {{"songId", 30}});
-    EXPECT_EQ(refused["responseCode"], 7);
-    EXPECT_EQ(refused["data"]["message"], "THE DEVICE IS PLAYING MIDI FILE");
-
-    const json stopped = call(10);
-    EXPECT_EQ(stopped["code"], 0);
-    EXPECT_FALSE(SongObject::shared().isWaitingStopPlaySong);
-    EXPECT_EQ(KeyvoraFlow::shared().APP_STATE, KeyvoraFlow::kIdle);
-    EXPECT_TRUE(SongObject::shared().isStopPlaySong);
+    EXPECT_EQ(send(9, prepare)["responseCode"], 0) << "stopped, a song is prepared again";
 }
 
-TEST_F(PlaybackFlowTest, ANewerPlayOrAPreparationSupersedesTheCountOff) {
+// A play is answered at its start, and only a newer play's start or a stop ends it; once the
+// count-offs would have ended, the newer play counts its song's keys.
+TEST_F(PlaybackFlowTest, ANewerPlaySupersedesTheOneCountingOff) {
     cache(31, twoTrackSong());
-    const json countOff = {{"songId", 31}, {"tempo", 120}, {"tickSpacing", 400},
-                           {"listCountOffSound", json::array({"oneSound", "twoSound", "threeSound", "fourSound"})}};
-    ASSERT_EQ(call(9, countOff)["code"], 0);
-    testing::internal::CaptureStderr();
-    ASSERT_EQ(call(12, {{"songId", 31}, {"startTime", startIn(100ms)}})["code"], 0);
-    const auto firstEpoch = PlaySongLogic::currentEpoch();
-    ASSERT_EQ(call(12, {{"songId", 31}, {"startTime", startIn(200ms)}})["code"], 0);
-    EXPECT_EQ(PlaySongLogic::currentEpoch(), firstEpoch + 1);
-    std::this_thread::sleep_for(300ms);
-    onMainLoop([] { PrepareSongData(BaseRequestJSONObject{}).execute(); });
-    PlaybackQueue::shared().sync([] {});  // both plays have ended by now
-    const std::string console = testing::internal::GetCapturedStderr();
-    const auto bails = [&console](const std::string& epoch) {
-        return console.find("BAIL") != std::string::npos && console.find("(my=" + epoch + " cur=") != std::string::npos;
-    };
-    EXPECT_TRUE(bails(std::to_string(firstEpoch))) << console;
-    EXPECT_TRUE(bails(std::to_string(firstEpoch + 1))) << "the preparation ended the second";
-    EXPECT_EQ(console.find("DONE: phát hết"), std::string::npos);
+    ASSERT_EQ(call(9, {{"songId", 31}, {"tempo", 120}, {"tickSpacing", 100},
+                       {"listCountOffSound", json::array({"oneSound", "twoSound", "threeSound", "fourSound"})}})["code"], 0);
+    const auto asked = std::chrono::steady_clock::now();
+    ASSERT_EQ(call(12, {{"songId", 31}, {"startTime", startIn(300ms)}})["code"], 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, 250ms) << "answered at the start";
+    ASSERT_EQ(call(12, {{"songId", 31}, {"startTime", startIn(400ms)}})["code"], 0);
+    EXPECT_EQ(KeyvoraFlow::shared().APP_STATE, KeyvoraFlow::kCountOff) << "the first play's song did not take over";
+    EXPECT_EQ(call(15)["code"], 0);
+    EXPECT_EQ(KeyvoraFlow::shared().APP_STATE, KeyvoraFlow::kSongPlaying);
+    EXPECT_EQ(call(10)["code"], 0);
 }
 
 // A stem song whose stems cannot be fetched is a MIDI song; stems that arrive but do not decode
@@ -201,7 +200,6 @@ TEST_F(PlaybackFlowTest, AStemSongFallsBackToMidiOrFailsOnBadAudioOrPlaysItsStem
     EXPECT_TRUE(StemsPlayer::shared().isPlaying());
     EXPECT_EQ(call(10)["code"], 0);
     EXPECT_FALSE(StemsPlayer::shared().isPlaying());
-    EXPECT_TRUE(SongObject::shared().isStopPlaySong);
 }
 
 TEST_F(PlaybackFlowTest, EveryPrepareKeyOfAnyTypeIsReadWithoutHarm) {

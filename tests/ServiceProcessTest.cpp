@@ -7,6 +7,7 @@
 #include "support/CertificateServer.h"
 #include "support/HttpsTestServer.h"
 #include "support/Listener.h"
+#include "support/MidiFileBuilder.h"
 #include "support/RequestText.h"
 #include "support/TempDirectory.h"
 #include "support/TestCertificates.h"
@@ -206,6 +207,25 @@ TEST(ServiceProcess, MovesBothListenersWhenThePlainPortIsTaken) {
     ASSERT_TRUE(service.listensOn(19421) && service.listensOn(19521));
     EXPECT_EQ(ping(19421)["functionId"], "f1");
     EXPECT_FALSE(test::portAcceptsConnections(19520));
+}
+
+// A play waits 50 s for its start: SIGTERM ends the service at once all the same, and the next
+// copy starts.
+TEST(ServiceProcess, SigtermEndsTheServiceWhileAPlayWaitsForItsStart) {
+    test::TempDirectory home;
+    ServiceProcess service(home.path());
+    ASSERT_TRUE(service.listensOn(19420));
+    test::WsClient client(19420);
+    test::MidiTrackBuilder track;
+    track.event(0, {0x90, 60, 90}).event(480, {0x80, 60, 0});
+    ASSERT_EQ(roundTrip(client, saveMidi(3, test::midiFile(480, {track})))["data"]["code"], 0);
+    ASSERT_EQ(roundTrip(client, {{"methodName", 9}, {"functionId", "p"}, {"data", {{"songId", 3}, {"tempo", 100}}}})["data"]["code"], 0);
+    client.sendText(json{{"methodName", 12}, {"data", {{"songId", 3}, {"startTime", test::utcTextIn(50s)}}}}.dump());
+    EXPECT_FALSE(client.receive(500ms)) << "a play is answered at its start";
+    ::kill(service.pid(), SIGTERM);
+    EXPECT_EQ(service.waitForExit(5s), 0);
+    ServiceProcess next(home.path());
+    EXPECT_TRUE(next.listensOn(19420));
 }
 
 // Killed outright while it saves MIDI files and practice minutes: every save it acknowledged

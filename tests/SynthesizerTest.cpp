@@ -73,24 +73,14 @@ TEST_F(PlayMidiMessageTest, VelocitiesScaleByBothVolumesAndClamp) {
     EXPECT_EQ(echo.channelVolume(), 100);
 }
 
-TEST_F(PlayMidiMessageTest, StopSilencesItsSixteenChannelsAndStopPlaySongOnlyOnce) {
-    auto song = std::make_shared<PlayMidiMessage>(&receiver_, PlayMidiMessage::kEchoChannels);
-    song->STOP();
+TEST_F(PlayMidiMessageTest, StopSilencesItsSixteenChannels) {
+    PlayMidiMessage echo(&receiver_, PlayMidiMessage::kEchoChannels);
+    echo.STOP();
     ASSERT_EQ(receiver_.sent.size(), 48u);
     EXPECT_EQ(receiver_.sent[0], (Sent{0xB0, 16, 64, 0}));
     EXPECT_EQ(receiver_.sent[1], (Sent{0xB0, 16, 123, 0}));
     EXPECT_EQ(receiver_.sent[2], (Sent{0xB0, 16, 120, 0}));
     EXPECT_EQ(receiver_.sent[47], (Sent{0xB0, 31, 120, 0}));
-
-    auto& record = SongObject::shared();
-    record.audioGraphCollection.set({{0, song}});
-    record.isStopPlaySong = false;
-    receiver_.sent.clear();
-    record.stopPlaySong();
-    record.stopPlaySong();
-    EXPECT_EQ(receiver_.sent.size(), 48u);
-    record.audioGraphCollection.set({});
-    record.isStopPlaySong = false;
 }
 
 // The synthesizer on an offline engine, with the General MIDI SoundFont.

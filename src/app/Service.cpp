@@ -6,7 +6,6 @@
 #include "core/SocketService.h"
 #include "platform/desktop/Resources.h"
 #include "playback/CountOff.h"
-#include "playback/PlaySongLogic.h"
 #include "store/File.h"
 
 #include <boost/asio/signal_set.hpp>
@@ -30,6 +29,7 @@ Service::Service(ServiceSettings settings)
       storeOpened_(openStore()),
       ledScheduler_(*ledController_),
       metronome_(sound_->engine(), resourcePath("sounds/tick.wav")),
+      lifecycle_(mainQueue_.executor(), *playback_),
       stemsPlayer_(sound_->engine()),
       certManager_(certificateSettings(settings_, mainQueue_)),
       flows_(makeAllFlows()),
@@ -95,19 +95,23 @@ void Service::quit() {
     quitRequested_.notify_all();
 }
 
-// The newest threads first: the MIDI input and the device check, the playback, the lights and
-// the clicks, the network, the certificate manager's queue, the main queue, the audio engine.
-// Downloads end first: a preparation waiting for one holds the main queue.
+// No request is taken any more and none waits, then the newest threads end first: the MIDI input
+// and the device check, the playback, the lights and the clicks, the network, the certificate
+// manager's queue, the main queue, the audio engine. Nothing on the main queue waits for a play or
+// a request, so this never waits on one.
 void Service::stop() {
     if (stopped_) return;
     stopped_ = true;
+    network_.sync([this] { socketService_->stop(); });
     transfers_->stop();
-    mainQueue_.sync([this] { midiManager_->stop(); });
-    PlaySongLogic::cancelPlayback();  // the play's loops wake and end
+    mainQueue_.sync([this] {
+        dispatcher_.close();
+        lifecycle_->shutdown();
+        midiManager_->stop();
+    });
     playback_->stop();
     ledScheduler_->stop();
     metronome_->stop();
-    network_.sync([this] { socketService_->stop(); });
     network_.stop();
     certManager_->stop();
     mainQueue_.stop();

@@ -12,6 +12,7 @@
 #include "platform/http/HttpTransfers.h"
 #include "platform/net/WebSocketLimits.h"
 #include "playback/Metronome.h"
+#include "playback/PlayLifecycle.h"
 #include "playback/PlaybackQueue.h"
 #include "playback/SongObject.h"
 #include "playback/SoundSystem.h"
@@ -88,6 +89,7 @@ private:
     SharedObject<KVLedScheduler> ledScheduler_;
     SharedObject<Metronome> metronome_;
     SharedObject<PlaybackQueue> playback_;
+    SharedObject<PlayLifecycle> lifecycle_;
     SharedObject<HttpTransfers> transfers_;
     SharedObject<StemsQueue> stemsQueue_;
     SharedObject<StemsPlayer> stemsPlayer_;

@@ -121,8 +121,4 @@ void loadCountOffFiles() {
     logText(kLogInfo, "Total count off sound: " + std::to_string(count));
 }
 
-void stopMusic() {
-    for (const auto& sound : SongObject::shared().playCountOffList.get()) sound->stop();
-}
-
 }  // namespace kv

@@ -31,7 +31,5 @@ std::vector<std::shared_ptr<KeyvoraAudio>> generateCountOffSound(const CountOffS
                                                                  const std::vector<std::string>& keys);
 // Loads the 19 count-off sounds into the song record, once at launch.
 void loadCountOffFiles();
-// Stops every sound of the planned count-off.
-void stopMusic();
 
 }  // namespace kv

@@ -6,23 +6,21 @@
 #include "base/Numbers.h"
 #include "base/TextFormat.h"
 #include "core/CacheCipher.h"
-#include "core/KeyvoraFlow.h"
 #include "leds/KVLedScheduler.h"
 #include "midi/file/MidiFileCheck.h"
 #include "midi/file/TrackReader.h"
 #include "playback/CountOff.h"
-#include "playback/Metronome.h"
 #include "playback/MidiSongReader.h"
-#include "playback/PlaySongLogic.h"
 #include "playback/SongObject.h"
 #include "stems/StemsDownloader.h"
 #include "stems/StemsPlayer.h"
 #include "store/CachePaths.h"
 #include "store/File.h"
 
+#include <boost/asio/post.hpp>
+
 #include <algorithm>
 #include <cmath>
-#include <future>
 #include <optional>
 #include <set>
 #include <utility>
@@ -46,7 +44,7 @@ std::int32_t fourFourTicks(std::int32_t startBeat, std::int32_t startPosition) {
     }
 }
 
-void planByService(SongObject& song) {
+std::vector<std::shared_ptr<KeyvoraAudio>> planByService(SongObject& song) {
     logText(kLogInfo, "Count-off is controlled by Plugin");
     const std::int32_t beat = song.playBeat;
     const std::int32_t beatType = song.playBeatType;
@@ -61,8 +59,8 @@ void planByService(SongObject& song) {
     song.playNumberOfTicks = ticks;
     const float spacing = getTickSpacingWithTempo(song.playTempo, beat, beatType);
     song.playTickSpacing = spacing;
-    song.playCountOffList.set(generateCountOffSoundWithTicks(ticks, static_cast<std::int32_t>(spacing), beat, beatType,
-                                                             startBeat, song.countOffSoundCollection.get()));
+    return generateCountOffSoundWithTicks(ticks, static_cast<std::int32_t>(spacing), beat, beatType, startBeat,
+                                          song.countOffSoundCollection.get());
 }
 
 double numberOr(const nlohmann::json& data, const char* key, double fallback) {
@@ -121,16 +119,6 @@ void copySettings(const nlohmann::json& data, SongObject& song) {
     song.isTempoMapEnable = json_reading::readBool(data, "isTempoMapEnable").value_or(false);
     const auto tempoMap = data.find("tempoMaps");
     song.tempoMap.set(tempoMap != data.end() && tempoMap->is_array() ? *tempoMap : nlohmann::json::array());
-    song.totalCountOffTime = 0;
-    song.listCountOffTime.set(countOffTimes(data));
-}
-
-double countOffLength(const nlohmann::json& data, const SongObject& song, std::size_t sounds) {
-    const auto times = song.listCountOffTime.get();
-    if (times.empty()) return numberOr(data, "tickSpacing", 0) * static_cast<double>(sounds);
-    double total = 0;
-    for (double time : times) total += time;
-    return total;
 }
 
 // Ticks a quarter note in the header; a time-code division or none counts 480, as the analysis does.
@@ -168,87 +156,76 @@ void preloadPrograms(const std::vector<MidiPlayList>& groups, const SongObject::
     }
 }
 
-// Blocks until the downloader has reported; false when a stem failed and the song falls back to MIDI.
-bool downloadStems(const nlohmann::json& list, const std::string& songId) {
-    std::promise<std::optional<StemsDownloader::Error>> reported;
-    auto outcome = reported.get_future();
-    const auto downloader = StemsDownloader::downloadWithJSON(
-        list, songId,
-        [](const std::string& item, std::int64_t index, double fraction) {
-            consoleLine(formatText("[%ld] %s %.0f%%", static_cast<long>(index), item.c_str(), fraction * 100));
-        },
-        [&reported](std::vector<std::optional<std::string>>, std::optional<StemsDownloader::Error> error) {
-            reported.set_value(std::move(error));
-        });
-    if (const auto error = outcome.get()) {
-        consoleLine("[StemsDownloader] Download failed: " + error->description);
-        return false;
-    }
-    return true;
-}
-
-// Blocks until the stem player has decoded and armed the song's stems at the playing tempo.
-bool prepareStems(const std::string& songId, double tempo) {
-    auto& player = StemsPlayer::shared();
-    if (player.isPlaying()) {
-        player.stop();
-        Metronome::shared().stop();
-        auto& session = KeyvoraFlow::shared();
-        session.APP_STATE = KeyvoraFlow::kIdle;
-        session.isStopMusic = true;
-        session.isStopPrepare = true;
-    }
-    std::promise<bool> prepared;
-    auto outcome = prepared.get_future();
-    player.prepareWithSongId(songId, tempo, [&prepared](std::optional<StemsPlayer::Error> error) {
-        if (error) consoleLine("[StemsPlayer] " + error->description);
-        prepared.set_value(!error);
-    });
-    if (!outcome.get()) return false;
-    Metronome::shared().useEngine(&player.audioEngine());
-    return true;
-}
-
 }  // namespace
 
-nlohmann::json PrepareSongData::execute() {
-    const std::lock_guard gate(PlaySongLogic::transitionGate());
-    auto& session = KeyvoraFlow::shared();
+void PrepareSongData::execute(Completion completion) {
+    completion_ = std::move(completion);
     auto& song = SongObject::shared();
-    PlaySongLogic::cancelPlayback();
     resetSongObject();
-    session.isStopPrepare = false;
-    if (!jsonRequest_.data || !jsonRequest_.data->is_object()) return {{"duration", 0}, {"code", 0}};
+    if (!jsonRequest_.data || !jsonRequest_.data->is_object()) return complete({{"duration", 0}, {"code", 0}});
     const nlohmann::json& data = *jsonRequest_.data;
     copySettings(data, song);
     const auto ledNotes = data.find("ledNotes");
     KVLedScheduler::shared().parseAndSetPlanFromJson(ledNotes != data.end() ? *ledNotes : nlohmann::json(),
                                                      song.playStartTime);
-    const auto stems = song.listAudio.get();
-    song.isAudio = song.isAudio && !stems.is_null() && downloadStems(stems, song.playSongID.get());
-    const auto keys = soundKeys(data);
-    song.totalCountOffTime = countOffLength(data, song, keys.size());
-    prepareCountOff(keys);
+    prepareCountOff(soundKeys(data), countOffTimes(data));
     if (const auto volume = json_reading::readInt32(data, "countOffVolume")) song.countOffVolume = *volume;
-    if (song.isAudio) {
-        if (!prepareStems(song.playSongID.get(), static_cast<double>(song.playTempo))) {
-            return {{"duration", 0}, {"code", -1}, {"message", "Audio error"}};
-        }
-    } else if (!loadMidiFile()) {
+    const auto stems = song.listAudio.get();
+    if (song.isAudio && !stems.is_null()) return prepareStems();
+    song.isAudio = false;
+    if (!loadMidiFile()) {
         logText(kLogInfo, kNotCached);
-        return {{"duration", 0}, {"code", -1}, {"message", kNotCached}};
+        return complete({{"duration", 0}, {"code", -1}, {"message", kNotCached}});
     }
-    return {{"duration", saturatedInt64(song.totalCountOffTime.load())},
+    complete(prepared());
+}
+
+nlohmann::json PrepareSongData::prepared() const {
+    return {{"duration", saturatedInt64(SongObject::shared().countOff.get().lengthMs)},
             {"code", 0},
             {"isSetDevice", 0},
             {"message", "PREPARE DATA SUCCESS"}};
 }
 
+void PrepareSongData::complete(nlohmann::json result) {
+    if (auto completion = std::exchange(completion_, {})) completion(std::move(result));
+}
+
+// The stems are downloaded, then decoded and armed at the playing tempo, each step reporting on
+// the main queue. A stem that cannot be fetched makes the song a MIDI song; one that does not
+// decode fails the preparation.
+void PrepareSongData::prepareStems() {
+    auto& song = SongObject::shared();
+    StemsDownloader::downloadWithJSON(
+        song.listAudio.get(), song.playSongID.get(),
+        [](const std::string& item, std::int64_t index, double fraction) {
+            consoleLine(formatText("[%ld] %s %.0f%%", static_cast<long>(index), item.c_str(), fraction * 100));
+        },
+        [self = shared_from_this()](std::vector<std::optional<std::string>>, std::optional<StemsDownloader::Error> error) {
+            boost::asio::post(self->main_, [self, error = std::move(error)] {
+                auto& song = SongObject::shared();
+                if (error) {
+                    consoleLine("[StemsDownloader] Download failed: " + error->description);
+                    song.isAudio = false;
+                    if (!loadMidiFile()) return self->complete({{"duration", 0}, {"code", -1}, {"message", kNotCached}});
+                    return self->complete(self->prepared());
+                }
+                StemsPlayer::shared().prepareWithSongId(song.playSongID.get(), static_cast<double>(song.playTempo),
+                                         [self](std::optional<StemsPlayer::Error> failed) {
+                                             boost::asio::post(self->main_, [self, failed = std::move(failed)] {
+                                                 if (!failed) return self->complete(self->prepared());
+                                                 consoleLine("[StemsPlayer] " + failed->description);
+                                                 self->complete({{"duration", 0}, {"code", -1}, {"message", "Audio error"}});
+                                             });
+                                         });
+            });
+        });
+}
+
 void PrepareSongData::resetSongObject() {
     auto& song = SongObject::shared();
-    KeyvoraFlow::shared().isStopPrepare = true;
     song.audioGraphCollection.set({});
-    song.playCountOffList.set({});
+    song.countOff.set({});
     song.midiData.set(std::make_shared<const std::vector<MidiPlayList>>());
     song.isAudio = false;
     song.isTempoMapEnable = false;
@@ -267,7 +244,8 @@ bool PrepareSongData::loadMidiFile() {
         return false;
     }
     const SongTiming timing(song.tempoMap.get(), song.isTempoMapEnable, song.playTempo, ticksPerQuarter(*plain));
-    auto events = MidiSongReader::read(copy, *plain, timing, KeyvoraFlow::shared().isStopPrepare);
+    const std::atomic<bool> never{false};
+    auto events = MidiSongReader::read(copy, *plain, timing, never);
     const bool deleted = File::deleteFileWithFilePath(copy);
     if (!events) {
         logText(kLogError, kNotCached);
@@ -290,19 +268,19 @@ bool PrepareSongData::loadMidiFile() {
     return true;
 }
 
-void PrepareSongData::prepareCountOff(const std::vector<std::string>& keys) {
+void PrepareSongData::prepareCountOff(const std::vector<std::string>& keys, const std::vector<double>& timesMs) {
     auto& song = SongObject::shared();
+    std::vector<std::shared_ptr<KeyvoraAudio>> sounds;
     if (keys.empty()) {
-        planByService(song);
+        sounds = planByService(song);
     } else {
         logText(kLogInfo, "Count-off is controlled by Webapp");
-        auto sounds = generateCountOffSound(song.countOffSoundCollection.get(), keys);
+        sounds = generateCountOffSound(song.countOffSoundCollection.get(), keys);
         song.playNumberOfTicks = static_cast<std::int32_t>(sounds.size());
-        song.playCountOffList.set(std::move(sounds));
     }
-    logText(kLogInfo, "Total count off sound: " + std::to_string(song.playCountOffList.get().size()));
+    logText(kLogInfo, "Total count off sound: " + std::to_string(sounds.size()));
+    song.countOff.set(CountOffPlan::of(sounds, timesMs, song.playTickSpacing));
     logText(kLogInfo, "Done prepare count off sound");
 }
-
 
 }  // namespace kv

@@ -2,33 +2,48 @@
 
 #include "core/BaseRequestJSONObject.h"
 
+#include <boost/asio/any_io_executor.hpp>
 #include <nlohmann/json.hpp>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace kv {
 
 // Turns a prepare request into the song record: the previous song goes, the settings, the light
-// plan and the count-off are taken, and a MIDI song's cached file is read into timed groups.
-class PrepareSongData {
+// plan and the count-off are taken, and a MIDI song's cached file is read into timed groups, or a
+// stem song's stems are downloaded and decoded in the background.
+class PrepareSongData : public std::enable_shared_from_this<PrepareSongData> {
 public:
-    explicit PrepareSongData(BaseRequestJSONObject request) : jsonRequest_(std::move(request)) {}
+    // {code, message, duration}: 0 and "PREPARE DATA SUCCESS", or -1 and why. Called once, on the
+    // main queue.
+    using Completion = std::function<void(nlohmann::json result)>;
 
-    // {code, message, duration}: 0 and "PREPARE DATA SUCCESS", or -1 and why. One preparation
-    // at a time; every play running is superseded first.
-    nlohmann::json execute();
+    PrepareSongData(BaseRequestJSONObject request, boost::asio::any_io_executor mainQueue)
+        : jsonRequest_(std::move(request)), main_(std::move(mainQueue)) {}
+
+    // On the main queue; completes at once for a MIDI song.
+    void execute(Completion completion);
 
     static void resetSongObject();
     // The cached MIDI file of the song into the record's groups and range. False, logged, when
     // it is not cached or cannot be read.
     static bool loadMidiFile();
     // The count-off: the web application's list of sound keys, or, without one, the service's own
-    // plan from the meter, the start beat, the start position and the tempo.
-    static void prepareCountOff(const std::vector<std::string>& keys);
+    // plan from the meter, the start beat, the start position and the tempo; with the spacings the
+    // web application gave for each tick.
+    static void prepareCountOff(const std::vector<std::string>& keys, const std::vector<double>& timesMs = {});
 
 private:
+    void prepareStems();
+    void complete(nlohmann::json result);
+    nlohmann::json prepared() const;
+
     BaseRequestJSONObject jsonRequest_;
+    boost::asio::any_io_executor main_;
+    Completion completion_;
 };
 
 }  // namespace kv

@@ -5,9 +5,7 @@
 namespace kv {
 
 void SongObject::stopPlaySong() {
-    if (isStopPlaySong.exchange(true)) return;
     logText(kLogDebug, "stop play song");
-    isWaitingStopPlaySong = false;
     for (const auto& [channel, synthesizer] : audioGraphCollection.get()) synthesizer->STOP();
 }
 

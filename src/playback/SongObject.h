@@ -1,8 +1,8 @@
 #pragma once
 
-#include "base/AtomicDate.h"
 #include "base/SharedObject.h"
 #include "base/Synchronized.h"
+#include "playback/CountOffPlan.h"
 #include "playback/KeyvoraAudio.h"
 #include "playback/MidiPlayList.h"
 #include "playback/PlayMidiMessage.h"
@@ -18,19 +18,16 @@
 
 namespace kv {
 
-// The prepared song and the state of its playback, shared by the flows, the playback threads and
-// the count-off. Flags and numbers are atomic; lists are read as whole snapshots.
+// The prepared song and the settings of its playback, shared by the flows and the play. Whether a
+// play is on is the play's lifecycle's (PlayLifecycle); numbers are atomic, lists read as whole
+// snapshots.
 class SongObject {
 public:
     static SongObject& shared() { return Shared<SongObject>::get(); }
 
     using Synthesizers = std::map<std::int32_t, std::shared_ptr<PlayMidiMessage>>;
-    using Sounds = std::vector<std::shared_ptr<KeyvoraAudio>>;
     using SoundCollection = std::map<std::string, std::shared_ptr<KeyvoraAudio>>;
 
-    std::atomic<bool> isStopPlaySong{false};
-    std::atomic<bool> isWaitingStopPlaySong{false};
-    std::atomic<bool> isPlayCountOff{false};
     std::atomic<bool> isAudio{false};
     std::atomic<bool> isTempoMapEnable{false};
     std::atomic<std::int32_t> playTempo{0};
@@ -54,16 +51,13 @@ public:
     std::atomic<double> playStartTime{0};
     std::atomic<double> playEndTime{0};
     Synchronized<nlohmann::json> listAudio{nlohmann::json::array()};
-    Synchronized<Sounds> playCountOffList;
+    Synchronized<CountOffPlan> countOff;
     Synchronized<SoundCollection> countOffSoundCollection;
-    AtomicDate playStartDate;
     std::atomic<double> playTickSpacing{0};
-    Synchronized<std::vector<double>> listCountOffTime;
-    std::atomic<double> totalCountOffTime{0};
     Synchronized<nlohmann::json> timeSignatureMap;
 
-    // Ends the sound of a play, once: all notes off on every song synthesizer. The metronome, the
-    // lights and the count-off are left alone.
+    // Ends the song's sound: what was sent ahead is dropped and every note of every song
+    // synthesizer goes off.
     void stopPlaySong();
 };
 

@@ -1,28 +1,20 @@
 #include "midi/flows/GetLatencyFlow.h"
 
 #include "base/Log.h"
-#include "core/KeyvoraFlow.h"
+#include "playback/PlayLifecycle.h"
 #include "playback/SongObject.h"
-
-#include <chrono>
-#include <thread>
-
-namespace {
-constexpr long kLongestWaitSeconds = 11;
-}  // namespace
 
 namespace kv {
 
-nlohmann::json GetLatencyFlow::processData(const nlohmann::json&, const std::string&, const BaseRequestJSONObject&) {
-    using namespace std::chrono;
-    const auto wholeSeconds = [] { return duration_cast<seconds>(system_clock::now().time_since_epoch()).count(); };
-    const auto start = wholeSeconds();
-    while (KeyvoraFlow::shared().APP_STATE != KeyvoraFlow::kSongPlaying) {
-        if (wholeSeconds() - start >= kLongestWaitSeconds) break;
-        std::this_thread::sleep_for(milliseconds(100));
-    }
-    logText(kLogDebug, "Get Latency break....");
-    return {{"latency", SongObject::shared().latency.load()}, {"code", 0}, {"message", "SUCCESS"}};
+namespace {
+constexpr auto kLongestWait = std::chrono::seconds(11);
+}  // namespace
+
+void GetLatencyFlow::processData(const nlohmann::json&, const std::string&, const BaseRequestJSONObject&, Answer answer) {
+    PlayLifecycle::shared().whenSongPlays(kLongestWait, [answer = std::move(answer)] {
+        logText(kLogDebug, "Get Latency break....");
+        answer({{"latency", SongObject::shared().latency.load()}, {"code", 0}, {"message", "SUCCESS"}});
+    });
 }
 
 }  // namespace kv

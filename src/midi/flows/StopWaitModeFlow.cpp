@@ -1,16 +1,17 @@
 #include "midi/flows/StopWaitModeFlow.h"
 
 #include "core/KeyvoraFlow.h"
-
-#include <chrono>
-#include <thread>
+#include "platform/dispatch/MainQueue.h"
+#include "playback/PlayLifecycle.h"
 
 namespace kv {
 
-nlohmann::json StopWaitModeFlow::processData(const nlohmann::json&, const std::string&, const BaseRequestJSONObject&) {
+void StopWaitModeFlow::processData(const nlohmann::json&, const std::string&, const BaseRequestJSONObject&, Answer answer) {
+    PlayLifecycle::shared().endForMode();
     KeyvoraFlow::shared().APP_STATE = KeyvoraFlow::kIdle;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return {{"code", 0}, {"message", "SUCCESS"}};
+    Shared<MainQueue>::get().asyncAfter(std::chrono::milliseconds(50), [answer = std::move(answer)] {
+        answer({{"code", 0}, {"message", "SUCCESS"}});
+    });
 }
 
 }  // namespace kv

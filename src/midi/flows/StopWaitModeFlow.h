@@ -7,8 +7,11 @@ namespace kv {
 // 47: ends wait mode.
 class StopWaitModeFlow : public BaseFlow {
 public:
-    nlohmann::json processData(const nlohmann::json& requestData, const std::string& socketSessionID,
-                               const BaseRequestJSONObject& request) override;
+    nlohmann::json processData(const nlohmann::json&, const std::string&, const BaseRequestJSONObject&) override {
+        return nullptr;
+    }
+    void processData(const nlohmann::json& requestData, const std::string& socketSessionID,
+                     const BaseRequestJSONObject& request, Answer answer) override;
 };
 
 }  // namespace kv

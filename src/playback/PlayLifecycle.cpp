@@ -1,0 +1,282 @@
+#include "playback/PlayLifecycle.h"
+
+#include "base/Console.h"
+#include "base/DateText.h"
+#include "base/Instant.h"
+#include "base/JsonReading.h"
+#include "base/Log.h"
+#include "base/Numbers.h"
+#include "base/TextFormat.h"
+#include "core/KeyvoraFlow.h"
+#include "leds/KVLedScheduler.h"
+#include "platform/audio/HostClock.h"
+#include "playback/Metronome.h"
+#include "playback/MetronomePlan.h"
+#include "playback/PlaySongLogic.h"
+#include "playback/PrepareSongData.h"
+#include "playback/SongObject.h"
+#include "stems/StemsPlayer.h"
+#include "store/CachePaths.h"
+#include "store/File.h"
+
+#include <boost/asio/post.hpp>
+
+#include <algorithm>
+#include <variant>
+
+namespace kv {
+
+namespace {
+
+constexpr const char* kBadStart = "Start time format is wrong.";
+constexpr const char* kFarStart = "Start time is too far in the future.";
+constexpr const char* kPastStart = "Start time is too far in the past.";
+
+nlohmann::json failure(const char* message) {
+    logText(kLogError, message);
+    return {{"message", message}, {"code", -1}};
+}
+
+// Whole milliseconds since 1970 of the request's start, or the refusal.
+std::variant<std::int64_t, nlohmann::json> startOf(const nlohmann::json& data) {
+    const std::string text = json_reading::readString(data, "startTime").value_or("");
+    if (text.size() != 23 && text.size() != 19) return failure(kBadStart);
+    const auto start = toEpochMillis(text);
+    if (!start) return failure(kBadStart);
+    const auto now = static_cast<std::int64_t>(currentTimeMillis(std::chrono::system_clock::now()));
+    const std::int64_t limit = std::chrono::milliseconds(PlayLifecycle::kMaxStartDistance).count();
+    if (*start > now + limit) {
+        consoleLine(formatText("[COUNTOFF][execute] WARN: sleepTimeStart=%.1fs > 60s → nghi playStartDate sai → count-off không tới đúng giờ",
+                               static_cast<double>(*start - now) / 1000));
+        return failure(kFarStart);
+    }
+    if (*start < now - limit) return failure(kPastStart);
+    return *start;
+}
+
+bool songIsCached(const nlohmann::json& data) {
+    const std::string songID = std::to_string(json_reading::readInt32(data, "songId").value_or(0));
+    const auto cached = getMidiCacheFolderPathWithSongID(songID);
+    return cached && File::isFileExistWithFilePath(*cached);
+}
+
+nlohmann::json playedKeys() {
+    nlohmann::json eventList = nlohmann::json::array();
+    for (const auto& event : KeyvoraFlow::shared().listMidiEvents.takeAll()) {
+        eventList.push_back({{"noteList", {{{"pitch", event.pitch}, {"octave", event.octave}}}}, {"time", event.pressTime}});
+    }
+    return eventList;
+}
+
+}  // namespace
+
+PlayLifecycle::PlayLifecycle(boost::asio::any_io_executor mainQueue, SerialQueue& playback)
+    : main_(std::move(mainQueue)), playback_(playback) {}
+
+PlayLifecycle::~PlayLifecycle() {
+    *alive_ = false;
+}
+
+void PlayLifecycle::enter(State state) {
+    state_ = state;
+    auto& session = KeyvoraFlow::shared();
+    switch (state) {
+        case State::idle:
+            session.isStopMusic = true;
+            session.isStopPrepare = true;
+            return;
+        case State::preparing:
+        case State::ready:
+            session.APP_STATE = KeyvoraFlow::kPreparing;
+            session.isStopMusic = true;
+            session.isStopPrepare = false;
+            return;
+        case State::waiting:
+        case State::countingOff:
+            session.APP_STATE = KeyvoraFlow::kCountOff;
+            session.isStopMusic = false;
+            session.isStopPrepare = false;
+            return;
+        case State::playing:
+            session.APP_STATE = KeyvoraFlow::kSongPlaying;
+            wakeWaiters();
+            return;
+    }
+}
+
+// Every part of a play stops here, at once: the performance hands nothing more over, then the
+// song's notes go off, the count-off's sounds, the clicks, the lights and the stems end.
+void PlayLifecycle::endPlay() {
+    ++generation_;
+    for (auto& timer : timers_) timer->cancel();
+    timers_.clear();
+    if (auto answer = std::exchange(playAnswer_, {})) answer({{"message", "SUCCESS"}, {"code", 0}});
+    if (auto performance = std::exchange(performance_, nullptr)) performance->stop();
+    SongObject::shared().stopPlaySong();
+    Metronome::shared().stop();
+    KVLedScheduler::shared().stop();
+    if (StemsPlayer::shared().isPlaying()) StemsPlayer::shared().stop();
+}
+
+void PlayLifecycle::prepare(BaseRequestJSONObject request, BaseFlow::Answer answer) {
+    if (closed_) return;
+    auto& session = KeyvoraFlow::shared();
+    if (session.APP_STATE != KeyvoraFlow::kIdle && !session.isStopMusic) {
+        return answer({{"message", "THE DEVICE IS PLAYING MIDI FILE"}, {"code", 0}});
+    }
+    endPlay();
+    enter(State::preparing);
+    const std::uint64_t generation = generation_;
+    std::make_shared<PrepareSongData>(std::move(request), main_)->execute(
+        [this, alive = alive_, generation, answer = std::move(answer)](nlohmann::json result) {
+            if (!*alive || closed_ || generation != generation_) return;
+            enter(State::ready);
+            const auto device = KeyvoraFlow::shared().currentMidiDevice.get();
+            result["isSetDevice"] = device && !device->name.empty() ? 1 : 0;
+            if (result.value("code", 0) == 0) {
+                result["message"] = "SUCCESS";
+                result["code"] = 0;
+            }
+            answer(std::move(result));
+        });
+}
+
+void PlayLifecycle::play(BaseRequestJSONObject request, BaseFlow::Answer answer) {
+    if (closed_) return;
+    if (!request.data || !request.data->is_object()) return answer(failure("ERROR OCCURED WHEN PROCESSING"));
+    const nlohmann::json& data = *request.data;
+    auto start = startOf(data);
+    if (auto* refusal = std::get_if<nlohmann::json>(&start)) return answer(std::move(*refusal));
+    if (!songIsCached(data)) {
+        logText(kLogError, "File not exist");
+        return answer({{"message", "Play midi song failed"}, {"code", -1}});
+    }
+
+    endPlay();
+    auto& song = SongObject::shared();
+    auto& session = KeyvoraFlow::shared();
+    session.listMidiEvents.clear();
+    session.lastPlayMidi.set(std::chrono::system_clock::now());
+    song.volume = json_reading::readInt32(data, "accompanimentVolume").value_or(0);
+    song.metronomeVolume = json_reading::readInt32(data, "metronomeVolume").value_or(0);
+    song.instrumentVolume = json_reading::readInt32(data, "instrumentVolume").value_or(0);
+    if (const auto volume = json_reading::readInt32(data, "countOffVolume")) song.countOffVolume = *volume;
+
+    PlayPlan plan;
+    const auto startMillis = std::chrono::milliseconds(std::get<std::int64_t>(start));
+    const Instant startInstant = Instant::atWallClock(Date(std::chrono::duration_cast<Date::duration>(startMillis)));
+    plan.countOff = song.countOff.get();
+    plan.startHost = startInstant.host;
+    plan.songStartHost = plan.startHost + nanosFromMillis(plan.countOff.lengthMs);
+    if (!song.isAudio) {
+        plan.groups = song.midiData.get();
+        plan.first = song.playStartIndex;
+        plan.last = song.playEndIndex;
+        plan.synthesizers = song.audioGraphCollection.get();
+    }
+    const auto countOff = std::chrono::microseconds(static_cast<std::int64_t>(plan.countOff.lengthMs * 1000));
+    session.baseTime.set(Instant{startInstant.wall + countOff, plan.songStartHost});
+    session.timeGetNoteEarly = PlaySongLogic::timeGetNoteEarlyFor(song.playTempo);
+    song.latency = 0;
+    consoleLine(formatText("[COUNTOFF][execute] epoch=%llu playStartDate=%lld countOffCount=%lu totalCountOffTime=%.0fms",
+                           static_cast<unsigned long long>(generation_), static_cast<long long>(startMillis.count()),
+                           static_cast<unsigned long>(plan.countOff.ticks.size()), plan.countOff.lengthMs));
+    enter(State::waiting);
+    performance_ = std::make_shared<PlaySongLogic>(plan);
+    performance_->start(playback_);
+    startClicksLightsAndStems(plan);
+    playAnswer_ = std::move(answer);
+    at(plan.startHost, [this] {
+        enter(State::countingOff);
+        if (auto answer = std::exchange(playAnswer_, {})) answer({{"message", "SUCCESS"}, {"code", 0}});
+    });
+    // Keys count from timeGetNoteEarly before the song's start.
+    const std::uint64_t early = nanosFromMillis(session.timeGetNoteEarly);
+    at(std::max(plan.startHost, plan.songStartHost - std::min(plan.songStartHost, early)), [this] { enter(State::playing); });
+}
+
+// The clicks, the lights and the stems start with the song, after the count-off.
+void PlayLifecycle::startClicksLightsAndStems(const PlayPlan& plan) {
+    auto& song = SongObject::shared();
+    KVLedScheduler::shared().startAtHostTime(plan.songStartHost);
+    if (song.isAudio) {
+        auto& player = StemsPlayer::shared();
+        player.setOnPlaybackFinished([](bool stoppedByCaller) {
+            consoleLine(stoppedByCaller ? "[StemsPlayer] User stopped playback" : "[StemsPlayer] Song finished naturally");
+        });
+        player.playAtHostTime(plan.songStartHost, song.playStartTime / 1000, song.playEndTime / 1000);
+        player.setMasterVolume(static_cast<float>(song.volume / 100.0));
+    }
+    auto& metronome = Metronome::shared();
+    metronome.setVolume(static_cast<float>(song.metronomeVolume / 100.0));
+    const MetronomeSong meter{song.tempoMap.get(), song.isTempoMapEnable, song.timeSignatureMap.get(), song.playBeat,
+                              song.playBeatType, song.playTempo, song.playStartTime, song.playEndTime};
+    auto beats = buildMetronomeBeatOffsetsRealSeconds(meter);
+    const auto measure = PlaySongLogic::metronomeMeter(song.playBeat, song.playBeatType, song.playStartBeat);
+    metronome.setMetronomeMeterBeatsPerMeasure(measure.beatsPerMeasure, measure.startBeatOffset);
+    consoleLine(formatText("[ACCENT] mv.count=%lu mo.count=%lu", static_cast<unsigned long>(beats ? beats->volumes.size() : 0),
+                           static_cast<unsigned long>(beats ? beats->offsets.size() : 0)));
+    metronome.setTempoMapBeatVolumes(beats ? std::move(beats->volumes) : std::vector<double>{});
+    metronome.setTempoMapBeatOffsets(beats ? std::move(beats->offsets) : std::vector<double>{});
+    metronome.startWithInterval(song.playTickSpacing / 1000, plan.songStartHost);
+}
+
+void PlayLifecycle::stop(BaseFlow::Answer answer) {
+    if (closed_) return;
+    endPlay();
+    KeyvoraFlow::shared().APP_STATE = KeyvoraFlow::kIdle;
+    enter(State::idle);
+    logText(kLogDebug, "Stop playing piano...");
+    answer({{"eventList", playedKeys()}, {"message", "SUCCESS"}, {"code", 0}});
+}
+
+void PlayLifecycle::whenSongPlays(std::chrono::milliseconds bound, std::function<void()> then) {
+    if (closed_) return;
+    if (KeyvoraFlow::shared().APP_STATE == KeyvoraFlow::kSongPlaying) return then();
+    auto timer = std::make_unique<boost::asio::steady_timer>(main_, bound);
+    timer->async_wait([this, alive = alive_, raw = timer.get()](const boost::system::error_code& error) {
+        if (error || !*alive) return;
+        const auto found = std::find_if(waiters_.begin(), waiters_.end(), [raw](const Waiter& w) { return w.timer.get() == raw; });
+        if (found == waiters_.end()) return;
+        auto then = std::move(found->then);
+        waiters_.erase(found);
+        then();
+    });
+    waiters_.push_back({std::move(timer), std::move(then)});
+}
+
+void PlayLifecycle::wakeWaiters() {
+    auto waiting = std::exchange(waiters_, {});
+    for (auto& waiter : waiting) {
+        waiter.timer->cancel();
+        waiter.then();
+    }
+}
+
+void PlayLifecycle::endForMode() {
+    if (!playOn()) return;
+    endPlay();
+    enter(State::idle);
+}
+
+void PlayLifecycle::shutdown() {
+    closed_ = true;
+    playAnswer_ = {};
+    endPlay();
+    for (auto& waiter : waiters_) waiter.timer->cancel();
+    waiters_.clear();
+}
+
+void PlayLifecycle::at(std::uint64_t hostTime, std::function<void()> work) {
+    // steady_clock reads CLOCK_MONOTONIC, the host clock, so a host time is a timer deadline.
+    auto timer = std::make_unique<boost::asio::steady_timer>(
+        main_, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(hostTime)));
+    // A timer that fired just before a stop cancelled it still runs its handler: the generation
+    // tells it the play it belongs to has ended.
+    timer->async_wait([this, alive = alive_, generation = generation_, work = std::move(work)](const boost::system::error_code& error) {
+        if (!error && *alive && generation == generation_) work();
+    });
+    timers_.push_back(std::move(timer));
+}
+
+}  // namespace kv
