@@ -2,8 +2,8 @@
 #include "platform/audio/AudioOutputKeeper.h"
 #include "platform/audio/NullAudioDevice.h"
 #include "platform/audio/OfflineAudioDevice.h"
-#include "platform/audio/SourceNode.h"
 
+#include "support/Eventually.h"
 #include "support/OfflineEngine.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include <cmath>
 #include <future>
 #include <mutex>
-#include <numbers>
 #include <random>
 #include <thread>
 
@@ -59,20 +58,6 @@ TEST_F(OfflineEngine, ABufferStartsOnTheExactFrameOfItsHostTime) {
     EXPECT_NEAR(static_cast<double>(startedAt.get()), static_cast<double>(at), 1.0);
 }
 
-TEST_F(OfflineEngine, ASourceNodeSeesTheHostTimeOfItsFirstFrame) {
-    std::vector<std::uint64_t> times;
-    times.reserve(16);
-    auto source = std::make_shared<SourceNode>([&](float*, std::uint32_t, std::uint64_t hostTime) {
-        if (times.size() < times.capacity()) times.push_back(hostTime);
-    });
-    engine_->connect(source, engine_->mainMixerNode());
-    device_->renderFrames(OfflineAudioDevice::kBufferFrames * 4);
-    ASSERT_EQ(times.size(), 4u);
-    for (std::size_t i = 0; i < times.size(); ++i) {
-        EXPECT_NEAR(static_cast<double>(times[i]), static_cast<double>(device_->hostTimeOfFrame(i * OfflineAudioDevice::kBufferFrames)), 1.0);
-    }
-}
-
 TEST_F(OfflineEngine, GainsMultiplyAndTheLimiterKeepsTheOutputWithinOne) {
     auto mixer = std::make_shared<MixerNode>();
     mixer->setOutputVolume(0.5F);
@@ -84,15 +69,9 @@ TEST_F(OfflineEngine, GainsMultiplyAndTheLimiterKeepsTheOutputWithinOne) {
     device_->renderFrames(256);
     EXPECT_FLOAT_EQ(device_->recorded()[0], 0.2F);
 
-    std::uint64_t phase = 0;
-    auto loud = std::make_shared<SourceNode>([&](float* output, std::uint32_t frames, std::uint64_t) {
-        for (std::uint32_t i = 0; i < frames; ++i, ++phase) {
-            const auto value = static_cast<float>(3.0 * std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(phase) / 48000.0));
-            output[2 * i] += value;
-            output[2 * i + 1] += value;
-        }
-    });
+    auto loud = engine_->makePlayerNode();
     engine_->connect(loud, engine_->mainMixerNode());
+    loud->scheduleBuffer(constant(3.0F, 48000), PlayerNode::kAsSoonAsPossible);
     device_->renderFrames(48000);
     float peak = 0;
     for (const float sample : device_->recorded()) peak = std::max(peak, std::abs(sample));
@@ -116,8 +95,7 @@ TEST_F(OfflineEngine, AStopDropsWhatWasScheduledAndADetachedNodeFallsSilent) {
     engine_->disconnect(player, engine_->mainMixerNode());
     device_->renderFrames(256);
     EXPECT_EQ(firstSound(2048 + 256), -1);
-    for (int wait = 0; wait < 200 && dropped == 0; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(dropped, 1);
+    EXPECT_TRUE(test::eventually([&] { return dropped == 1; }));
 }
 
 // Two threads change the graph while the null device's own thread renders it: every buffer's
@@ -133,11 +111,8 @@ TEST(AudioEngineGraph, NodesComeAndGoWhileARealThreadRenders) {
         for (int round = 0; round < 150; ++round) {
             auto mixer = std::make_shared<MixerNode>();
             auto player = engine.makePlayerNode();
-            std::atomic<int> rendered{0};
-            auto source = std::make_shared<SourceNode>([&rendered](float*, std::uint32_t, std::uint64_t) { ++rendered; });
             engine.connect(mixer, engine.mainMixerNode());
             engine.connect(player, mixer);
-            engine.connect(source, mixer);
             for (int i = 0; i < 3; ++i) {
                 auto buffer = std::make_shared<AudioBuffer>();
                 buffer->samples.assign(2 * (1 + random() % 2000), 0.1F);
@@ -149,10 +124,6 @@ TEST(AudioEngineGraph, NodesComeAndGoWhileARealThreadRenders) {
             std::this_thread::sleep_for(std::chrono::microseconds(random() % 4000));
             if (random() % 2) engine.disconnect(player, mixer);  // else it goes with its mixer
             engine.disconnect(mixer, engine.mainMixerNode());
-            // The source's callback may still run until the audio thread lets it go.
-            engine.disconnect(source, mixer);
-            for (int wait = 0; wait < 500 && source.use_count() > 1; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            ASSERT_EQ(source.use_count(), 1) << "the engine still holds a disconnected node";
             const std::lock_guard lock(goneMutex);
             gone.emplace_back(mixer);
             gone.emplace_back(player);
@@ -162,9 +133,10 @@ TEST(AudioEngineGraph, NodesComeAndGoWhileARealThreadRenders) {
     std::thread other(churn, 1);
     churn(2);
     other.join();
-    for (int wait = 0; wait < 500 && finished < scheduled; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    EXPECT_EQ(finished, scheduled) << "a handler was lost or ran twice";
-    for (const auto& node : gone) EXPECT_TRUE(node.expired());
+    EXPECT_TRUE(test::eventually([&] { return finished == scheduled; })) << "a handler was lost";
+    EXPECT_EQ(finished, scheduled) << "a handler ran twice";
+    EXPECT_TRUE(test::eventually([&] { return std::all_of(gone.begin(), gone.end(), [](const auto& node) { return node.expired(); }); }))
+        << "the engine still holds a disconnected node";
     EXPECT_GT(engine.deviceState().framesRendered, before) << "rendering stopped";
     engine.stop();
 }

@@ -1,19 +1,14 @@
 #include "core/CacheCipher.h"
-#include "core/CertManager.h"
-#include "platform/desktop/Resources.h"
 #include "store/CachePaths.h"
 #include "store/File.h"
 
 #include "support/InProcessService.h"
 #include "support/MidiFileBuilder.h"
 #include "support/RequestText.h"
-#include "support/TestCertificates.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
 
 namespace kv {
 namespace {
@@ -29,20 +24,12 @@ std::vector<std::uint8_t> song(int beats) {
 
 class CacheFlowTest : public test::InProcessService {
 protected:
-    void SetUp() override { client_ = std::make_unique<test::WsClient>(startService()); }
-    void TearDown() override {
-        client_.reset();
-        test::InProcessService::TearDown();
-    }
+    void SetUp() override { startService(); }
 
-    json send(int methodName, json data, const std::string& lang = "") {
+    json call(int methodName, json data, const std::string& lang = "") {
         json envelope = test::request(methodName, "c", std::move(data));
         if (!lang.empty()) envelope["lang"] = lang;
-        client_->sendText(envelope.dump());
-        return test::answer(*client_);
-    }
-    json call(int methodName, json data, const std::string& lang = "") {
-        return send(methodName, std::move(data), lang).value("data", json());
+        return InProcessService::call(envelope);
     }
     json saveSong(const json& id, const std::vector<std::uint8_t>& bytes, const std::string& stamp) {
         return call(6, {{"id", id}, {"midiFile", test::base64(bytes)}, {"lastMidiModified", stamp}});
@@ -51,8 +38,6 @@ protected:
     static std::vector<std::uint8_t> plainOf(const std::filesystem::path& path) {
         return decryptData(File::readFromFileToDataWithURL(path).value()).value_or(std::vector<std::uint8_t>{});
     }
-
-    std::unique_ptr<test::WsClient> client_;
 };
 
 TEST_F(CacheFlowTest, ASavedSongIsCheckedWithTheSameStampAndSummary) {
@@ -89,7 +74,7 @@ TEST_F(CacheFlowTest, NoFileKeepsTheCachedOneAndMissingOrDamagedFilesAreReported
     const auto bytes = song(4);
     ASSERT_EQ(saveSong(7, bytes, "s1")["code"], 0);
     for (const json& bad : {json({{"id", 7}}), json({{"id", 7}, {"midiFile", "!!!! ===="}}), json({{"id", 7}, {"midiFile", 12}})}) {
-        EXPECT_FALSE(send(6, bad).contains("data")) << bad;
+        EXPECT_TRUE(call(6, bad).is_null()) << bad;
         EXPECT_EQ(plainOf(cached("7")), bytes) << bad;
     }
     EXPECT_EQ(call(6, {{"midiFile", test::base64(bytes)}}), json({{"code", -1}, {"message", "SONG ID NOT FOUND"}}));
@@ -151,22 +136,6 @@ TEST_F(CacheFlowTest, HostileIdsAndLanguagesTouchNothing) {
     }
     EXPECT_EQ(call(19, {{"exerciseId", 1}, {"notation", "x"}}), json({{"code", -1}, {"message", "lang NOT VALID"}}));
     EXPECT_EQ(entries(), before);
-}
-
-TEST_F(CacheFlowTest, AFifteenMebibyteUploadIsCachedAndOverTlsToo) {
-    std::vector<std::uint8_t> large = song(10);
-    std::mt19937 random(5);
-    large.reserve(15 * 1024 * 1024 / 4 * 3);
-    while (large.size() < 15 * 1024 * 1024 / 4 * 3 - 16) large.push_back(static_cast<std::uint8_t>(random()));
-    ASSERT_EQ(saveSong(77, large, "big")["code"], 0);
-    EXPECT_EQ(plainOf(cached("77")), large);
-
-    const auto trusted = test::certificatePemOf(resourcePath("lumen.pfx"), CertManager::kPfxPassword);
-    test::WsClient tls(service_->tlsPort().value(), test::WsClient::TlsTrust{trusted});
-    tls.sendText(test::request(5, "t", {{"id", 77}}).dump());
-    const json checked = test::answer(tls)["data"];
-    EXPECT_EQ(checked["message"], "SUCCESS");
-    EXPECT_EQ(checked["lastMidiModified"], "big");
 }
 
 }  // namespace

@@ -26,15 +26,12 @@ TEST(CountOff, MetersAndCounts) {
     for (const auto& [beat, type] : std::vector<std::pair<int, int>>{{6, 4}, {5, 8}, {3, 4}, {4, 4}}) {
         EXPECT_FALSE(isCompoundWithBeat(beat, type)) << beat << "/" << type;
     }
-    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(1, 2, 2, 1), 5);
-    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(2, 2, 2, 1), 7);
-    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(1, 6, 4, 1), 5);
-    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(2, 6, 4, 1), 6);
-    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(3, 6, 4, 1), 5);
-    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(4, 6, 4, 1), 9);
-    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(0, 6, 4, 1), 0);
-    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(3, 3, 4, 1), 6);
-    EXPECT_EQ(getNumberCountOfBeatWithStartBeat(1, 6, 8, 2), 13);
+    // (start beat, beat, beat type, buffer measures) → ticks
+    for (const auto& [startBeat, beat, type, measures, ticks] : std::vector<std::tuple<int, int, int, int, int>>{
+             {1, 2, 2, 1, 5}, {2, 2, 2, 1, 7}, {1, 6, 4, 1, 5}, {2, 6, 4, 1, 6}, {3, 6, 4, 1, 5}, {4, 6, 4, 1, 9},
+             {0, 6, 4, 1, 0}, {3, 3, 4, 1, 6}, {1, 6, 8, 2, 13}}) {
+        EXPECT_EQ(getNumberCountOfBeatWithStartBeat(startBeat, beat, type, measures), ticks) << startBeat << " " << beat << "/" << type;
+    }
     EXPECT_FLOAT_EQ(getTickSpacingWithTempo(120, 4, 4), 500.0F);
     EXPECT_FLOAT_EQ(getTickSpacingWithTempo(120, 6, 8), 250.0F);
     EXPECT_FLOAT_EQ(getTickSpacingWithTempo(120, 2, 2), 500.0F);
@@ -81,6 +78,12 @@ protected:
         for (const auto& tick : SongObject::shared().countOff.get().ticks) names.push_back(named_[tick.sound.get()]);
         return names;
     }
+    // Each tick's time and the spacing after it, in ms.
+    static std::vector<std::pair<double, double>> times() {
+        std::vector<std::pair<double, double>> at;
+        for (const auto& tick : SongObject::shared().countOff.get().ticks) at.emplace_back(tick.atMs, tick.spacingMs);
+        return at;
+    }
 
     AudioEngine engine_;
     std::map<const KeyvoraAudio*, std::string> named_;
@@ -98,6 +101,8 @@ TEST_F(PrepareCountOffTest, ThePluginPlansFourFourFromTheTicksTable) {
     EXPECT_EQ(song.playNumberOfTicks, 4);
     EXPECT_DOUBLE_EQ(song.playTickSpacing, 500.0);
     EXPECT_EQ(planned(), (std::vector<std::string>{"oneSound", "twoSound", "setSound", "goSound"}));
+    EXPECT_EQ(times(), (std::vector<std::pair<double, double>>{{0, 500}, {500, 500}, {1000, 500}, {1500, 500}}));
+    EXPECT_EQ(song.countOff.get().lengthMs, 2000) << "planned by the service, the song waits for it too";
 
     song.playBeat = 6;
     song.playBeatType = 8;
@@ -126,24 +131,10 @@ TEST_F(PrepareCountOffTest, TheWebApplicationsKeysWinAndUnknownKeysAreLeftOut) {
     EXPECT_EQ(planned(), (std::vector<std::string>{"oneSound", "goSound"}));
 }
 
-// The song starts where the count-off ends, whoever planned it: each tick at the spacings before
-// it, a tick past the web application's times keeping its last, any number bounded.
+// With the web application's times, each tick comes at the spacings before it, a tick past them
+// keeping the last; any number is bounded.
 TEST_F(PrepareCountOffTest, TheCountOffIsAListOfTimesAndItsLengthIsWhereTheSongStarts) {
     auto& song = SongObject::shared();
-    const auto times = [&] {
-        std::vector<std::pair<double, double>> at;
-        for (const auto& tick : song.countOff.get().ticks) at.emplace_back(tick.atMs, tick.spacingMs);
-        return at;
-    };
-    song.playBeat = 4;
-    song.playBeatType = 4;
-    song.playStartBeat = 1;
-    song.play8Note = 1;
-    song.playTempo = 120;
-    PrepareSongData::prepareCountOff({});
-    EXPECT_EQ(times(), (std::vector<std::pair<double, double>>{{0, 500}, {500, 500}, {1000, 500}, {1500, 500}}));
-    EXPECT_EQ(song.countOff.get().lengthMs, 2000) << "planned by the service, the song waits for it too";
-
     song.playTickSpacing = 300;
     PrepareSongData::prepareCountOff({"oneSound", "twoSound", "threeSound"}, {100, 1e300});
     EXPECT_EQ(times(), (std::vector<std::pair<double, double>>{{0, 100}, {100, 10000}, {10100, 10000}}));

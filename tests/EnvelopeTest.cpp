@@ -1,5 +1,6 @@
 #include "base/JsonReading.h"
 #include "base/JsonText.h"
+#include "base/Utf8.h"
 #include "core/BaseRequestJSONObject.h"
 #include "core/BaseResponseJSONObject.h"
 #include "core/KeyvoraFlow.h"
@@ -46,6 +47,17 @@ TEST(JsonText, InvalidIsNothingAndDeepNestingThrows) {
     EXPECT_TRUE(JSONStringToDictionary(nested(kMaxJsonDepth)).has_value());
     EXPECT_THROW(JSONStringToDictionary(nested(kMaxJsonDepth + 1)), std::runtime_error);
     EXPECT_THROW(JSONStringToDictionary(nested(1'000'000)), std::runtime_error);
+}
+
+// Each byte of a sequence that does not decode becomes U+FFFD: an overlong form, a surrogate, a
+// code point past U+10FFFF and a sequence cut short included.
+TEST(Utf8, InvalidSequencesAreReplacedAndValidTextKept) {
+    const std::string r = "\uFFFD";
+    const std::vector<std::pair<std::string, std::string>> table = {
+        {"Caf\u00e9 \U0001F3B9", "Caf\u00e9 \U0001F3B9"}, {"Caf\xe9", "Caf" + r}, {"\xC0\x80", r + r},
+        {"\xC1\xBF", r + r}, {"\xED\xA0\x80", r + r + r}, {"\xED\x9F\xBF", "\uD7FF"}, {"a\xE2\x82", "a" + r + r},
+        {"\xF4\x90\x80\x80", r + r + r + r}, {"\x80z", r + "z"}, {std::string("\0", 1), std::string("\0", 1)}};
+    for (const auto& [text, valid] : table) EXPECT_EQ(validUtf8(text), valid) << testing::PrintToString(text);
 }
 
 class EnvelopeTest : public ::testing::Test {

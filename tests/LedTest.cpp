@@ -19,12 +19,10 @@ TEST(LedPortMatch, ExactBeatsContainedBeatsPrefix) {
     auto chosen = match({"Digital Piano MIDI 1", "Digital Piano", "Digital Piano"}, "Digital Piano");
     ASSERT_TRUE(chosen);
     EXPECT_EQ(chosen->index, 12u) << "a later exact match replaces an earlier one";
-    EXPECT_EQ(chosen->description, "chinh xac");
 
     chosen = match({"Other", "Digital Piano MIDI 1", "Piano"}, "Digital Piano");
     ASSERT_TRUE(chosen);
     EXPECT_EQ(chosen->index, 11u) << "the first name containing the raw name or contained in it";
-    EXPECT_EQ(chosen->description, "long");
 }
 
 TEST(LedPortMatch, APrefixNeedsFourCharactersAndTheFirstLongestWins) {
@@ -32,7 +30,6 @@ TEST(LedPortMatch, APrefixNeedsFourCharactersAndTheFirstLongestWins) {
     auto chosen = match({"Digx", "digitaL X", "DIGITAL Y"}, "Digital Keys");
     ASSERT_TRUE(chosen);
     EXPECT_EQ(chosen->index, 11u);
-    EXPECT_EQ(chosen->description, "tien to 8 ky tu");
     EXPECT_FALSE(match({}, "Digital Keys"));
     EXPECT_FALSE(match({""}, "Digital Keys"));
 }
@@ -43,7 +40,6 @@ TEST(LedPortMatch, AlikeKeyboardsPairByTheirRankAmongPortsOfOneName) {
     auto chosen = matchLedPort(outputs, "Keys-02:Keys", {"Keys:Keys", 1, 2});
     ASSERT_TRUE(chosen);
     EXPECT_EQ(chosen->rawName, "Keys-03:Keys") << "the second input pairs with the second output";
-    EXPECT_EQ(chosen->description, "cung ten thu 2");
     EXPECT_EQ(matchLedPort(outputs, "Keys:Keys", {"Keys:Keys", 0, 2})->rawName, "Keys-01:Keys");
     EXPECT_EQ(matchLedPort(outputs, "Keys-02:Keys")->rawName, "Keys-01:Keys") << "alone, by prefix";
 }
@@ -81,9 +77,9 @@ TEST(LedPlan, EntriesOffTheKeyboardOrNotObjectsAreDroppedAndWindowsMadeSensible)
 
     EXPECT_TRUE(KVLedScheduler::parsePlan(json::object({{"note", 60}})).empty());
     EXPECT_TRUE(KVLedScheduler::parsePlan("ledNotes").empty());
-    EXPECT_EQ(KVLedScheduler::colorForStaff(0), 1);
-    EXPECT_EQ(KVLedScheduler::colorForStaff(1), 0);
-    EXPECT_EQ(KVLedScheduler::colorForStaff(-3), 0);
+    // The right hand's staff lights in the second colour, every other staff in the first.
+    EXPECT_EQ(std::vector<int>({KVLedScheduler::colorForStaff(0), KVLedScheduler::colorForStaff(1), KVLedScheduler::colorForStaff(-3)}),
+              std::vector<int>({1, 0, 0}));
 }
 
 }  // namespace

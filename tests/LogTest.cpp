@@ -87,13 +87,5 @@ TEST(Log, ConcurrentWritersLeaveWholeLinesOnly) {
     EXPECT_EQ(total, 1200) << "four files of 64 KiB hold every line";
 }
 
-TEST(Log, AFolderThatCannotBeMadeDropsTheLineQuietly) {
-    test::TempDirectory root;
-    std::ofstream(root.path() / "file") << "not a folder";
-    Log log(root.path() / "file" / "Logger");
-    log.writeText("lost", kLogError);
-    EXPECT_FALSE(fs::exists(root.path() / "file" / "Logger"));
-}
-
 }  // namespace
 }  // namespace kv

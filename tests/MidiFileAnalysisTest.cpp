@@ -1,4 +1,3 @@
-#include "midi/file/GmInstrumentNames.h"
 #include "midi/file/MidiFileAnalysis.h"
 
 #include "support/MidiFileBuilder.h"
@@ -77,11 +76,6 @@ TEST(MidiFileAnalysis, InstrumentsTakeTheFirstNonZeroProgramAndSoundingChannels)
               json::array({instrument(0, 5, "Electric Piano 2"), instrument(1, 5, "Electric Piano 2"),
                            instrument(2, 3, "Honky-tonk Piano"), instrument(4, 0, "Acoustic Grand Piano"),
                            instrument(9, 0, "Drums"), instrument(15, 111, "Shanai")}));
-    EXPECT_EQ(GmInstrumentNames::nameForChannel(0, 7), "Clavi");
-    EXPECT_EQ(GmInstrumentNames::nameForChannel(3, 87), "Lead 8 (bass + lead)");
-    EXPECT_EQ(GmInstrumentNames::nameForChannel(3, 127), "Gunshot");
-    EXPECT_EQ(GmInstrumentNames::nameForChannel(3, 128), "Unknown");
-    EXPECT_EQ(GmInstrumentNames::nameForChannel(3, -1), "Unknown");
 }
 
 // Every status byte runs on, meta and SysEx included: a data byte after them continues them.

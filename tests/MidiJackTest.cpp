@@ -5,6 +5,7 @@
 #include "playback/SoundSystem.h"
 #include "store/DeviceHelper.h"
 
+#include "support/Eventually.h"
 #include "support/InProcessService.h"
 #include "support/JackServer.h"
 #include "support/KeyboardSim.h"
@@ -14,7 +15,6 @@
 
 #include <map>
 #include <set>
-#include <thread>
 
 namespace kv {
 namespace {
@@ -31,14 +31,10 @@ test::JackServer& jack() {
 class MidiJackTest : public test::InProcessService {
 protected:
     void SetUp() override { ASSERT_TRUE(jack().running()); }
-    void TearDown() override {
-        client_.reset();
-        test::InProcessService::TearDown();
-    }
 
     // The browser connects first: the device manager's first list is pushed to it.
     void startWithBrowser(const std::function<void()>& beforeDevices = {}) {
-        client_ = std::make_unique<test::WsClient>(startService());
+        startService();
         EXPECT_EQ(message(test::request(1, "hello"))["methodName"], 1);
         if (beforeDevices) beforeDevices();
         startDevices();
@@ -48,13 +44,10 @@ protected:
         EXPECT_EQ(pushedDeviceNames().size(), count);
     }
 
+    // The next message, which must be the answer when nothing was pushed.
     json message(const json& request) {
-        client_->sendText(request.dump());
+        browser().sendText(request.dump());
         return next();
-    }
-    json next(std::chrono::milliseconds timeout = 10s) {
-        const auto text = client_->receive(timeout);
-        return text ? json::parse(*text) : json();
     }
     json data(int methodName, json requestData = nullptr) {
         return message(test::request(methodName, "f", std::move(requestData)))["data"];
@@ -86,7 +79,6 @@ protected:
 
     test::ScopedEnvironment midiApi_{"KVPLUGIN_MIDI_API", "jack"};
     test::ScopedEnvironment audioApi_{"KVPLUGIN_AUDIO_API", "null"};
-    std::unique_ptr<test::WsClient> client_;
 };
 
 TEST_F(MidiJackTest, KeyboardsComeAndGoAndTheCurrentOneIsKept) {
@@ -255,36 +247,6 @@ TEST_F(MidiJackTest, UnpluggingDuringAPlanSuspendsItAndItResumesOnTheReturningKe
     scheduler.stop();
 }
 
-TEST_F(MidiJackTest, AlikeKeyboardsEachLightTheirOwnKeys) {
-    test::KeyboardSim first("Keys");
-    test::KeyboardSim second("Keys");
-    ASSERT_TRUE(first.ready() && second.ready());
-    startWithKeyboards(2);  // the last listed is current
-    // A light may be lost with a cycle read late: it is asked for again until it shows.
-    const auto light = [this](test::KeyboardSim& keys, int note) {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            data(60, {{"leds", json::array({{{"note", note}, {"staff", 1}}})}});
-            if (keys.waitForLine("key " + std::to_string(note) + " colour 0 on", 1s)) return true;
-            data(60, {{"leds", json::array()}});
-        }
-        return false;
-    };
-    EXPECT_TRUE(light(second, 60));
-    for (const auto& led : first.leds()) EXPECT_FALSE(led.on) << "only the all-off of connecting reached the other";
-    EXPECT_EQ(data(4, {{"deviceName", "Keys:Keys"}})["code"], 0);
-    EXPECT_TRUE(light(first, 62));
-    for (const auto& led : second.leds()) EXPECT_FALSE(led.key == 62 && led.on);
-}
-
-TEST_F(MidiJackTest, ANameThatIsNotUtf8IsListedAndSentReplaced) {
-    test::KeyboardSim keys("Caf\xe9");
-    ASSERT_TRUE(keys.ready());
-    startWithBrowser();
-    EXPECT_EQ(pushedDeviceNames(), std::vector<std::string>{"Caf\uFFFD:Caf\uFFFD"});
-    EXPECT_EQ(data(3).size(), 1u);
-    EXPECT_TRUE(DeviceHelper::getDeviceByName("Caf\uFFFD:Caf\uFFFD"));
-}
-
 TEST_F(MidiJackTest, AJackServerThatRestartsIsFoundAgainWithItsKeyboardsAndSound) {
     const test::ScopedEnvironment audioOnJack("KVPLUGIN_AUDIO_API", "jack");
     auto keys = std::make_unique<test::KeyboardSim>("Keys");
@@ -299,8 +261,7 @@ TEST_F(MidiJackTest, AJackServerThatRestartsIsFoundAgainWithItsKeyboardsAndSound
     jack().stop();
     EXPECT_TRUE(pushedDeviceNames().empty()) << "the dead server's keyboard is not listed";
     keys.reset();
-    for (int wait = 0; wait < 50 && device() != "null"; ++wait) std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(device(), "null");
+    EXPECT_TRUE(test::eventually([&] { return device() == "null"; }));
     nothingPushed("the service answers without its server");
 
     jack().start();
@@ -310,8 +271,7 @@ TEST_F(MidiJackTest, AJackServerThatRestartsIsFoundAgainWithItsKeyboardsAndSound
     EXPECT_EQ(pushedDeviceNames(), std::vector<std::string>{"Keys:Keys"});
     keys->command("62 90");
     EXPECT_EQ(next()["pitch"], "D");
-    for (int wait = 0; wait < 50 && !device().starts_with("Jack"); ++wait) std::this_thread::sleep_for(100ms);
-    EXPECT_TRUE(device().starts_with("Jack")) << "the sound came back with the server";
+    EXPECT_TRUE(test::eventually([&] { return device().starts_with("Jack"); })) << "the sound came back with the server";
     EXPECT_EQ(data(54)["code"], 0);
 }
 
@@ -358,7 +318,7 @@ TEST_F(MidiJackTest, AFloodingKeyboardNeitherStallsTheServiceNorStopsItsStop) {
     EXPECT_LT(residentKilobytes() - memoryBefore, 256 * 1024);
     EXPECT_TRUE(KVLedScheduler::shared().isRunning() && Metronome::shared().isRunning());
     keys.command("flood 10000 5");
-    client_.reset();
+    browser_.reset();
     service_.reset();
 }
 

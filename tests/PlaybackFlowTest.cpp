@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <ctime>
 #include <thread>
 
 namespace kv {
@@ -25,9 +24,7 @@ namespace {
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-std::string startIn(std::chrono::milliseconds ahead) {
-    return test::utcTextIn(ahead);
-}
+using test::utcTextIn;
 
 // Two tracks: a conductor with tempo and program events, and a melody; notes meet at tick 480.
 std::vector<std::uint8_t> twoTrackSong() {
@@ -41,26 +38,13 @@ std::vector<std::uint8_t> twoTrackSong() {
 class PlaybackFlowTest : public test::InProcessService {
 protected:
     void SetUp() override {
-        client_ = std::make_unique<test::WsClient>(startService());
+        startService();
         onMainLoop([] { loadCountOffFiles(); });
     }
-    void TearDown() override {
-        client_.reset();
-        test::InProcessService::TearDown();
-    }
-
-    json send(int methodName, json data = nullptr, std::chrono::milliseconds timeout = 15s) {
-        client_->sendText(test::request(methodName, "p", std::move(data)).dump());
-        const auto text = client_->receive(timeout);
-        return text ? json::parse(*text) : json();
-    }
-    json call(int methodName, json data = nullptr) { return send(methodName, std::move(data)).value("data", json()); }
     static void cache(int songId, const std::vector<std::uint8_t>& bytes) {
         ASSERT_TRUE(File::writeToFileWithURL(*createMidiCacheFolderPathWithSongID(std::to_string(songId)), encryptData(bytes).value()));
     }
     static bool copyLeftBehind() { return std::filesystem::exists(File::getRootPath() / "prepare_song"); }
-
-    std::unique_ptr<test::WsClient> client_;
 };
 
 TEST_F(PlaybackFlowTest, APreparedSongIsGroupedTimedAndGivenItsSynthesizers) {
@@ -105,7 +89,7 @@ TEST_F(PlaybackFlowTest, AnUnreadableOrMissingSongFailsThePreparationAndLeavesNo
     cache(23, std::vector<std::uint8_t>(100, 0x4D));
     EXPECT_EQ(call(9, {{"songId", 23}, {"tempo", 100}})["code"], -1);
     EXPECT_FALSE(copyLeftBehind());
-    EXPECT_EQ(call(12, {{"songId", 404}, {"startTime", startIn(0ms)}}), json({{"message", "Play midi song failed"}, {"code", -1}}));
+    EXPECT_EQ(call(12, {{"songId", 404}, {"startTime", utcTextIn(0ms)}}), json({{"message", "Play midi song failed"}, {"code", -1}}));
 }
 
 // The play's life, request by request: what each is answered and the state it leaves. A refused
@@ -126,12 +110,12 @@ TEST_F(PlaybackFlowTest, ThePlaysLifeRequestByRequest) {
         {[&] { return call(9, prepare); }, nullptr, KeyvoraFlow::kPreparing},
         {[&] { return play("2026-12-07"); }, {{"message", "Start time format is wrong."}, {"code", -1}}, KeyvoraFlow::kPreparing},
         {[&] { return play("2026-13-45T99:00:00"); }, {{"message", "Start time format is wrong."}, {"code", -1}}, KeyvoraFlow::kPreparing},
-        {[&] { return play(startIn(120s)); }, {{"message", "Start time is too far in the future."}, {"code", -1}}, KeyvoraFlow::kPreparing},
+        {[&] { return play(utcTextIn(120s)); }, {{"message", "Start time is too far in the future."}, {"code", -1}}, KeyvoraFlow::kPreparing},
         {[&] { return play("1970-01-01T00:00:00"); }, {{"message", "Start time is too far in the past."}, {"code", -1}}, KeyvoraFlow::kPreparing},
         {[&] { return play("9999-12-31T23:59:59.999"); }, {{"message", "Start time is too far in the future."}, {"code", -1}}, KeyvoraFlow::kPreparing},
-        {[&] { return call(12, {{"songId", 404}, {"startTime", startIn(0ms)}}); }, {{"message", "Play midi song failed"}, {"code", -1}}, KeyvoraFlow::kPreparing},
-        {[&] { return play(startIn(300ms)); }, ok, KeyvoraFlow::kCountOff},
-        {[&] { return send(9, prepare)["data"]; }, {{"message", "THE DEVICE IS PLAYING MIDI FILE"}, {"code", 0}}, KeyvoraFlow::kCountOff},
+        {[&] { return call(12, {{"songId", 404}, {"startTime", utcTextIn(0ms)}}); }, {{"message", "Play midi song failed"}, {"code", -1}}, KeyvoraFlow::kPreparing},
+        {[&] { return play(utcTextIn(300ms)); }, ok, KeyvoraFlow::kCountOff},
+        {[&] { return call(9, prepare); }, {{"message", "THE DEVICE IS PLAYING MIDI FILE"}, {"code", 0}}, KeyvoraFlow::kCountOff},
         {[&] { return call(15)["code"]; }, 0, KeyvoraFlow::kSongPlaying},
         {[&] { return call(10); }, {{"eventList", json::array()}, {"message", "SUCCESS"}, {"code", 0}}, KeyvoraFlow::kIdle},
         {[&] { return call(9, {{"songId", 404}}); }, nullptr, KeyvoraFlow::kPreparing},
@@ -144,7 +128,7 @@ TEST_F(PlaybackFlowTest, ThePlaysLifeRequestByRequest) {
         EXPECT_EQ(KeyvoraFlow::shared().APP_STATE, steps[i].state) << "step " << i;
         EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s) << "step " << i;
     }
-    EXPECT_EQ(send(9, prepare)["responseCode"], 0) << "stopped, a song is prepared again";
+    EXPECT_EQ(call(9, prepare)["message"], "SUCCESS") << "stopped, a song is prepared again";
 }
 
 // A play is answered at its start, and only a newer play's start or a stop ends it; once the
@@ -154,9 +138,9 @@ TEST_F(PlaybackFlowTest, ANewerPlaySupersedesTheOneCountingOff) {
     ASSERT_EQ(call(9, {{"songId", 31}, {"tempo", 120}, {"tickSpacing", 100},
                        {"listCountOffSound", json::array({"oneSound", "twoSound", "threeSound", "fourSound"})}})["code"], 0);
     const auto asked = std::chrono::steady_clock::now();
-    ASSERT_EQ(call(12, {{"songId", 31}, {"startTime", startIn(300ms)}})["code"], 0);
+    ASSERT_EQ(call(12, {{"songId", 31}, {"startTime", utcTextIn(300ms)}})["code"], 0);
     EXPECT_GE(std::chrono::steady_clock::now() - asked, 250ms) << "answered at the start";
-    ASSERT_EQ(call(12, {{"songId", 31}, {"startTime", startIn(400ms)}})["code"], 0);
+    ASSERT_EQ(call(12, {{"songId", 31}, {"startTime", utcTextIn(400ms)}})["code"], 0);
     EXPECT_EQ(KeyvoraFlow::shared().APP_STATE, KeyvoraFlow::kCountOff) << "the first play's song did not take over";
     EXPECT_EQ(call(15)["code"], 0);
     EXPECT_EQ(KeyvoraFlow::shared().APP_STATE, KeyvoraFlow::kSongPlaying);
@@ -195,41 +179,15 @@ TEST_F(PlaybackFlowTest, AStemSongFallsBackToMidiOrFailsOnBadAudioOrPlaysItsStem
     EXPECT_TRUE(SongObject::shared().isAudio);
     EXPECT_TRUE(SongObject::shared().midiData.get()->empty()) << "no MIDI file is read for a stem song";
     EXPECT_EQ(call(55, {{"audioVolumes", json{{{"instrumentId", 1}, {"volume", 250}}, 7}}})["code"], 0);
-    ASSERT_EQ(call(12, {{"songId", 50}, {"startTime", startIn(200ms)}, {"accompanimentVolume", 80}})["code"], 0);
+    ASSERT_EQ(call(12, {{"songId", 50}, {"startTime", utcTextIn(200ms)}, {"accompanimentVolume", 80}})["code"], 0);
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(StemsPlayer::shared().isPlaying());
     EXPECT_EQ(call(10)["code"], 0);
     EXPECT_FALSE(StemsPlayer::shared().isPlaying());
 }
 
-TEST_F(PlaybackFlowTest, EveryPrepareKeyOfAnyTypeIsReadWithoutHarm) {
-    cache(40, twoTrackSong());
-    const std::vector<json> values = {nullptr, true, -1, 1e308, -1e308, "abc", "77", json::array(), json::object(),
-                                      json::array({1, "x", nullptr}), std::string(10000, '9')};
-    const std::vector<std::string> keys = {"songId", "tempo", "timeSignature", "startMeasure", "endMeasure", "startBeat",
-                                           "endBeat", "startTime", "endTime", "startPosition", "accompanimentVolume",
-                                           "metronomeVolume", "instrumentVolume", "countOffVolume", "tickSpacing",
-                                           "listCountOffSound", "listCountOffTime", "audioFiles", "isPlayAudio",
-                                           "timeSignatureMap", "isTempoMapEnable", "tempoMaps", "ledNotes"};
-    for (const auto& key : keys) {
-        for (const json& value : values) {
-            const json answer = call(9, {{"songId", 40}, {key, value}});
-            ASSERT_TRUE(answer.contains("code")) << key << " = " << value.dump().substr(0, 40) << ": " << answer;
-            ASSERT_TRUE(answer["message"] == "SUCCESS" || answer["message"] == "MIDI file was not cached yet!")
-                << key << ": " << answer;
-            call(10);
-        }
-    }
-    json ledNotes = json::array();
-    json tempoMaps = json::array();
-    for (int i = 0; i < 100000; ++i) {
-        ledNotes.push_back({{"note", 21 + i % 88}, {"staff", i % 2}, {"time", i}, {"offTime", i + 5}});
-        tempoMaps.push_back({{"quarterPos", i * 0.5}, {"bpm", 60 + i % 90}});
-    }
-    const json large = call(9, {{"songId", 40}, {"tempo", 90}, {"ledNotes", ledNotes}, {"tempoMaps", tempoMaps},
-                                {"isTempoMapEnable", true}, {"endTime", 1e9}});
-    EXPECT_EQ(large["code"], 0) << large;
-
+// Keys of any type are in the hostile tests; here what the volumes read back.
+TEST_F(PlaybackFlowTest, VolumesAreRefusedBelowZeroAndReadBackAsSet) {
     for (const int method : {56, 57, 59}) {
         EXPECT_EQ(call(method, {{"metronomeVolume", -5}, {"instrumentVolume", -5}, {"countOffVolume", -5}}),
                   json({{"message", "The volume cannot be negative"}, {"code", -1}}));

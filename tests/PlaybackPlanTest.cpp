@@ -75,11 +75,7 @@ TEST(MetronomePlan, ATempoMapPlacesEveryClickWithItsAccent) {
     EXPECT_NEAR(effectiveMsAtQuarter(6, song.tempoMap, 1), 5000, 1e-9);
 }
 
-TEST(PlaySongLogic, KeysCountEarlierForSlowerSongsAndTheMeterSetsTheAccents) {
-    EXPECT_EQ(PlaySongLogic::timeGetNoteEarlyFor(60), 200);
-    EXPECT_EQ(PlaySongLogic::timeGetNoteEarlyFor(100), 160);
-    EXPECT_EQ(PlaySongLogic::timeGetNoteEarlyFor(120), 133);
-    EXPECT_EQ(PlaySongLogic::timeGetNoteEarlyFor(0), 0);
+TEST(PlaySongLogic, TheMeterSetsTheAccents) {
     EXPECT_EQ(PlaySongLogic::metronomeMeter(6, 8, 1).beatsPerMeasure, 2);
     EXPECT_EQ(PlaySongLogic::metronomeMeter(4, 4, 3).startBeatOffset, 2);
     EXPECT_EQ(PlaySongLogic::metronomeMeter(3, 4, 1).startBeatOffset, 0);

@@ -4,6 +4,7 @@
 #include "store/CachePaths.h"
 #include "store/File.h"
 
+#include "support/Eventually.h"
 #include "support/InProcessService.h"
 #include "support/MidiFileBuilder.h"
 #include "support/PulseServer.h"
@@ -12,8 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 namespace kv {
@@ -30,17 +29,6 @@ std::vector<std::uint8_t> eightNotes() {
     return test::midiFile(480, {track});
 }
 
-std::size_t occurrences(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-}
-
-std::string logText() {
-    std::ifstream file(File::getRootPath() / "Logger" / "logfile-0.log");
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 float peakOf(const std::vector<float>& samples) {
     float peak = 0;
     for (const float sample : samples) peak = std::max(peak, std::fabs(sample));
@@ -55,18 +43,6 @@ protected:
         ASSERT_TRUE(pulse_->running());
         runtime_ = std::make_unique<test::ScopedEnvironment>("XDG_RUNTIME_DIR", pulse_->runtimeFolder().string());
     }
-    void TearDown() override {
-        client_.reset();
-        test::InProcessService::TearDown();
-    }
-    json call(int methodName, json data) {
-        client_->sendText(test::request(methodName, "p", std::move(data)).dump());
-        for (auto text = client_->receive(10s); text; text = client_->receive(10s)) {
-            const json message = json::parse(*text);
-            if (message.value("methodName", 0) == methodName) return message.value("data", json());
-        }
-        return nullptr;
-    }
     json play() {
         EXPECT_EQ(call(9, {{"songId", 3}, {"tempo", 120}, {"tickSpacing", 250}})["code"], 0);
         return call(12, {{"songId", 3}, {"startTime", test::utcTextIn(300ms)}, {"accompanimentVolume", 100}});
@@ -79,14 +55,13 @@ protected:
     test::ScopedEnvironment audioApi_{"KVPLUGIN_AUDIO_API", "pulse"};
     std::unique_ptr<test::PulseServer> pulse_;
     std::unique_ptr<test::ScopedEnvironment> runtime_;
-    std::unique_ptr<test::WsClient> client_;
 };
 
 // Sound on PulseAudio is not kept waiting: its stream asks for a buffer of a few periods.
-// The song goes on without sound while the server is away, the loss is logged once, the service
-// answers meanwhile, and once the server is back the next song is heard on it.
+// The song goes on without sound while the server is away, the service answers meanwhile, and once the server is back the next song is heard on it.
 TEST_F(PlaybackPulseTest, ASongOutlivesTheSoundServerAndTheNextOneIsHeardWhenItReturns) {
-    client_ = std::make_unique<test::WsClient>(startService());
+    startService();
+    browser();
     startDevices();  // and with them the watch over the sound output
     ASSERT_TRUE(File::writeToFileWithURL(*createMidiCacheFolderPathWithSongID("3"), encryptData(eightNotes()).value()));
     ASSERT_TRUE(onPulse()) << SoundSystem::shared().engine().deviceState().name;
@@ -99,13 +74,10 @@ TEST_F(PlaybackPulseTest, ASongOutlivesTheSoundServerAndTheNextOneIsHeardWhenItR
     std::this_thread::sleep_for(4s);
     EXPECT_TRUE(call(1, nullptr)["pluginVersion"].is_string()) << "the service answers without its sound server";
     EXPECT_EQ(call(10, nullptr)["code"], 0);
-    EXPECT_EQ(occurrences(logText(), "Audio output lost"), 1u) << logText();
 
     pulse_->start();
     ASSERT_TRUE(pulse_->running());
-    for (int wait = 0; wait < 50 && !onPulse(); ++wait) std::this_thread::sleep_for(100ms);
-    ASSERT_TRUE(onPulse()) << "the sound did not come back with the server";
-    EXPECT_EQ(occurrences(logText(), "Audio output back"), 1u);
+    ASSERT_TRUE(test::eventually(onPulse)) << "the sound did not come back with the server";
     settle();
     ASSERT_EQ(play()["code"], 0);
     EXPECT_GT(peakOf(pulse_->record(3s)), 0.05F) << "the next song was not heard";

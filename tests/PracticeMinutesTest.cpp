@@ -114,17 +114,5 @@ TEST_F(PracticeMinutesTest, ClearingByTempoLeavesOtherTemposAndTheOlderFormClear
     EXPECT_EQ(read("6", "3").size(), 1u);
 }
 
-TEST_F(PracticeMinutesTest, ClearsThatCannotBeEvaluatedFailAndDeleteNothing) {
-    ASSERT_EQ(save("5", {{"seconds", 1}, {"songID", 3}, {"rednote", 0}, {"tempo", "100"}})["code"], 0);
-    const json failed = {{"code", -1}, {"message", "Reset practice minutes fail"}};
-    EXPECT_EQ(run<ClearPracticeMinutesFlowBySongID>("5", {{"songID", 3}}), failed);  // no tempo
-    EXPECT_EQ(run<ClearPracticeMinutesFlowBySongID>("5 OR 1=1", {{"songID", 3}, {"tempo", 100}}), failed);
-    EXPECT_EQ(run<ClearPracticeMinutesFlowBySongID>("5", {{"songID", "3; DROP TABLE PracticeMinutes"}},
-                                                    "oldgen/web"),
-              failed);
-    EXPECT_TRUE(read("5 OR 1=1", "3").empty());
-    EXPECT_EQ(read("5", "3").size(), 1u);
-}
-
 }  // namespace
 }  // namespace kv

@@ -5,6 +5,7 @@
 #include "stems/StemFiles.h"
 
 #include "support/CertificateServer.h"
+#include "support/Eventually.h"
 #include "support/HttpsTestServer.h"
 #include "support/Listener.h"
 #include "support/MidiFileBuilder.h"
@@ -29,7 +30,7 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 extern char** environ;
@@ -79,32 +80,20 @@ public:
     // The exit status once it ends by itself within the time, or -1.
     int waitForExit(std::chrono::seconds within) {
         int status = 0;
-        for (auto end = std::chrono::steady_clock::now() + within; std::chrono::steady_clock::now() < end;) {
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return -1;
+        if (!test::eventually([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, within)) return -1;
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     // The exit status after the signal, or -1.
     int kill(int signal) {
         if (pid_ <= 0) return -1;
-        int status = 0;
         ::kill(pid_, signal);
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return waitForExit(3600s);
     }
     pid_t pid() const { return pid_; }
     // This process, not another one, listens on the port.
     bool listensOn(std::uint16_t port) const {
-        for (int attempt = 0; attempt < 500 && pid_ > 0; ++attempt) {
-            if (test::processListensOn(pid_, port)) return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
+        return pid_ > 0 && test::eventually([&] { return test::processListensOn(pid_, port); });
     }
 
 private:
@@ -123,14 +112,12 @@ json ping(std::uint16_t port) {
 
 std::string fileText(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 std::vector<std::uint8_t> fileBytes(const fs::path& path) {
-    const std::string text = fileText(path);
-    return {text.begin(), text.end()};
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 // `kvplugin --request` as a supporter would type it: the exit status and what it printed.
@@ -197,16 +184,6 @@ TEST(ServiceProcess, ServesWsAndWssOnLoopbackAsOneCopyThatTheCommandLineAsks) {
         << "the second copy opened the store";
     EXPECT_LT(start, log.find("=============STOP KEYVORA=============")) << "SIGTERM stops in order";
     EXPECT_TRUE(fs::exists(home.path() / "config" / "autostart" / "kvplugin.desktop"));
-}
-
-TEST(ServiceProcess, MovesBothListenersWhenThePlainPortIsTaken) {
-    boost::asio::io_context context;
-    boost::asio::ip::tcp::acceptor holder(context, {boost::asio::ip::make_address("127.0.0.1"), 19420});
-    test::TempDirectory home;
-    ServiceProcess service(home.path());
-    ASSERT_TRUE(service.listensOn(19421) && service.listensOn(19521));
-    EXPECT_EQ(ping(19421)["functionId"], "f1");
-    EXPECT_FALSE(test::portAcceptsConnections(19520));
 }
 
 // A play waits 50 s for its start: SIGTERM ends the service at once all the same, and the next
@@ -305,7 +282,7 @@ TEST(ServiceProcess, AKilledStemDownloadNeverLeavesAPartialStem) {
         fs::remove_all(folder);  // each round downloads anew
         client.sendText(prepareStem(31, server.url("/files/big.mp3")).dump());
         // Every other round waits for the transfer to have begun: a loaded machine may be slow to.
-        for (int i = 0; round % 2 && i < 1000 && !fs::exists(partial); ++i) std::this_thread::sleep_for(5ms);
+        if (round % 2) test::eventually([&] { return fs::exists(partial); });
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(round % 2 ? 0 : 5, round % 2 ? 20 : 300)(random)));
         service.kill(SIGKILL);
         std::error_code error;
@@ -434,46 +411,6 @@ TEST(ServiceProcess, AFullDiskFailsSavesButLosesNothingAcknowledged) {
     EXPECT_EQ(service.kill(SIGTERM), 0);
     SQLite::Database store((root / "keyvora.sqlite").string(), SQLite::OPEN_READONLY);
     EXPECT_EQ(store.execAndGet("PRAGMA integrity_check").getString(), "ok");
-}
-
-// The certificate folder is full when a new version comes: the install fails, the installed
-// certificate and its state stay as they were, nothing is left behind, and wss goes on.
-TEST(ServiceProcess, AFullDiskFailsACertificateInstallAndKeepsTheInstalledOne) {
-    test::TempDirectory home;
-    const auto folder = home.path() / "Keyvora" / "cert";
-    SmallDisk disk(folder, "256k");
-    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
-    test::CertificateServer server(CertManager::kPfxPassword);
-    server.add("first");
-    server.add("second");
-    server.announce("1", "first");
-    {
-        ServiceProcess service(home.path(), server.manifestUrl());
-        ASSERT_TRUE(service.listensOn(19520) && test::waitForCertificateState(folder, "1"));
-    }
-    const std::string installed = fileText(folder / "current.pfx");
-    const std::string state = fileText(folder / "cert-state.json");
-    ASSERT_FALSE(installed.empty());
-    {
-        std::ofstream filler(folder / "filler", std::ios::binary);
-        const std::string block(4096, 'x');
-        while (filler.write(block.data(), static_cast<std::streamsize>(block.size())) && filler.flush()) {
-        }
-    }
-    server.announce("2", "second");
-    ServiceProcess service(home.path(), server.manifestUrl());
-    ASSERT_TRUE(service.listensOn(19520));
-    for (int i = 0; i < 500 && !server.fetched("second"); ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_TRUE(server.fetched("second")) << "the new version was never downloaded";
-    // Its install is tried and fails; a ping over wss follows it on the service's queues.
-    test::WsClient client(19520, test::WsClient::TlsTrust{test::certificatePemOf(folder / "current.pfx", CertManager::kPfxPassword)});
-    EXPECT_EQ(roundTrip(client, {{"methodName", 1}, {"functionId", "tls"}})["functionId"], "tls");
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(fileText(folder / "current.pfx"), installed);
-    EXPECT_EQ(fileText(folder / "cert-state.json"), state);
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-    EXPECT_EQ(names, (std::set<std::string>{"current.pfx", "cert-state.json", "filler"}));
 }
 
 }  // namespace

@@ -11,30 +11,28 @@ namespace kv {
 namespace {
 
 using nlohmann::json;
-using test::call;
 
 class UserSessionFlowTest : public test::InProcessService {
 protected:
-    static json startSession(test::WsClient& client, const std::string& clientID, const std::string& token) {
-        return call(client, {{"methodName", 2}, {"functionId", "s"}, {"clientID", clientID}, {"token", token}});
+    void SetUp() override { startService(); }
+    json startSession(const std::string& clientID, const std::string& token) {
+        return call({{"methodName", 2}, {"functionId", "s"}, {"clientID", clientID}, {"token", token}});
     }
 };
 
 TEST_F(UserSessionFlowTest, TheInstallationIdIsMadeOnceAndKept) {
-    test::WsClient client(startService());
-    const json first = call(client, test::request(17, "i"));
+    const json first = call(test::request(17, "i"));
     EXPECT_EQ(first["code"], 0);
     EXPECT_EQ(first["message"], "SUCCESS");
     EXPECT_EQ(first["version"], getVersion());
     const std::string id = first["installationId"];
     EXPECT_TRUE(std::regex_match(id, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")))
         << id;
-    EXPECT_EQ(call(client, test::request(17, "j"))["installationId"], id);
+    EXPECT_EQ(call(test::request(17, "j"))["installationId"], id);
 }
 
 TEST_F(UserSessionFlowTest, AKnownUserKeepsItsStoredTokenAndDates) {
-    test::WsClient client(startService());
-    const json first = startSession(client, "77", "token-1");
+    const json first = startSession("77", "token-1");
     EXPECT_EQ(first, json({{"Device", json::object()}, {"speakerPc", false}, {"virtualPianoSoundVolume", 0},
                            {"message", "SUCCESS"}, {"code", 0}}));
     const auto created = UserHelper::getUserByID("77");
@@ -47,7 +45,7 @@ TEST_F(UserSessionFlowTest, AKnownUserKeepsItsStoredTokenAndDates) {
     stored.speakerPcVelocity = 65;
     stored.createdDate = "2020-01-01 00:00:00";
     ASSERT_TRUE(UserHelper::updateUser(stored));
-    const json again = startSession(client, "77", "token-2");
+    const json again = startSession("77", "token-2");
     EXPECT_EQ(again["speakerPc"], true);
     EXPECT_EQ(again["virtualPianoSoundVolume"], 65);
     const auto kept = UserHelper::getUserByID("77");
@@ -62,11 +60,10 @@ TEST_F(UserSessionFlowTest, TheSelectedKeyboardIsAnsweredWithItsKeyRange) {
     piano->name = "Piano 2";
     piano->lowestNote = 21;
     piano->highestNote = 108;
-    test::WsClient client(startService());
     auto& session = KeyvoraFlow::shared();
     session.currentMidiDevice.set(piano);
     session.listDevices.set({std::make_shared<MidiDevice>(), piano});
-    const json answer = startSession(client, "8", "t");
+    const json answer = startSession("8", "t");
     EXPECT_EQ(answer["Device"], json({{"id", "Piano 2"}, {"deviceName", "Piano 2"}, {"deviceCount", 2}}));
     EXPECT_EQ(answer["PianoLowestNote"], json({{"pitch", "A"}, {"octave", 0}}));
     EXPECT_EQ(answer["PianoHighestNote"], json({{"pitch", "C"}, {"octave", 8}}));
@@ -76,31 +73,11 @@ TEST_F(UserSessionFlowTest, AUserIdThatIsNotANumberCreatesNoUser) {
     User existing;
     existing.Id = 1;
     existing.token = "mine";
-    test::WsClient client(startService());
     ASSERT_TRUE(UserHelper::insertUser(existing));
     for (const char* id : {"1abc", "1 OR 1=1", ""}) {
-        EXPECT_EQ(startSession(client, id, "theirs"), json({{"message", "insert User is fail"}, {"code", -1}})) << id;
+        EXPECT_EQ(startSession(id, "theirs"), json({{"message", "insert User is fail"}, {"code", -1}})) << id;
     }
     EXPECT_EQ(UserHelper::getUserByID("1")->token, "mine");
-}
-
-TEST(WhiteNoteConverter, NamesKeysAndReadsThemBack) {
-    const auto& converter = WhiteNoteConverter::shared();
-    auto name = [&](int n) {
-        const auto note = converter.getWhiteNote(n);
-        return note.pitch + std::to_string(note.octave);
-    };
-    EXPECT_EQ(name(60), "C4");
-    EXPECT_EQ(name(61), "Csharp4");
-    EXPECT_EQ(name(0), "C-1");
-    EXPECT_EQ(name(127), "G9");
-    EXPECT_EQ(name(-1), "B-2");
-    for (int n = 0; n < 128; ++n) {
-        const auto note = converter.getWhiteNote(n);
-        EXPECT_EQ(converter.convertWhiteNoteToNumber(note.pitch, note.octave), n);
-    }
-    EXPECT_EQ(converter.convertWhiteNoteToNumber("H", 3), 48);
-    EXPECT_EQ(converter.convertWhiteNoteToNumber("", 4), 60);
 }
 
 }  // namespace

@@ -18,7 +18,29 @@ std::uint16_t freePort() {
 }
 
 void InProcessService::TearDown() {
+    browser_.reset();
     service_.reset();
+}
+
+WsClient& InProcessService::browser() {
+    if (!browser_) browser_ = std::make_unique<WsClient>(service_->plainPort().value());
+    return *browser_;
+}
+
+nlohmann::json InProcessService::next(std::chrono::milliseconds within) {
+    return answer(browser(), within);
+}
+
+nlohmann::json InProcessService::call(int methodName, nlohmann::json data) {
+    return call(request(methodName, "f", std::move(data)));
+}
+
+nlohmann::json InProcessService::call(const nlohmann::json& request, std::chrono::milliseconds within) {
+    browser().sendText(request.dump());
+    for (auto message = next(within); message.is_object(); message = next(within)) {
+        if (message.value("methodName", 0) == request.value("methodName", 0)) return message.value("data", nlohmann::json());
+    }
+    return nullptr;
 }
 
 std::uint16_t InProcessService::startService(std::vector<std::uint16_t> ports, std::vector<std::uint16_t> portsSSL) {

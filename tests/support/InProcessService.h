@@ -40,10 +40,19 @@ protected:
         return service_->network().sync(std::move(work));
     }
 
+    // The browser: a client of the plain port, connected at its first use.
+    WsClient& browser();
+    // The next message the browser receives, parsed; null when none comes within the time.
+    nlohmann::json next(std::chrono::milliseconds within = std::chrono::seconds(10));
+    // Sends the request and answers the `data` of the answer to it; pushes before it are passed over.
+    nlohmann::json call(int methodName, nlohmann::json data = nullptr);
+    nlohmann::json call(const nlohmann::json& request, std::chrono::milliseconds within = std::chrono::seconds(30));
+
     WebSocketLimits limits_;  // a test may set smaller ones before it starts the service
     TempDirectory store_;
     TempDirectory certFolder_;
     std::unique_ptr<Service> service_;
+    std::unique_ptr<WsClient> browser_;
 };
 
 // {"methodName": n, "functionId": id, "data": data (when not null)}

@@ -6,7 +6,6 @@
 #include "support/TempDirectory.h"
 
 #include <filesystem>
-#include <string>
 
 namespace kv::test {
 
