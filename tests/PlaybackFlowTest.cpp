@@ -70,8 +70,9 @@ TEST_F(PlaybackFlowTest, APreparedSongIsGroupedTimedAndGivenItsSynthesizers) {
     EXPECT_EQ(song.playStartIndex, 1);
     EXPECT_EQ(song.playEndIndex, 2) << "1900 is nearer 2000 than 1000";
     const auto synthesizers = song.audioGraphCollection.get();
-    EXPECT_EQ(synthesizers.size(), 1u) << "channel 2 has notes but no program or control change";
-    EXPECT_TRUE(synthesizers.count(1));
+    EXPECT_EQ(synthesizers.size(), 2u) << "channel 2 has notes but no program or control change: it plays the default";
+    EXPECT_TRUE(synthesizers.count(1) && synthesizers.count(2));
+    EXPECT_EQ((*groups)[0].listNotes[1].chanel, 1) << "a controller goes to its own channel";
 
     // From the second group the play starts with channel 1's program and volume.
     EXPECT_EQ(chaseBefore(*groups, 1), (std::vector<std::vector<std::int32_t>>{{0xC1, 40}, {0xB1, 7, 100}}));

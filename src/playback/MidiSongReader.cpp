@@ -81,9 +81,10 @@ private:
     MemoryBuffer memory_;
 };
 
+// Every channel message goes to its own channel's synthesizer: a program, a pedal or a volume
+// applies to the channel it names.
 std::int32_t chanelOf(std::uint8_t status) {
-    if (status >= 0x80 && status <= 0x9F) return status & 0x0F;
-    return 0;
+    return status < 0xF0 ? status & 0x0F : 0;
 }
 
 void readTrack(stk::MidiFileIn& reader, unsigned track, const SongTiming& timing, Grouping& grouping, SongEvents& song) {
@@ -97,9 +98,10 @@ void readTrack(stk::MidiFileIn& reader, unsigned track, const SongTiming& timing
         if (status == 0xFF) continue;
         const std::uint8_t kind = status & 0xF0;
         const std::int32_t second = event.size() > 1 ? event[1] : 0;
-        if (kind == 0xB0 || kind == 0xC0) {
+        // A channel with notes and no program plays General MIDI's default, the kit on channel 10.
+        if (kind == 0xB0 || kind == 0xC0 || kind == 0x90) {
             const std::int32_t channel = status & 0x0F;
-            song.synthesizers.emplace(channel, channel == 9 ? -1 : second);
+            song.synthesizers.emplace(channel, channel == 9 ? -1 : kind == 0x90 ? 0 : second);
         }
         if (kind == 0xC0) program = second;
         MidiMessage message;

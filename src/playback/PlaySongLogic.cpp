@@ -128,11 +128,12 @@ void PlaySongLogic::playSong() {
     });
 }
 
-// Control and program changes travel with channel 0's messages, as the song's own do.
+// Each control and program change goes to its own channel's synthesizer, as the song's do.
 void PlaySongLogic::chase() const {
-    const auto route = plan_.synthesizers.find(0);
-    if (route == plan_.synthesizers.end()) return;
-    for (const auto& message : chaseBefore(*plan_.groups, plan_.first)) route->second->sendMessageMidiSongWithMessage(message);
+    for (const auto& message : chaseBefore(*plan_.groups, plan_.first)) {
+        const auto route = plan_.synthesizers.find(message.front() & 0x0F);
+        if (route != plan_.synthesizers.end() && route->second) route->second->sendMessageMidiSongWithMessage(message);
+    }
 }
 
 }  // namespace kv
