@@ -160,6 +160,19 @@ TEST_F(StemsDownloaderTest, AStalledOrTenGigabyteBodyFailsItsStemAndACancelDeliv
     EXPECT_FALSE(job->isDownloading());
 }
 
+// Five stems on one server, three connections at a time, the first three sent slowly: the two
+// that wait their turn longer than the stall limit are not stalled, their wait is no silence.
+TEST_F(StemsDownloaderTest, AStemWaitingForAConnectionIsNotStalled) {
+    server_.put("slow.mp3", mp3Body(6000));
+    server_.put("slow.mp3.trickle", "2.5");
+    server_.put("fast.mp3", mp3Body(6000));
+    json list = json::array();
+    for (int i = 0; i < 5; ++i) list.push_back(stem(i + 1, 90, url(i < 3 ? "slow.mp3" : "fast.mp3"), "v", i));
+    const Outcome outcome = download(list, "queued", {.stalledAfter = 1s, .maxTime = 60s});
+    EXPECT_FALSE(outcome.error);
+    for (const auto& path : outcome.paths) EXPECT_TRUE(path);
+}
+
 // No usable stem completes with an error; thousands of entries are read as the first few.
 TEST_F(StemsDownloaderTest, ARequestWithoutUsableStemsCompletesWithAnError) {
     EXPECT_TRUE(download(json::array(), "nothing").error);

@@ -9,7 +9,7 @@ Prints "PORT <n>" once it listens on 127.0.0.1. Serves from the folder:
 A file "<served name>.status" forces that status with an empty body, "<served name>.delay"
 delays the answer by that many seconds. Misbehaviour, by a file next to the served one:
 "<name>.reset" drops the connection unanswered, "<name>.stall" sends part of the body and then
-nothing, "<name>.location" redirects there, "<name>.huge" announces and streams that many bytes (an MP3 header, then zeros) for as
+nothing, "<name>.trickle" sends the body in ten pieces over that many seconds, "<name>.location" redirects there, "<name>.huge" announces and streams that many bytes (an MP3 header, then zeros) for as
 long as the client reads. Every request is appended to requests.log as
 "<path> <If-None-Match or ->".
 """
@@ -61,6 +61,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(3600)
             return
+        trickle = read(name + ".trickle")
+        if trickle:
+            return self.trickle(read(name), float(trickle))
         location = read(name + ".location")
         if location:
             self.send_response(302)
@@ -93,6 +96,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(chunk)
         except OSError:
             pass
+
+    def trickle(self, body, seconds):
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        piece = len(body) // 10 + 1
+        for start in range(0, len(body), piece):
+            time.sleep(seconds / 10)
+            self.wfile.write(body[start:start + piece])
+            self.wfile.flush()
 
     def answer(self, status, body=b"", etag=None):
         self.send_response(status)

@@ -60,8 +60,9 @@ struct HttpTransfers::Transfer {
     bool stalled = false;
     std::int64_t lastReported = -1;
     // libcurl's own low-speed check averages over several seconds, so a burst then silence
-    // would run well past the limit.
-    std::chrono::steady_clock::time_point lastData = std::chrono::steady_clock::now();
+    // would run well past the limit. The clock starts once the request has gone out: a transfer
+    // that waits its turn for a connection is not silent, and its connecting has its own limit.
+    std::optional<std::chrono::steady_clock::time_point> lastData;
 
     static std::size_t write(char* data, std::size_t size, std::size_t count, void* self) {
         auto& transfer = *static_cast<Transfer*>(self);
@@ -96,18 +97,25 @@ struct HttpTransfers::Transfer {
         return size * count;
     }
 
-    static int progressed(void* self, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
+    static int progressed(void* self, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t) {
         auto& transfer = *static_cast<Transfer*>(self);
         if (transfer.options.abandon && transfer.options.abandon->load()) return 1;
-        if (std::chrono::steady_clock::now() - transfer.lastData > transfer.options.stalledAfter) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!transfer.lastData && transfer.requestSent()) transfer.lastData = now;
+        if (transfer.lastData && now - *transfer.lastData > transfer.options.stalledAfter) {
             transfer.stalled = true;
             return 1;
         }
-        if (transfer.progress && now != transfer.lastReported) {
-            transfer.lastReported = now;
-            transfer.progress(now, total);
+        if (transfer.progress && received != transfer.lastReported) {
+            transfer.lastReported = received;
+            transfer.progress(received, total);
         }
         return 0;
+    }
+
+    bool requestSent() const {
+        curl_off_t sentAfter = 0;
+        return curl_easy_getinfo(easy.get(), CURLINFO_PRETRANSFER_TIME_T, &sentAfter) == CURLE_OK && sentAfter > 0;
     }
 
     bool configure(const std::string& url) {
@@ -124,6 +132,7 @@ struct HttpTransfers::Transfer {
         curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(options.maxTime.count()));
+        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::chrono::milliseconds(options.stalledAfter).count()));
         curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
