@@ -54,7 +54,7 @@ double residentMb() {
 }
 
 std::shared_ptr<const kv::DecodedAudio> decode(const fs::path& file) {
-    auto decoded = kv::decodeMp3(file);
+    auto decoded = kv::decodeMp3(file, kv::StemsPlayer::kMaxStemSeconds);
     if (!std::holds_alternative<kv::DecodedAudio>(decoded)) return nullptr;
     return std::make_shared<const kv::DecodedAudio>(std::move(std::get<kv::DecodedAudio>(decoded)));
 }

@@ -1,6 +1,7 @@
 #include "base/SharedObject.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/http/HttpTransfers.h"
+#include "stems/StemCache.h"
 #include "stems/StemFiles.h"
 #include "stems/StemsDownloader.h"
 #include "stems/StemsQueue.h"
@@ -171,6 +172,34 @@ TEST_F(StemsDownloaderTest, AStemWaitingForAConnectionIsNotStalled) {
     const Outcome outcome = download(list, "queued", {.stalledAfter = 1s, .maxTime = 60s});
     EXPECT_FALSE(outcome.error);
     for (const auto& path : outcome.paths) EXPECT_TRUE(path);
+}
+
+// A song's stems stay within the song's bound, whatever the server announces or sends; the
+// least recently used songs leave the cache for a new one, the cache's own files stay.
+TEST_F(StemsDownloaderTest, ASongAndTheCacheStayWithinTheirBounds) {
+    server_.put("a.mp3", mp3Body(6000));
+    server_.put("b.mp3", mp3Body(6000));
+    const StemsDownloader::Limits limits{.stalledAfter = 30s, .maxTime = 60s, .maxSongBytes = 10'000, .maxCacheBytes = 18'000};
+    const Outcome over = download(json{stem(1, 90, url("a.mp3"), "v", 0), stem(2, 90, url("b.mp3"), "v", 1)}, "over", limits);
+    ASSERT_TRUE(over.error);
+    EXPECT_EQ(over.error->code, -5);
+    EXPECT_LE(stem_cache::folderBytes(folder("over")), 10'000);
+
+    fs::remove_all(folder("over"));
+    fs::create_directories(folder("over"));
+    std::ofstream(folder("over") / "1_90_kept.mp3") << std::string(4000, 'x');
+    for (const auto& [song, age] : {std::pair{"oldest", 3h}, std::pair{"older", 2h}}) {
+        ASSERT_FALSE(download(json{stem(1, 90, url("a.mp3"), "v", 0)}, song).error);
+        fs::last_write_time(folder(song), fs::file_time_type::clock::now() - age);
+    }
+    std::ofstream(folder("over").parent_path() / "cached.bin") << std::string(20'000, 'x');
+    fs::last_write_time(folder("over"), fs::file_time_type::clock::now() - 1h);
+    ASSERT_FALSE(download(json{stem(1, 90, url("a.mp3"), "v", 0)}, "new", limits).error);
+    EXPECT_FALSE(fs::exists(folder("oldest")));
+    EXPECT_FALSE(fs::exists(folder("older"))) << "the others still held more than the cache less one song";
+    EXPECT_TRUE(fs::exists(folder("over")));
+    EXPECT_TRUE(fs::exists(folder("over").parent_path() / "cached.bin"));
+    EXPECT_TRUE(fs::exists(folder("new")));
 }
 
 // No usable stem completes with an error; thousands of entries are read as the first few.

@@ -1,4 +1,5 @@
 #include "base/SharedObject.h"
+#include "platform/audio/Mp3Decoder.h"
 #include "platform/dispatch/MainQueue.h"
 #include "stems/StemFiles.h"
 #include "stems/StemRenderer.h"
@@ -169,6 +170,15 @@ TEST_F(StemsPlayerTest, AFolderPreparesTheNewestFileOfEachInstrumentAndDecodesIt
     std::ofstream(songFolder("b") / "2_90_broken.mp3") << std::string(5000, 'x');
     EXPECT_TRUE(prepare("b", 61));
     EXPECT_FALSE(player_->isReady()) << "a failed loading leaves nothing prepared";
+    EXPECT_FALSE(fs::exists(songFolder("b") / "2_90_broken.mp3")) << "what does not decode is fetched again";
+}
+
+// However long a file says it is, decoding takes no more than its bound.
+TEST_F(StemsPlayerTest, DecodingStopsAtTheLongestStemTaken) {
+    for (const auto& [maxSeconds, decodes] : {std::pair{0.5, false}, std::pair{1.5, true}, std::pair{0.0, false}}) {
+        const auto decoded = decodeMp3(*tones_ / "stereo.mp3", maxSeconds);
+        EXPECT_EQ(std::holds_alternative<DecodedAudio>(decoded), decodes) << maxSeconds;
+    }
 }
 
 TEST_F(StemsPlayerTest, StemsStartOnTheirFrameAndEndByTheTimerOrByAStop) {

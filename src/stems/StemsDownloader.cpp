@@ -4,6 +4,7 @@
 #include "base/SharedObject.h"
 #include "base/TextFormat.h"
 #include "platform/dispatch/MainQueue.h"
+#include "stems/StemCache.h"
 #include "stems/StemFiles.h"
 #include "stems/StemList.h"
 #include "stems/StemsPlayer.h"
@@ -115,6 +116,8 @@ std::optional<std::string> StemsDownloader::start(const nlohmann::json& list, co
     const auto folder = usableFolder(stem_files::songFolder(root, songId));
     if (!folder) return "Cannot create/access folder: " + stem_files::songFolder(root, songId).string();
     folder_ = *folder;
+    stem_cache::markUsed(folder_);
+    stem_cache::evictFor(folder_, limits_.maxCacheBytes - limits_.maxSongBytes);
 
     std::vector<std::size_t> toDownload;
     for (std::size_t i = 0; i < items_.size(); ++i) {
@@ -129,6 +132,7 @@ std::optional<std::string> StemsDownloader::start(const nlohmann::json& list, co
         } else {
             toDownload.push_back(i);
         }
+        if (item.skipped) presentBytes_ += fileSize(item.localPath);
     }
     if (toDownload.empty()) {
         log(formatText("All %lu files up-to-date", static_cast<unsigned long>(items_.size())));
@@ -225,9 +229,10 @@ void StemsDownloader::startTransfer(std::size_t index) {
     removeQuietly(temporary);
     HttpTransfers::Options options;
     options.file = temporary;
-    options.maxBytes = kMaxBytes;
+    options.maxBytes = std::min(kMaxBytes, limits_.maxSongBytes);
     options.stalledAfter = limits_.stalledAfter;
     options.maxTime = limits_.maxTime;
+    options.abandon = &overBudget_;
     auto self = shared_from_this();
     {
         // Held by the item before the start: a transfer may end before start() returns.
@@ -237,6 +242,7 @@ void StemsDownloader::startTransfer(std::size_t index) {
     const HttpTransfers::Id id = Shared<HttpTransfers>::get().start(
         item.link, std::move(options),
         [self, index](std::int64_t received, std::int64_t expected) {
+            self->count(index, std::max(received, expected));
             const double fraction = expected > 0 ? static_cast<double>(received) / static_cast<double>(expected) : 0.0;
             Shared<MainQueue>::get().async([self, index, fraction] {
                 if (self->onProgress_ && !self->isCancelled()) {
@@ -249,6 +255,16 @@ void StemsDownloader::startTransfer(std::size_t index) {
     if (const auto running = transfers_.find(index); running != transfers_.end()) running->second = id;
 }
 
+// On the transfers' thread: past the song's bound, every transfer of the song ends. An announced
+// length counts as received, so a body too large is refused before it is written.
+void StemsDownloader::count(std::size_t index, std::int64_t bytes) {
+    const std::lock_guard lock(mutex_);
+    received_[index] = bytes;
+    std::int64_t total = presentBytes_;
+    for (const auto& [item, received] : received_) total += received;
+    if (total > limits_.maxSongBytes) overBudget_ = true;
+}
+
 void StemsDownloader::transferEnded(std::size_t index, HttpResponse response, const fs::path& temporary) {
     {
         const std::lock_guard lock(mutex_);
@@ -258,7 +274,10 @@ void StemsDownloader::transferEnded(std::size_t index, HttpResponse response, co
         }
     }
     Item& item = items_[index];
-    if (response.transportError) {
+    if (overBudget_) {
+        log("Over the song's bound: " + item.instrumentName);
+        item.error = Error{kDomain, -5, "The song's stems are larger than " + std::to_string(limits_.maxSongBytes) + " bytes"};
+    } else if (response.transportError) {
         log("Network error: " + item.instrumentName + " -> " + *response.transportError);
         item.error = Error{"HttpTransfers", -1, *response.transportError};
     } else if (const std::int64_t size = fileSize(temporary); size < kMinBytes) {

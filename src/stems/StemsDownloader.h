@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -38,9 +39,13 @@ public:
     // caller's thread before the start returns): a path or nothing per valid stem in index
     // order, and the first failed stem's error.
     using Completion = std::function<void(std::vector<std::optional<std::string>> paths, std::optional<Error> error)>;
+    // A song's stems together, and the stems of every song in the cache, least recently used
+    // songs going first: a page could list 64 stems of many songs.
     struct Limits {
         std::chrono::seconds stalledAfter{30};
         std::chrono::milliseconds maxTime{300'000};
+        std::int64_t maxSongBytes = std::int64_t{1} << 30;
+        std::int64_t maxCacheBytes = std::int64_t{4} << 30;
     };
 
     static std::shared_ptr<StemsDownloader> downloadWithJSON(const nlohmann::json& list, const std::string& songId,
@@ -68,6 +73,7 @@ private:
     bool reuse(const Item& item);
     void removeOldVersions(const Item& item) const;
     void startTransfer(std::size_t item);
+    void count(std::size_t item, std::int64_t bytes);
     void transferEnded(std::size_t item, HttpResponse response, const std::filesystem::path& temporary);
     void finishItem();
     void complete();
@@ -83,6 +89,8 @@ private:
     std::string songId_;
     std::filesystem::path folder_;
     std::vector<Item> items_;  // in index order; each item written by its own transfer's end only
+    std::int64_t presentBytes_ = 0;            // of the stems already in place
+    std::atomic<bool> overBudget_{false};      // every transfer of the job ends soon after it turns true
 
     mutable std::mutex mutex_;
     bool cancelled_ = false;
@@ -90,6 +98,7 @@ private:
     std::int64_t pendingCount_ = 0;
     std::int64_t downloadedCount_ = 0;
     std::map<std::size_t, HttpTransfers::Id> transfers_;  // item → its transfer
+    std::map<std::size_t, std::int64_t> received_;        // item → bytes received so far
 };
 
 }  // namespace kv

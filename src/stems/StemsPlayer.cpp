@@ -136,7 +136,12 @@ void StemsPlayer::load(std::vector<std::filesystem::path> files, const std::stri
         if (auto error = decodeAll(files, tracks, longest)) return completion(std::move(error));
         std::erase_if(tracks, [](const Track& track) { return !track.buffer; });
         if (tracks.empty()) return completion(Error{.description = "No tracks loaded"});
-        activate(std::move(tracks), songId, targetBPM, longest);
+        try {
+            activate(std::move(tracks), songId, targetBPM, longest);
+        } catch (const std::bad_alloc&) {
+            tearDownStems();
+            return completion(Error{.description = "not enough memory for the stems"});
+        }
         consoleLine(formatText("[StemsPlayer] Ready — %.1fs | prepare=%.2fs", longest,
                                std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count()));
         completion(std::nullopt);
@@ -144,35 +149,47 @@ void StemsPlayer::load(std::vector<std::filesystem::path> files, const std::stri
 }
 
 // One task per file, as many at a time as there are cores; a file decoded before comes from the
-// raw PCM cache.
+// raw PCM cache. A file that does not decode is removed, so that it is fetched again.
 std::optional<StemsPlayer::Error> StemsPlayer::decodeAll(const std::vector<std::filesystem::path>& files, std::vector<Track>& tracks,
                                                          double& longest) {
     tracks.assign(files.size(), {});
     std::optional<Error> firstError;
     std::atomic<std::size_t> next{0};
+    std::size_t decodedBytes = 0;
+    const auto fail = [&](const std::string& reason) {
+        if (!firstError) firstError = Error{.description = reason};
+    };
+    const auto decodeOne = [&](const std::filesystem::path& file, std::size_t index) {
+        Decoded buffer;
+        {
+            const std::lock_guard lock(mutex_);
+            if (const auto hit = rawPCMCache_.find(file.string()); hit != rawPCMCache_.end()) buffer = hit->second;
+        }
+        if (!buffer) {
+            auto decoded = decodeMp3(file, kMaxStemSeconds);
+            if (auto* failure = std::get_if<std::string>(&decoded)) {
+                std::error_code ignored;
+                std::filesystem::remove(file, ignored);
+                const std::lock_guard lock(mutex_);
+                return fail(file.filename().string() + ": " + *failure);
+            }
+            buffer = std::make_shared<const DecodedAudio>(std::move(std::get<DecodedAudio>(decoded)));
+        }
+        const std::lock_guard lock(mutex_);
+        decodedBytes += std::size_t{buffer->frames()} * buffer->planes.size() * sizeof(float);
+        if (decodedBytes > kMaxDecodedBytes) return fail("the stems are longer together than the service takes");
+        rawPCMCache_[file.string()] = buffer;
+        tracks[index] = {buffer, stem_files::instrumentOf(file)};
+        if (buffer->sampleRate > 0) longest = std::max(longest, buffer->frames() / buffer->sampleRate);
+    };
     const auto decodeNext = [&] {
         for (std::size_t index = next++; index < files.size(); index = next++) {
-            const auto& file = files[index];
-            Decoded buffer;
-            {
+            try {
+                decodeOne(files[index], index);
+            } catch (const std::exception& error) {
                 const std::lock_guard lock(mutex_);
-                if (const auto hit = rawPCMCache_.find(file.string()); hit != rawPCMCache_.end()) buffer = hit->second;
+                fail(error.what());
             }
-            if (buffer) {
-                consoleLine("[StemsPlayer] Raw PCM cache hit: " + file.filename().string());
-            } else {
-                auto decoded = decodeMp3(file);
-                const std::lock_guard lock(mutex_);
-                if (auto* failure = std::get_if<std::string>(&decoded)) {
-                    if (!firstError) firstError = Error{.description = *failure};
-                    continue;
-                }
-                buffer = std::make_shared<const DecodedAudio>(std::move(std::get<DecodedAudio>(decoded)));
-                rawPCMCache_[file.string()] = buffer;
-            }
-            const std::lock_guard lock(mutex_);
-            tracks[index] = {buffer, stem_files::instrumentOf(file)};
-            if (buffer->sampleRate > 0) longest = std::max(longest, buffer->frames() / buffer->sampleRate);
         }
     };
     const auto workers = std::min<std::size_t>(files.size(), std::max(1U, std::thread::hardware_concurrency()));

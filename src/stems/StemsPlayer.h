@@ -27,6 +27,11 @@ namespace kv {
 // sample-exact start on the engine's clock, through per-instrument gains and a master gain.
 class StemsPlayer {
 public:
+    // A stem longer than this is refused, and so are a song's stems above this many decoded bytes
+    // together: a crafted file must not take the student's memory.
+    static constexpr double kMaxStemSeconds = 20 * 60;
+    static constexpr std::size_t kMaxDecodedBytes = std::size_t{2} * 1024 * 1024 * 1024;
+
     struct Error {
         std::string domain = "StemsPlayer";
         int code = -1;

@@ -2,15 +2,17 @@
 
 #include <mpg123.h>
 
-#include <limits>
+#include <algorithm>
 #include <memory>
 #include <mutex>
+#include <new>
 
 namespace kv {
 
 namespace {
 
-constexpr std::size_t kMaxFrames = std::numeric_limits<std::int32_t>::max();
+// What is reserved ahead, whatever the header claims: a minute at the file's rate.
+constexpr std::size_t kReservedSeconds = 60;
 
 struct HandleDelete {
     void operator()(mpg123_handle* handle) const {
@@ -19,9 +21,7 @@ struct HandleDelete {
     }
 };
 
-}  // namespace
-
-std::variant<DecodedAudio, std::string> decodeMp3(const std::filesystem::path& file) {
+std::variant<DecodedAudio, std::string> decode(const std::filesystem::path& file, double maxSeconds) {
     static std::once_flag initialized;
     std::call_once(initialized, [] { mpg123_init(); });
     int error = MPG123_OK;
@@ -44,16 +44,19 @@ std::variant<DecodedAudio, std::string> decodeMp3(const std::filesystem::path& f
     DecodedAudio audio;
     audio.sampleRate = static_cast<double>(rate);
     audio.planes.resize(static_cast<std::size_t>(channels));
+    const auto maxFrames = static_cast<std::size_t>(std::max(0.0, maxSeconds) * static_cast<double>(rate));
     if (const off_t length = mpg123_length(handle.get()); length > 0) {
-        for (auto& plane : audio.planes) plane.reserve(std::min<std::size_t>(static_cast<std::size_t>(length), kMaxFrames));
+        const std::size_t reserved = std::min({static_cast<std::size_t>(length), maxFrames, kReservedSeconds * static_cast<std::size_t>(rate)});
+        for (auto& plane : audio.planes) plane.reserve(reserved);
     }
     std::vector<float> chunk(16384);
     while (true) {
         std::size_t bytes = 0;
         const int result = mpg123_read(handle.get(), reinterpret_cast<unsigned char*>(chunk.data()), chunk.size() * sizeof(float), &bytes);
         const std::size_t width = audio.planes.size();
-        const std::size_t frames = std::min(bytes / sizeof(float) / width, kMaxFrames - audio.frames());
+        const std::size_t frames = bytes / sizeof(float) / width;
         const std::size_t at = audio.frames();
+        if (at + frames > maxFrames) return std::string("longer than the longest stem taken");
         for (std::size_t channel = 0; channel < width; ++channel) {
             auto& plane = audio.planes[channel];
             plane.resize(at + frames);
@@ -64,6 +67,16 @@ std::variant<DecodedAudio, std::string> decodeMp3(const std::filesystem::path& f
         if (result != MPG123_OK && result != MPG123_NEW_FORMAT) return std::string(mpg123_strerror(handle.get()));
     }
     return audio;
+}
+
+}  // namespace
+
+std::variant<DecodedAudio, std::string> decodeMp3(const std::filesystem::path& file, double maxSeconds) {
+    try {
+        return decode(file, maxSeconds);
+    } catch (const std::bad_alloc&) {
+        return std::string("not enough memory to decode it");
+    }
 }
 
 }  // namespace kv

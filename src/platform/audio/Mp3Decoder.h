@@ -15,7 +15,8 @@ struct DecodedAudio {
     std::uint32_t frames() const { return planes.empty() ? 0 : static_cast<std::uint32_t>(planes.front().size()); }
 };
 
-// MP3 through libmpg123. The reason when the file cannot be opened or decoded.
-std::variant<DecodedAudio, std::string> decodeMp3(const std::filesystem::path& file);
+// MP3 through libmpg123, at most `maxSeconds` of it. The reason when the file cannot be opened or
+// decoded, or is longer: a length its header claims is never taken on trust for memory.
+std::variant<DecodedAudio, std::string> decodeMp3(const std::filesystem::path& file, double maxSeconds);
 
 }  // namespace kv

@@ -4,15 +4,30 @@
 
 #include <pthread.h>
 
+#include <cstdio>
+#include <exception>
+
 namespace kv {
 
 SerialQueue::SerialQueue(std::string name)
     : keepAlive_(boost::asio::make_work_guard(context_)),
       thread_([this, name = std::move(name)] {
           pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
-          context_.run();
+          runCatching(name);
       }),
       threadId_(thread_.get_id()) {}
+
+// A task that throws is dropped, not the thread: the queue goes on with the next one.
+void SerialQueue::runCatching(const std::string& name) {
+    while (true) {
+        try {
+            context_.run();
+            return;
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "[%s] a task failed: %s\n", name.c_str(), error.what());
+        }
+    }
+}
 
 SerialQueue::~SerialQueue() {
     stop();

@@ -35,6 +35,8 @@ public:
     bool isCurrent() const { return std::this_thread::get_id() == threadId_; }
 
 private:
+    void runCatching(const std::string& name);
+
     boost::asio::io_context context_{1};  // one thread runs it: Asio skips the locking several would need
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> keepAlive_;
     std::thread thread_;
