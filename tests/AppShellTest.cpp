@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "app/RequestCommand.h"
 #include "platform/desktop/UserDefaults.h"
 #include "store/File.h"
 #include "kvplugin/BuildInfo.h"
@@ -8,6 +9,7 @@
 #include "support/ScopedEnvironment.h"
 #include "support/TempDirectory.h"
 
+#include <boost/asio/ip/tcp.hpp>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -106,6 +108,25 @@ TEST_F(AppShellTest, ABrowserOpensTheDashboardOrAnAlertNamesTheMissingOne) {
     ASSERT_EQ(alerts_.size(), 2U);
     EXPECT_EQ(alerts_[0], "Error | You can't open the application \"FireFox\" because it isn't installed.");
     EXPECT_NE(alerts_[1].find("\"xdg-open\""), std::string::npos);
+}
+
+// Two ports that take the connection and never answer: the request gives up within its time in
+// all, not its time on each port.
+TEST(RequestCommand, GivesUpWithinItsTimeInAll) {
+    boost::asio::io_context context;
+    std::vector<std::unique_ptr<boost::asio::ip::tcp::acceptor>> silent;
+    std::vector<std::uint16_t> ports;
+    for (int i = 0; i < 2; ++i) {
+        silent.push_back(std::make_unique<boost::asio::ip::tcp::acceptor>(
+            context, boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0)));
+        ports.push_back(silent.back()->local_endpoint().port());
+    }
+    std::ostringstream out;
+    std::ostringstream error;
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(RequestCommand(ports, std::chrono::seconds(2)).run(R"({"methodName":1})", out, error), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(3500));
+    EXPECT_TRUE(out.str().empty());
 }
 
 TEST(CommandLine, ReadsItsOptionsAndRefusesWhatItDoesNotKnow) {

@@ -20,6 +20,7 @@
 
 #include <SQLiteCpp/SQLiteCpp.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
@@ -71,7 +72,12 @@ public:
         for (auto& entry : environment) envp.push_back(entry.data());
         envp.push_back(nullptr);
         char* argv[] = {const_cast<char*>(KVPLUGIN_BINARY), const_cast<char*>("--headless"), nullptr};
-        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
+        // Only the service's own descriptors: none of the test's.
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
     }
     ~ServiceProcess() { kill(SIGKILL); }
     ServiceProcess(const ServiceProcess&) = delete;
@@ -152,6 +158,26 @@ std::vector<std::uint8_t> randomBytes(std::mt19937& random, std::size_t size) {
     return bytes;
 }
 
+// What a program the service starts would inherit: its descriptors above standard error that are
+// not closed on exec, by what they are.
+std::vector<std::string> inheritedOnExec(pid_t pid) {
+    std::vector<std::string> inherited;
+    const fs::path fds = fs::path("/proc") / std::to_string(pid) / "fd";
+    std::error_code error;
+    for (fs::directory_iterator it(fds, error), end; !error && it != end; it.increment(error)) {
+        const std::string fd = it->path().filename().string();
+        if (std::stoi(fd) <= 2) continue;
+        const std::string info = fileText(fs::path("/proc") / std::to_string(pid) / "fdinfo" / fd);
+        const auto flags = info.find("flags:");
+        if (flags == std::string::npos) continue;  // closed meanwhile
+        std::error_code linkError;
+        if ((std::stoul(info.substr(flags + 6), nullptr, 8) & O_CLOEXEC) == 0) {
+            inherited.push_back(fd + " " + fs::read_symlink(it->path(), linkError).string());
+        }
+    }
+    return inherited;
+}
+
 TEST(ServiceProcess, ServesWsAndWssOnLoopbackAsOneCopyThatTheCommandLineAsks) {
     ASSERT_FALSE(test::portAcceptsConnections(19420)) << "another service holds 19420";
     test::TempDirectory home;
@@ -163,6 +189,7 @@ TEST(ServiceProcess, ServesWsAndWssOnLoopbackAsOneCopyThatTheCommandLineAsks) {
     EXPECT_TRUE(ping(19420)["data"]["pluginVersion"].is_string());
     test::WsClient secure(19520, test::WsClient::TlsTrust{fileText(KVPLUGIN_LUMEN_PEM)});
     EXPECT_EQ(roundTrip(secure, {{"methodName", 1}, {"functionId", "tls"}})["functionId"], "tls");
+    EXPECT_EQ(inheritedOnExec(service.pid()), std::vector<std::string>{}) << "a browser opened from the tray would keep them";
     boost::asio::io_context context;
     boost::asio::ip::tcp::acceptor other(context);
     boost::system::error_code error;

@@ -6,10 +6,9 @@
 #include "platform/desktop/DataDirectories.h"
 #include "platform/desktop/Launcher.h"
 #include "platform/desktop/Resources.h"
+#include "platform/files/Descriptors.h"
 #include "store/File.h"
 
-#include <linux/close_range.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -127,11 +126,15 @@ void AppDelegate::perform(StatusMenu::Action action) {
 void AppDelegate::openInBrowser(StatusMenu::Action action) {
     const Browser browser = browserFor(action);
     for (const char* program : browser.programs) {
-        if (const auto path = launcher::findProgram(program)) {
-            if (launcher::launchDetached({path->string(), build::kDashboardUrl})) return;
-        }
+        if (const auto path = launcher::findProgram(program)) return launch({path->string(), build::kDashboardUrl});
     }
     alert({"Error", browser.notInstalled, {"OK"}});
+}
+
+void AppDelegate::launch(std::vector<std::string> arguments) {
+    onMainQueue([arguments = std::move(arguments)] {
+        if (!launcher::launchDetached(arguments)) logText(kLogError, "Cannot start " + arguments.front());
+    });
 }
 
 void AppDelegate::actionClear() {
@@ -144,34 +147,44 @@ void AppDelegate::actionClear() {
     });
 }
 
+// A menu choice asks on the tray's thread and acts on the main queue, between two flows: a
+// restart never cuts a save short, a setting is never written by two threads.
 void AppDelegate::onMainQueue(std::function<void()> work) {
     if (Service* service = service_.load()) return service->mainQueue().async(std::move(work));
     work();
 }
 
 void AppDelegate::actionOpenLogs() {
-    if (const auto open = launcher::findProgram("xdg-open")) launcher::launchDetached({open->string(), (File::getRootPath() / "Logger").string()});
+    if (const auto open = launcher::findProgram("xdg-open")) launch({open->string(), (File::getRootPath() / "Logger").string()});
 }
 
 // The same executable with the same arguments, at once: the listening sockets and the instance
 // lock close on the exec, so the new image takes them back.
 void AppDelegate::actionRestartApp() {
     if (alert({"Do you really want to restart?", "", {"OK", "Cancel"}}) != kOk) return;
-    std::vector<char*> argv;
-    for (auto& argument : options_.arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    ::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC);
-    ::execv("/proc/self/exe", argv.data());
-    logText(kLogError, "Restart failed");
+    onMainQueue([arguments = options_.arguments]() mutable {
+        std::vector<char*> argv;
+        for (auto& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        closeAllOnExec();
+        ::execv("/proc/self/exe", argv.data());
+        logText(kLogError, "Restart failed");
+    });
 }
 
 void AppDelegate::actionQuitApp() {
     if (alert({"Do you really want to quit \"KVPlugin\"?", "", {"OK", "Cancel"}}) != kOk) return;
     logText(kLogInfo, "exit Application");
-    if (Service* service = service_.load()) service->quit();
+    onMainQueue([this] {
+        if (Service* service = service_.load()) service->quit();
+    });
 }
 
 void AppDelegate::actionOpenAtLogin() {
+    onMainQueue([this] { switchOpenAtLogin(); });
+}
+
+void AppDelegate::switchOpenAtLogin() {
     const bool on = !menu_->isOpenAtLoginOn();
     menu_->setOpenAtLogin(on);
     showMenuItem(StatusMenu::kOpenAtLoginIndex);

@@ -54,6 +54,8 @@ private:
     void actionRestartApp();
     void actionQuitApp();
     void actionOpenAtLogin();
+    void switchOpenAtLogin();
+    void launch(std::vector<std::string> arguments);
     void showSecondInstanceAlert() const;
     int alert(const Alert& alert);
     void switchLoginItemOffAndOn();

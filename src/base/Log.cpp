@@ -91,12 +91,12 @@ std::string Log::getDateString() {
 
 void Log::writeText(std::string_view text, int level) {
     std::lock_guard lock(mutex_);
-    if (!file_.is_open() && !openCurrent()) return;
+    if (!file_ && !openCurrent()) return;
     std::string line = "[" + getDateString() + "]: " + getLogLevelString(level);
     line.append(text);
     line.push_back('\n');
-    file_.write(line.data(), static_cast<std::streamsize>(line.size()));
-    file_.flush();
+    std::fwrite(line.data(), 1, line.size(), file_.get());
+    std::fflush(file_.get());
     size_ += line.size();
     line.pop_back();
     consoleLine(line);
@@ -105,7 +105,8 @@ void Log::writeText(std::string_view text, int level) {
 
 bool Log::openCurrent() {
     const fs::path path = getCurrentPathAtIndex(0);
-    file_.open(path, std::ios::binary | std::ios::app);
+    // Closed on exec: a browser opened from the tray must not hold the log.
+    file_.reset(std::fopen(path.c_str(), "abe"));
     if (!file_) return false;
     std::error_code error;
     size_ = fs::file_size(path, error);
@@ -116,7 +117,7 @@ bool Log::openCurrent() {
 // Shifts each file one index up (logfile-0 to -1, …) as far as they run without a gap, and
 // drops the one past the kept count; the next line starts logfile-0.log anew.
 void Log::rotate() {
-    file_.close();
+    file_.reset();
     std::error_code error;
     int last = 0;
     while (last < maxFileCount_ && fs::exists(getCurrentPathAtIndex(last + 1), error)) ++last;

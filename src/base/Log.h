@@ -2,7 +2,8 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
+#include <memory>
+#include <cstdio>
 #include <mutex>
 #include <source_location>
 #include <string>
@@ -42,8 +43,11 @@ private:
     std::string logFileName_ = "logfile";
     std::uint64_t maxFileSize_;  // KiB
     std::mutex mutex_;
-    std::ofstream file_;      // logfile-0.log while open
-    std::uint64_t size_ = 0;  // its bytes
+    struct FileClose {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, FileClose> file_;  // logfile-0.log while open
+    std::uint64_t size_ = 0;                      // its bytes
 };
 
 // Writes "<function>[line:<n>] <message>" to the shared log, the caller's convention.

@@ -1,5 +1,7 @@
 #include "platform/desktop/Launcher.h"
 
+#include "platform/files/Descriptors.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +36,7 @@ bool launchDetached(const std::vector<std::string>& arguments) {
     if (child == 0) {
         ::setsid();
         if (::fork() == 0) {
+            closeAllOnExec();  // the program gets standard input, output and error only
             ::execv(argv[0], argv.data());
             const int error = errno;
             (void)!::write(report[1], &error, sizeof error);

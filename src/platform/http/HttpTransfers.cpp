@@ -1,7 +1,10 @@
 #include "platform/http/HttpTransfers.h"
 
+#include "platform/files/Descriptors.h"
+
 #include <curl/curl.h>
 #include <pthread.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -97,6 +100,11 @@ struct HttpTransfers::Transfer {
         return size * count;
     }
 
+    // Connections close on exec, which curl's own sockets do not.
+    static curl_socket_t openSocket(void*, curlsocktype, curl_sockaddr* address) {
+        return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    }
+
     static int progressed(void* self, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t) {
         auto& transfer = *static_cast<Transfer*>(self);
         if (transfer.options.abandon && transfer.options.abandon->load()) return 1;
@@ -150,8 +158,9 @@ struct HttpTransfers::Transfer {
         curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Transfer::progressed);
         curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(handle, CURLOPT_PRIVATE, this);
+        curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, &Transfer::openSocket);
         if (options.file) {
-            file.reset(std::fopen(options.file->c_str(), "wbx"));
+            file.reset(std::fopen(options.file->c_str(), "wbxe"));
             if (!file) return false;
         }
         return true;
@@ -179,6 +188,7 @@ HttpTransfers::HttpTransfers(long maxConnectionsPerHost) {
     static std::once_flag initialized;
     std::call_once(initialized, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     multi_ = curl_multi_init();
+    closeAllOnExec();  // the multi handle's wake-up pair is opened inheritable
     curl_multi_setopt(multiOf(multi_), CURLMOPT_MAX_HOST_CONNECTIONS, maxConnectionsPerHost);
     thread_ = std::thread([this] { run(); });
 }

@@ -4,11 +4,23 @@
 
 #include <boost/asio/post.hpp>
 
+#include <fcntl.h>
+
 #include <algorithm>
 
 namespace kv {
 
 namespace asio = boost::asio;
+
+namespace {
+
+// Asio opens sockets inheritable: a program started from the tray would keep the ports.
+void closeOnExec(int fd) {
+    ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
+}
+
+}  // namespace
+
 using tcp = asio::ip::tcp;
 
 WebSocketServer::WebSocketServer(asio::io_context& context, std::string address,
@@ -46,6 +58,7 @@ void WebSocketServer::start() {
     if (!error) acceptor_.set_option(asio::socket_base::reuse_address(true), error);
     if (!error) acceptor_.bind(endpoint, error);
     if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
+    if (!error) closeOnExec(acceptor_.native_handle());
     if (error) {
         boost::system::error_code ignored;
         acceptor_.close(ignored);
@@ -92,6 +105,7 @@ void WebSocketServer::onAccept(const boost::system::error_code& error, tcp::sock
         // Answers and note pushes are small and must leave at once, not wait for Nagle.
         boost::system::error_code ignored;
         socket.set_option(tcp::no_delay(true), ignored);
+        closeOnExec(socket.native_handle());
         std::erase_if(sessions_, [](const auto& weak) { return weak.expired(); });
         if (tls_) {
             startSession<TlsStream>(std::move(socket), *tls_);
