@@ -98,6 +98,25 @@ TEST_F(OfflineEngine, AStopDropsWhatWasScheduledAndADetachedNodeFallsSilent) {
     EXPECT_TRUE(test::eventually([&] { return dropped == 1; }));
 }
 
+// A full queue refuses a buffer, never a stop: every waiting buffer is dropped and none sounds.
+TEST_F(OfflineEngine, AStopReachesEveryBufferHoweverManyWait) {
+    auto player = engine_->makePlayerNode();
+    engine_->connect(player, engine_->mainMixerNode());
+    std::atomic<int> dropped{0};
+    int accepted = 0;
+    for (int i = 0; i < 400; ++i) {
+        accepted += player->scheduleBuffer(constant(0.5F, 10), device_->hostTimeOfFrame(4000), [&](bool played, std::uint64_t) {
+            if (!played) ++dropped;
+        });
+    }
+    ASSERT_LT(accepted, 400) << "the queue was not full";
+    device_->renderFrames(256);  // the first ones are taken in, the rest still queued
+    player->stop();
+    device_->renderFrames(8192);
+    EXPECT_EQ(firstSound(), -1);
+    EXPECT_TRUE(test::eventually([&] { return dropped == accepted; })) << dropped << " of " << accepted;
+}
+
 // Two threads change the graph while the null device's own thread renders it: every buffer's
 // handler runs once, every node taken out is released, and rendering never stops.
 TEST(AudioEngineGraph, NodesComeAndGoWhileARealThreadRenders) {

@@ -3,6 +3,7 @@
 #include "platform/audio/OfflineAudioDevice.h"
 #include "playback/KeyvoraAudio.h"
 
+#include "support/Eventually.h"
 #include "support/OfflineEngine.h"
 
 #include <gtest/gtest.h>
@@ -57,6 +58,16 @@ TEST(KeyvoraAudio, PlaysOnceStopsRewindsAndScalesItsVolume) {
     const auto replayed = offline->recorded().size() / 2;
     offline->renderFrames(frames);
     EXPECT_NEAR(loudest(replayed), full * 0.5F, 0.01F) << "stop then play replays from the start";
+
+    for (int i = 0; i < 400; ++i) sound->playAt(PlayerNode::kAsSoonAsPossible, 1.0 / 48000);  // more than the player takes
+    offline->renderFrames(frames + 8192);
+    const auto afterRefusals = offline->recorded().size() / 2;
+    test::eventually([&] {
+        sound->play();
+        offline->renderFrames(256);
+        return loudest(afterRefusals) > 0.0F;
+    });
+    EXPECT_GT(loudest(afterRefusals), 0.0F) << "a refused sound is not waited for";
 }
 
 TEST(NullAudioDevice, KeepsTimeWithoutASoundCard) {

@@ -47,13 +47,12 @@ void KeyvoraAudio::playAt(std::uint64_t hostTime, double maxSeconds) {
     }
     const auto maxFrames = maxSeconds > 0 ? static_cast<std::uint32_t>(std::min(maxSeconds * engine_.sampleRate(), 4.0e9))
                                           : std::numeric_limits<std::uint32_t>::max();
-    player_->scheduleBuffer(
-        sound_, hostTime,
-        [playing = playing_, generation](bool, std::uint64_t) {
-            std::lock_guard lock(playing->mutex);
-            if (playing->generation == generation) --playing->buffers;
-        },
-        maxFrames);
+    const auto finished = [playing = playing_, generation] {
+        std::lock_guard lock(playing->mutex);
+        if (playing->generation == generation) --playing->buffers;
+    };
+    // Refused (the player's queue full): not counted, or play() would wait for it for ever.
+    if (!player_->scheduleBuffer(sound_, hostTime, [finished](bool, std::uint64_t) { finished(); }, maxFrames)) finished();
 }
 
 // Stopped at once for play(): the completions of the dropped buffers, which come later from

@@ -6,26 +6,13 @@ namespace kv {
 
 bool PlayerNode::scheduleBuffer(std::shared_ptr<const AudioBuffer> buffer, std::uint64_t hostTime,
                                 PlayerCompletionHandler completion, std::uint32_t maxFrames) {
-    Command command;
-    command.scheduled.end = buffer ? std::min(buffer->frames(), maxFrames) : 0;
-    command.scheduled.buffer = std::move(buffer);
-    command.scheduled.hostTime = hostTime;
-    command.scheduled.completion = std::move(completion);
-    return commands_.push(command);
-}
-
-void PlayerNode::stop() {
-    Command command;
-    command.stop = true;
-    commands_.push(command);
-}
-
-void PlayerNode::take(Command command) {
-    if (command.stop) {
-        for (std::size_t i = 0; i < activeCount_; ++i) active_[i].dropped = true;
-        return;
-    }
-    active_[activeCount_++] = std::move(command.scheduled);
+    Scheduled scheduled;
+    scheduled.end = buffer ? std::min(buffer->frames(), maxFrames) : 0;
+    scheduled.buffer = std::move(buffer);
+    scheduled.hostTime = hostTime;
+    scheduled.completion = std::move(completion);
+    scheduled.generation = stops_.load(std::memory_order_acquire);
+    return commands_.push(scheduled);
 }
 
 bool PlayerNode::finish(std::size_t index, bool played) {
@@ -53,13 +40,15 @@ void PlayerNode::handOver() {
 void PlayerNode::render(const RenderContext& context) {
     handOver();
     while (activeCount_ < kMaxScheduled) {
-        auto command = commands_.pop();
-        if (!command) break;
-        take(std::move(*command));
+        auto scheduled = commands_.pop();
+        if (!scheduled) break;
+        active_[activeCount_++] = std::move(*scheduled);
     }
+    const std::uint64_t stops = stops_.load(std::memory_order_acquire);
     const float gain = gain_.load(std::memory_order_relaxed);
     for (std::size_t i = 0; i < activeCount_;) {
         Scheduled& scheduled = active_[i];
+        if (scheduled.generation != stops) scheduled.dropped = true;
         const bool ended = !scheduled.buffer || scheduled.dropped || scheduled.position >= scheduled.end;
         if (!ended) mix(scheduled, context, gain);
         const bool played = scheduled.buffer && !scheduled.dropped && scheduled.position >= scheduled.end;
@@ -70,9 +59,7 @@ void PlayerNode::render(const RenderContext& context) {
 }
 
 void PlayerNode::takeUnfinished(std::vector<PlayerCompletion>& into) {
-    while (auto command = commands_.pop()) {
-        if (!command->stop) into.push_back({std::move(command->scheduled.completion), std::move(command->scheduled.buffer)});
-    }
+    while (auto scheduled = commands_.pop()) into.push_back({std::move(scheduled->completion), std::move(scheduled->buffer)});
     for (std::size_t i = 0; i < activeCount_; ++i) {
         into.push_back({std::move(active_[i].completion), std::move(active_[i].buffer), false, active_[i].startedAt});
         active_[i] = Scheduled{};

@@ -28,8 +28,9 @@ public:
     bool scheduleBuffer(std::shared_ptr<const AudioBuffer> buffer, std::uint64_t hostTime,
                         PlayerCompletionHandler completion = {},
                         std::uint32_t maxFrames = std::numeric_limits<std::uint32_t>::max());
-    // Drops every scheduled buffer (their handlers get played = false).
-    void stop();
+    // Drops every buffer scheduled before it (their handlers get played = false), however many
+    // wait: a stop is a generation, never a queued command that a full queue could refuse.
+    void stop() { stops_.fetch_add(1, std::memory_order_release); }
     void setVolume(float gain) { gain_.store(gain, std::memory_order_relaxed); }
     float volume() const { return gain_.load(std::memory_order_relaxed); }
 
@@ -46,22 +47,19 @@ private:
         std::uint32_t end = 0;       // frames to play
         std::uint32_t position = 0;  // frames already played
         bool started = false;
-        bool dropped = false;  // by a stop
+        bool dropped = false;         // by a stop
+        std::uint64_t generation = 0;  // the stops before it was scheduled
         std::uint64_t startedAt = 0;
     };
-    struct Command {
-        bool stop = false;
-        Scheduled scheduled;
-    };
 
-    void take(Command command);
     // Moves the buffer to those that wait for the butler; false when they are all taken.
     bool finish(std::size_t index, bool played);
     void handOver();
     void mix(Scheduled& scheduled, const RenderContext& context, float gain);
 
     AudioButler& butler_;
-    RealtimeQueue<Command, 256> commands_;
+    RealtimeQueue<Scheduled, 256> commands_;
+    std::atomic<std::uint64_t> stops_{0};
     std::array<Scheduled, kMaxScheduled> active_;  // audio thread only
     std::size_t activeCount_ = 0;
     // Finished buffers the butler's full queue could not take yet: held here, never freed on the
