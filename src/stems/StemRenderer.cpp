@@ -51,7 +51,10 @@ void StemRenderer::arm(double startSeconds, double endSeconds, float rate, std::
         const double end = std::floor(sampleRate_ * endSeconds * rate);
         if (end >= startFrame && end < totalFrames_) endFrame = static_cast<std::uint32_t>(end);
     }
+    // Silent until the new start is published: a render meanwhile must not take the old start
+    // time for the new segment's.
     started_ = false;
+    startHostTime_ = 0;
     while (reading_.load()) std::this_thread::yield();  // a render that began before the stop
     cursor_ = startFrame;
     endFrame_ = endFrame;
