@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <numbers>
+#include <thread>
 
 namespace kv {
 namespace {
@@ -165,6 +167,30 @@ TEST_F(SynthesizerTest, AProgramChangeOnAChannelChangesThatChannelsSound) {
     for (int program = 0; program < Synthesizer::kKeepers + 8; ++program) synthesizer_->send(0xC0, 5, program, 0);
     synthesizer_->send(0xC0, 5, 80, 0);
     EXPECT_TRUE(near(play(5), lead));
+}
+
+// Presets load on another thread while an organ note holds: no buffer falls silent meanwhile.
+TEST_F(SynthesizerTest, APresetLoadingElsewhereSilencesNoBuffer) {
+    synthesizer_->send(0xC0, 0, 19, 0);
+    synthesizer_->send(0x90, 0, 60, 100);
+    device_->renderFrames(4800);
+    std::atomic<bool> loaded{false};
+    std::thread loader([&] {
+        for (int round = 0; round < 3; ++round) {
+            for (int program = 0; program < 128; ++program) synthesizer_->preload(5, static_cast<std::uint8_t>(program));
+        }
+        loaded = true;
+    });
+    int buffers = 0;
+    int silent = 0;
+    while (!loaded) {
+        const std::size_t from = device_->recorded().size() / 2;
+        device_->renderFrames(256);
+        ++buffers;
+        if (energy(from, 256) == 0.0) ++silent;
+    }
+    loader.join();
+    EXPECT_EQ(silent, 0) << "of " << buffers;
 }
 
 TEST_F(SynthesizerTest, MadeForAnotherRateItPlaysInTuneAtTheEngines) {

@@ -37,8 +37,9 @@ void Synthesizer::load(double sampleRate) {
     fluid_settings_setint(settings, "synth.midi-channels", kChannels + kKeepers);
     fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
     fluid_settings_setnum(settings, "synth.sample-rate", sampleRate);
-    // Every call is made under fluidMutex_: FluidSynth's own lock is not needed.
-    fluid_settings_setint(settings, "synth.threadsafe-api", 0);
+    // Calls queue their voice changes for the rendering thread, which renders without the lock:
+    // a preset loading elsewhere never stops what already sounds.
+    fluid_settings_setint(settings, "synth.threadsafe-api", 1);
     fluid_settings_setnum(settings, "synth.gain", 0.5);
     fluid_settings_setint(settings, "synth.polyphony", 256);
     synth_.reset(new_fluid_synth(settings));
@@ -119,7 +120,11 @@ void Synthesizer::keepPreset(int channel, int program) {
 
 void Synthesizer::render(const RenderContext& context) {
     const std::unique_lock fluid(fluidMutex_, std::try_to_lock);
-    if (!fluid) return;
+    if (!fluid) {
+        // A preset loads on another thread: what sounds goes on, the events wait for the next buffer.
+        write(0, context.frames, context.output);
+        return;
+    }
     Event event;
     while (pendingCount_ < kMaxPending && events_.pop(event)) take(event);
     // Each event moves to the block edge nearest its time; those due in this buffer go to the

@@ -80,8 +80,8 @@ private:
     std::unique_ptr<fluid_settings_t, SettingsDelete> settings_;
     std::unique_ptr<fluid_synth_t, SynthDelete> synth_;  // after its settings: goes first
     int soundFontId_ = 0;
-    // Every FluidSynth call but the audio thread's is made under it; the audio thread only tries
-    // it, and renders nothing for a buffer while a preset loads.
+    // Every FluidSynth call but rendering is made under it; the audio thread only tries it, and
+    // while a preset loads it renders what sounds and applies its events a buffer later.
     std::mutex fluidMutex_;
     struct Kept {
         int bank = -1;
