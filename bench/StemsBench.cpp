@@ -94,7 +94,8 @@ int decodeBench(const fs::path& folder) {
 int renderBench(const fs::path& file, float rate) {
     const auto recording = decode(file);
     if (!recording) return 1;
-    const auto stem = kv::StemRenderer::make(recording, 1, rate, 48000);
+    kv::AudioButler butler([] {});
+    const auto stem = kv::StemRenderer::make(recording, 1, rate, 48000, butler);
     constexpr std::uint32_t kFrames = 256;
     std::vector<float> output(kFrames * 2);
     const double cpuBefore = cpuSeconds();
@@ -118,9 +119,10 @@ int memoryBench(const fs::path& file) {
     if (!recording) return 1;
     const double decodedMb = static_cast<double>(recording->frames()) * static_cast<double>(recording->planes.size()) * 4 / 1048576;
     const double before = residentMb();
+    kv::AudioButler butler([] {});
     std::vector<std::shared_ptr<kv::StemRenderer>> stems;
     for (int i = 0; i < 8; ++i) {
-        stems.push_back(kv::StemRenderer::make(recording, i, 1.25F, 48000));
+        stems.push_back(kv::StemRenderer::make(recording, i, 1.25F, 48000, butler));
         stems.back()->arm(0, 0, 1.25F, 1);
     }
     std::printf("decoded stem %.1f MB; a renderer, armed, %.2f MB\n", decodedMb, (residentMb() - before) / 8);

@@ -5,6 +5,7 @@
 #include "stems/StemRenderer.h"
 #include "stems/StemsPlayer.h"
 #include "store/File.h"
+#include "support/Eventually.h"
 #include "support/Mp3Files.h"
 #include "support/OfflineEngine.h"
 
@@ -15,7 +16,6 @@
 #include <fstream>
 #include <future>
 #include <numbers>
-#include <thread>
 
 namespace kv {
 namespace {
@@ -38,15 +38,33 @@ std::shared_ptr<const DecodedAudio> tone(double seconds, double frequency, std::
     return audio;
 }
 
-// Renders the stem by hand from its start: interleaved stereo, the ring topped up after each buffer.
-std::vector<float> render(StemRenderer& stem, std::size_t frames) {
+// The butler the stems below summon: their rings are topped up by hand.
+AudioButler& idleButler() {
+    static AudioButler butler([] {});
+    return butler;
+}
+
+std::shared_ptr<StemRenderer> makeStem(std::shared_ptr<const DecodedAudio> recording, float rate) {
+    return StemRenderer::make(std::move(recording), 1, rate, kRate, idleButler());
+}
+
+// Renders the stem by hand from its start: interleaved stereo, the ring topped up after each
+// buffer from `fillFrom` on.
+std::vector<float> render(StemRenderer& stem, std::size_t frames, std::size_t fillFrom = 0) {
     std::vector<float> output(frames * 2, 0.0F);
     for (std::size_t at = 0; at < frames; at += 256) {
         const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(256, frames - at));
         stem.render(RenderContext{output.data() + at * 2, count, kStart + static_cast<std::uint64_t>(static_cast<double>(at) * 1e9 / kRate), kRate});
-        stem.fill();
+        if (at >= fillFrom) stem.fill();
     }
     return output;
+}
+
+std::size_t firstSounding(const std::vector<float>& stereo) {
+    for (std::size_t i = 0; i < stereo.size() / 2; ++i) {
+        if (std::fabs(stereo[i * 2]) > 0.1) return i;
+    }
+    return stereo.size() / 2;
 }
 
 // The frequency of a sine in the left channel, from its rising zero crossings.
@@ -71,7 +89,7 @@ std::size_t soundingFrames(const std::vector<float>& stereo) {
 
 TEST(StemRenderer, ARateStretchesTheSegmentInTimeAndNotInPitch) {
     for (const float rate : {1.5F, 0.75F}) {
-        const auto stem = StemRenderer::make(tone(2.0, 440), 1, rate, kRate);
+        const auto stem = makeStem(tone(2.0, 440), rate);
         stem->arm(0, 0, rate, kStart);
         const auto output = render(*stem, static_cast<std::size_t>(3.0 * kRate));
         EXPECT_NEAR(frequencyOf(output, 4800, static_cast<std::size_t>(1.2 * kRate)), 440, 4.4) << rate;
@@ -83,14 +101,29 @@ TEST(StemRenderer, ARateStretchesTheSegmentInTimeAndNotInPitch) {
 // (start, end, rate) of a 60 s recording → seconds played: an end before the start plays to the
 // end, a start beyond the recording plays nothing.
 TEST(StemRenderer, SegmentsMapThroughTheRateAndEndWithTheRecording) {
-    const auto stem = StemRenderer::make(tone(60, 440), 1, 2.0F, kRate);
+    const auto stem = makeStem(tone(60, 440), 2.0F);
     for (const auto& [start, end, rate, played] : std::vector<std::tuple<double, double, float, double>>{
              {10, 20, 2.0F, 10}, {10, 5, 2.0F, 20}, {0, 0, 1.0F, 60}, {100, 0, 1.0F, 0}}) {
         stem->arm(start, end, rate, kStart);
         EXPECT_DOUBLE_EQ(stem->playedDurationSec(), played) << start << " " << end;
     }
     EXPECT_EQ(soundingFrames(render(*stem, 4800)), 0U);
-    EXPECT_FALSE(StemRenderer::make(std::make_shared<DecodedAudio>(), 1, 1.0F, kRate)) << "an empty recording makes no stem";
+    EXPECT_FALSE(makeStem(std::make_shared<DecodedAudio>(), 1.0F)) << "an empty recording makes no stem";
+}
+
+// A ring that runs dry (its fill half a second late) leaves a gap, and the stem goes on where the
+// timeline is, not late for the rest of the song; its end is when its last frame has rendered.
+TEST(StemRenderer, ADryRingLeavesAGapNotADelayAndTheEndIsHeard) {
+    auto marked = std::make_shared<DecodedAudio>(*tone(2.0, 440));
+    std::fill_n(marked->planes[0].begin(), static_cast<std::size_t>(kRate), 0.0F);  // sound from 1 s on
+    const auto stem = makeStem(marked, 1.0F);
+    stem->arm(0, 0, 1.0F, kStart);
+    const auto output = render(*stem, static_cast<std::size_t>(1.9 * kRate), static_cast<std::size_t>(0.5 * kRate));
+    EXPECT_NEAR(static_cast<double>(firstSounding(output)) / kRate, 1.0, 0.01);
+    EXPECT_FALSE(stem->hasEnded());
+    std::vector<float> rest(static_cast<std::size_t>(0.2 * kRate) * 2);
+    stem->render(RenderContext{rest.data(), static_cast<std::uint32_t>(0.2 * kRate), kStart + static_cast<std::uint64_t>(1.9e9), kRate});
+    EXPECT_TRUE(stem->hasEnded());
 }
 
 class StemsPlayerTest : public testing::Test {
@@ -181,7 +214,7 @@ TEST_F(StemsPlayerTest, DecodingStopsAtTheLongestStemTaken) {
     }
 }
 
-TEST_F(StemsPlayerTest, StemsStartOnTheirFrameAndEndByTheTimerOrByAStop) {
+TEST_F(StemsPlayerTest, StemsStartOnTheirFrameAndEndWhenHeardOrByAStop) {
     put("play", "2_120_mono.mp3", "mono.mp3");
     ASSERT_FALSE(prepare("play", 120));
     std::atomic<int> stopped{0};
@@ -208,12 +241,19 @@ TEST_F(StemsPlayerTest, StemsStartOnTheirFrameAndEndByTheTimerOrByAStop) {
     EXPECT_FALSE(player_->isPlaying());
     EXPECT_TRUE(player_->isReady()) << "a stopped song starts again without preparing";
 
+    // The end comes from the audio: not while nothing renders, and once the last frame has.
     const auto now = static_cast<std::uint64_t>(engine_.device->recorded().size() / 2);
     player_->playAtHostTime(frameTime(now + 4800), player_->duration() - 0.3, 0);
-    const auto began = std::chrono::steady_clock::now();
-    while (ended == 0 && std::chrono::steady_clock::now() - began < 10s) std::this_thread::sleep_for(10ms);
+    engine_.device->renderFrames(4800 + 9600);
+    EXPECT_FALSE(test::eventually([&] { return ended > 0; }, 1s)) << "the end came before the segment's last frame";
+    std::uint64_t rendered = 4800 + 9600;
+    while (ended == 0 && rendered < 10 * 48000) {
+        engine_.device->renderFrames(960);
+        rendered += 960;
+        main_->sync([] {});
+    }
     EXPECT_EQ(ended, 1);
-    EXPECT_GE(std::chrono::steady_clock::now() - began, 550ms) << "0.3 s segment + 0.1 s ahead + 0.2 s";
+    EXPECT_GE(rendered, 4800U + 14400U) << "the 0.3 s segment";
     EXPECT_FALSE(player_->isReady()) << "a finished song is prepared again";
     EXPECT_EQ(stopped, 1);
 }

@@ -1,14 +1,13 @@
 #include "stems/StemFiller.h"
 
-#include "platform/dispatch/ThreadPriority.h"
+#include <algorithm>
 
 namespace kv {
 
-StemFiller::StemFiller() : thread_([this](std::stop_token stop) { run(stop); }) {}
+StemFiller::StemFiller(AudioButler& butler) : butler_(butler), chore_(butler.addChore([this] { pass(); })) {}
 
 StemFiller::~StemFiller() {
-    thread_.request_stop();
-    changed_.notify_all();
+    butler_.removeChore(chore_);
 }
 
 void StemFiller::sync(const std::function<void()>& work) {
@@ -16,36 +15,24 @@ void StemFiller::sync(const std::function<void()>& work) {
     work();
 }
 
-void StemFiller::fillEvery6ms(std::vector<std::shared_ptr<StemRenderer>> stems) {
+void StemFiller::fill(std::vector<std::shared_ptr<StemRenderer>> stems, std::function<void()> ended) {
     {
         const std::lock_guard lock(mutex_);
         stems_ = std::move(stems);
+        ended_ = std::move(ended);
     }
-    changed_.notify_all();
+    butler_.summon();  // the first top-up need not wait for a render to ask
 }
 
 void StemFiller::stopFilling() {
-    fillEvery6ms({});
+    fill({}, {});
 }
 
-void StemFiller::run(std::stop_token stop) {
-    nameCurrentThread("StemFill");
-    raiseCurrentThreadPriority();
-    std::unique_lock lock(mutex_);
-    auto next = std::chrono::steady_clock::now() + kPeriod;
-    while (!stop.stop_requested()) {
-        if (stems_.empty()) {
-            changed_.wait(lock, stop, [this] { return !stems_.empty(); });
-            next = std::chrono::steady_clock::now() + kPeriod;
-            continue;
-        }
-        changed_.wait_until(lock, stop, next, [] { return false; });
-        if (stop.stop_requested()) return;
-        if (std::chrono::steady_clock::now() < next) continue;  // the stems changed meanwhile
-        for (const auto& stem : stems_) stem->fill();
-        next += kPeriod;
-        if (next < std::chrono::steady_clock::now()) next = std::chrono::steady_clock::now() + kPeriod;  // fell behind
-    }
+void StemFiller::pass() {
+    const std::lock_guard lock(mutex_);
+    for (const auto& stem : stems_) stem->fill();
+    if (stems_.empty() || !ended_) return;
+    if (std::all_of(stems_.begin(), stems_.end(), [](const auto& stem) { return stem->hasEnded(); })) std::exchange(ended_, {})();
 }
 
 }  // namespace kv

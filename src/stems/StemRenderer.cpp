@@ -10,12 +10,12 @@
 namespace kv {
 
 std::shared_ptr<StemRenderer> StemRenderer::make(std::shared_ptr<const DecodedAudio> recording, std::int64_t instrument, float rate,
-                                                 double outputRate) {
+                                                 double outputRate, AudioButler& butler) {
     if (!recording || recording->frames() == 0) {
         consoleLine(formatText("[ST] _makeStemFromRaw: buffer rỗng (instr=%ld)", static_cast<long>(instrument)));
         return nullptr;
     }
-    auto stem = std::make_shared<StemRenderer>(std::move(recording), instrument, rate, outputRate);
+    auto stem = std::make_shared<StemRenderer>(std::move(recording), instrument, rate, outputRate, butler);
     consoleLine(formatText("[ST] make stem instr=%ld sr=%.0f ch=%u frames=%u rate=%.4f", static_cast<long>(instrument), stem->sampleRate_,
                            static_cast<unsigned>(stem->recording_->planes.size()), stem->totalFrames_, static_cast<double>(rate)));
     return stem;
@@ -23,7 +23,8 @@ std::shared_ptr<StemRenderer> StemRenderer::make(std::shared_ptr<const DecodedAu
 
 // SoundTouch stretches by the tempo and, by its rate, brings the recording to the engine's
 // sample rate: the engine runs every node at its own rate.
-StemRenderer::StemRenderer(std::shared_ptr<const DecodedAudio> recording, std::int64_t instrument, float rate, double outputRate)
+StemRenderer::StemRenderer(std::shared_ptr<const DecodedAudio> recording, std::int64_t instrument, float rate, double outputRate,
+                           AudioButler& butler)
     : recording_(std::move(recording)),
       instrumentId_(instrument),
       left_(recording_->planes.front().data()),
@@ -31,7 +32,9 @@ StemRenderer::StemRenderer(std::shared_ptr<const DecodedAudio> recording, std::i
       totalFrames_(recording_->frames()),
       sampleRate_(recording_->sampleRate),
       outputRate_(outputRate),
+      targetOutputRate_(outputRate),
       appliedTempo_(rate),
+      butler_(butler),
       targetTempo_(rate),
       ringCapacity_(static_cast<std::uint64_t>(outputRate * 0.3)),
       ring_(ringCapacity_ * 2, 0.0F) {
@@ -59,6 +62,9 @@ void StemRenderer::arm(double startSeconds, double endSeconds, float rate, std::
     cursor_ = startFrame;
     endFrame_ = endFrame;
     drained_ = false;
+    exhausted_ = false;
+    ended_ = false;
+    owed_ = 0;
     readPos_ = 0;
     writePos_ = 0;
     soundTouch_.clear();
@@ -78,6 +84,10 @@ void StemRenderer::fill() {
         soundTouch_.setTempo(target);
         appliedTempo_ = target;
     }
+    if (const double rate = targetOutputRate_; rate != outputRate_) {
+        soundTouch_.setRate(sampleRate_ / rate);
+        outputRate_ = rate;
+    }
     std::uint64_t free = ringCapacity_ - (writePos_.load() - readPos_.load());
     while (free > 0) {
         const auto wanted = static_cast<unsigned>(std::min<std::uint64_t>(kReceiveFrames, free));
@@ -89,21 +99,26 @@ void StemRenderer::fill() {
             std::copy_n(outputChunk_.data() + first * 2, (got - first) * 2, ring_.data());
             writePos_.fetch_add(got, std::memory_order_release);
             free -= got;
-            continue;
-        }
-        if (cursor_ >= endFrame_ || drained_) return;
-        const std::uint32_t count = std::min(endFrame_ - cursor_, kFeedFrames);
-        for (std::uint32_t frame = 0; frame < count; ++frame) {
-            inputChunk_[frame * 2] = left_[cursor_ + frame];
-            inputChunk_[frame * 2 + 1] = right_[cursor_ + frame];
-        }
-        soundTouch_.putSamples(inputChunk_.data(), count);
-        cursor_ += count;
-        if (cursor_ >= endFrame_) {
+        } else if (drained_) {
+            exhausted_.store(true, std::memory_order_release);
+            return;
+        } else if (cursor_ >= endFrame_) {
             soundTouch_.flush();
             drained_ = true;
+        } else {
+            feed();
         }
     }
+}
+
+void StemRenderer::feed() {
+    const std::uint32_t count = std::min(endFrame_ - cursor_, kFeedFrames);
+    for (std::uint32_t frame = 0; frame < count; ++frame) {
+        inputChunk_[frame * 2] = left_[cursor_ + frame];
+        inputChunk_[frame * 2 + 1] = right_[cursor_ + frame];
+    }
+    soundTouch_.putSamples(inputChunk_.data(), count);
+    cursor_ += count;
 }
 
 void StemRenderer::stop() {
@@ -114,7 +129,7 @@ void StemRenderer::stop() {
 void StemRenderer::render(const RenderContext& context) {
     reading_.store(true);
     const std::uint64_t start = startHostTime_.load();
-    if (!started_.load() || start == 0) {
+    if (!started_.load() || start == 0 || ended_.load(std::memory_order_relaxed)) {
         reading_.store(false);
         return;
     }
@@ -123,9 +138,11 @@ void StemRenderer::render(const RenderContext& context) {
         reading_.store(false);
         return;
     }
+    const bool exhausted = exhausted_.load(std::memory_order_acquire);  // before the write position it vouches for
     std::uint64_t read = readPos_.load(std::memory_order_relaxed);
     const std::uint64_t written = writePos_.load(std::memory_order_acquire);
-    const std::uint64_t count = std::min<std::uint64_t>(context.frames - static_cast<std::uint32_t>(skip), written - read);
+    const std::uint64_t wanted = context.frames - static_cast<std::uint32_t>(skip);
+    const std::uint64_t count = take(wanted, read, written);
     float* output = context.output + skip * 2;
     for (std::uint64_t frame = 0; frame < count; ++frame, ++read) {
         const std::uint64_t slot = read % ringCapacity_;
@@ -133,7 +150,22 @@ void StemRenderer::render(const RenderContext& context) {
         output[frame * 2 + 1] += ring_[slot * 2 + 1];
     }
     readPos_.store(read, std::memory_order_release);
+    if (count < wanted) {
+        if (exhausted) {
+            ended_.store(true, std::memory_order_release);
+        } else {
+            owed_ += wanted - count;
+        }
+    }
+    if (ended_.load(std::memory_order_relaxed) || (written - read) * 2 < ringCapacity_) butler_.summon();
     reading_.store(false);
+}
+
+std::uint64_t StemRenderer::take(std::uint64_t wanted, std::uint64_t& read, std::uint64_t written) {
+    const std::uint64_t skipped = std::min(owed_, written - read);
+    read += skipped;
+    owed_ -= skipped;
+    return std::min(wanted, written - read);
 }
 
 }  // namespace kv

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/audio/AudioButler.h"
 #include "platform/audio/AudioNode.h"
 #include "platform/audio/Mp3Decoder.h"
 #include "platform/audio/MixerNode.h"
@@ -15,7 +16,8 @@ namespace kv {
 
 // One backing track played at another tempo than it was recorded at, its pitch unchanged, from a
 // sample-exact host time. SoundTouch stretches the recording (and brings it to the engine's rate)
-// on the fill thread into a ring of 0.3 s; the audio thread only copies from the ring.
+// on the butler into a ring of 0.3 s; the audio thread only copies from the ring, summons the
+// butler when the ring falls below half, and keeps the stem on the timeline through a dry ring.
 class StemRenderer : public AudioNode {
 public:
     static constexpr std::uint32_t kFeedFrames = 1024;
@@ -23,10 +25,12 @@ public:
 
     // Nothing for an empty recording.
     static std::shared_ptr<StemRenderer> make(std::shared_ptr<const DecodedAudio> recording, std::int64_t instrument, float rate,
-                                              double outputRate);
-    StemRenderer(std::shared_ptr<const DecodedAudio> recording, std::int64_t instrument, float rate, double outputRate);
+                                              double outputRate, AudioButler& butler);
+    StemRenderer(std::shared_ptr<const DecodedAudio> recording, std::int64_t instrument, float rate, double outputRate,
+                 AudioButler& butler);
 
-    void prepare(double, std::uint32_t) override {}
+    // The next fill brings the recording to that rate.
+    void prepare(double sampleRate, std::uint32_t) override { targetOutputRate_.store(sampleRate); }
     // Audio thread: no lock, no allocation, no stretching.
     void render(const RenderContext& context) override;
 
@@ -37,6 +41,8 @@ public:
     void fill();
     // Any thread: silent from the next render on; the next arm starts it again.
     void stop();
+    // Any thread: the armed segment has sounded to its last frame.
+    bool hasEnded() const { return ended_.load(std::memory_order_acquire); }
     void setTempo(float rate) { targetTempo_.store(rate); }
 
     std::int64_t instrumentId() const { return instrumentId_; }
@@ -44,7 +50,9 @@ public:
     const std::shared_ptr<MixerNode>& gain() const { return gain_; }
 
 private:
-    std::uint64_t ringFrames() const { return ringCapacity_; }
+    void feed();
+    // Audio thread: the frames a dry ring could not give are skipped once it has them again.
+    std::uint64_t take(std::uint64_t wanted, std::uint64_t& read, std::uint64_t written);
 
     std::shared_ptr<const DecodedAudio> recording_;
     std::int64_t instrumentId_;
@@ -54,11 +62,13 @@ private:
     const float* right_;
     std::uint32_t totalFrames_;
     double sampleRate_;
-    double outputRate_;
+    double outputRate_;  // fill thread
+    std::atomic<double> targetOutputRate_;
     std::uint32_t cursor_ = 0;    // fill thread
     std::uint32_t endFrame_ = 0;  // fill thread
     bool drained_ = false;        // fill thread
     float appliedTempo_;          // fill thread
+    AudioButler& butler_;
     std::atomic<float> targetTempo_;
     std::atomic<double> playedDurationSec_{0};
     std::vector<float> inputChunk_ = std::vector<float>(kFeedFrames * 2);
@@ -71,6 +81,9 @@ private:
     std::atomic<std::uint64_t> readPos_{0};
     std::atomic<bool> started_{false};
     std::atomic<bool> reading_{false};  // a render is copying from the ring
+    std::atomic<bool> exhausted_{false};  // every frame of the segment is in the ring
+    std::atomic<bool> ended_{false};
+    std::uint64_t owed_ = 0;  // audio thread; reset by arm while no render reads
     std::atomic<std::uint64_t> startHostTime_{0};
 };
 

@@ -43,7 +43,7 @@ double recordedTempoOf(const std::filesystem::path& file) {
 
 }  // namespace
 
-StemsPlayer::StemsPlayer(AudioEngine& engine) : engine_(engine) {
+StemsPlayer::StemsPlayer(AudioEngine& engine) : engine_(engine), filler_(engine.butler()) {
     life_->player = this;
     engine_.connect(master_, engine_.mainMixerNode());
 }
@@ -212,7 +212,7 @@ void StemsPlayer::activate(std::vector<Track> tracks, const std::string& songId,
     duration_ = longestSeconds / rate;
     std::vector<std::shared_ptr<StemRenderer>> made;
     for (const Track& track : tracks) {
-        auto stem = StemRenderer::make(track.buffer, track.instrumentId, rate, engine_.sampleRate());
+        auto stem = StemRenderer::make(track.buffer, track.instrumentId, rate, engine_.sampleRate(), engine_.butler());
         if (!stem) continue;
         engine_.connect(stem->gain(), master_);
         engine_.connect(stem, stem->gain());
@@ -283,34 +283,33 @@ void StemsPlayer::playAtHostTime(std::uint64_t startHostTime, double startSecond
         for (const auto& stem : playing) stem->arm(startSeconds, endSeconds, rate, at);
     });
     startEngineIfNeeded();
-    filler_.fillEvery6ms(playing);
+    filler_.fill(playing, endNotice());
     consoleLine(formatText("[ST] start %lu stems in=%.0fms rate=%.4f seg %.2f-%.2fs", static_cast<unsigned long>(playing.size()),
                            lead * 1000, static_cast<double>(rate), startSeconds, endSeconds));
-    armEndTimer(lead);
     onMain([this] { playing_ = true; });
 }
 
-void StemsPlayer::armEndTimer(double secondsUntilStart) {
-    double longest = 0;
-    for (const auto& stem : stems()) longest = std::max(longest, stem->playedDurationSec());
-    const double interval = std::max(0.1, longest + secondsUntilStart + 0.2);
+// The end is heard, not timed: it comes when the last stem has rendered its last frame, and
+// never while nothing renders. A later play or a stop makes this one's notice stale.
+std::function<void()> StemsPlayer::endNotice() {
     std::uint64_t generation = 0;
     {
         const std::lock_guard lock(life_->mutex);
-        generation = ++life_->timerGeneration;
+        generation = ++life_->generation;
     }
-    Shared<MainQueue>::get().asyncAfter(std::chrono::milliseconds(static_cast<std::int64_t>(interval * 1000)),
-                                        [life = life_, generation] {
-                                            const std::lock_guard lock(life->mutex);
-                                            if (life->player && life->timerGeneration == generation) life->player->endTimerFired();
-                                        });
+    return [life = life_, generation] {
+        Shared<MainQueue>::get().async([life, generation] {
+            const std::lock_guard lock(life->mutex);
+            if (life->player && life->generation == generation) life->player->segmentEnded();
+        });
+    };
 }
 
-void StemsPlayer::endTimerFired() {
+void StemsPlayer::segmentEnded() {
     if (!playing_) return;
     playing_ = false;
     isReady_ = false;
-    consoleLine("[ST] finished (timer)");
+    consoleLine("[ST] finished");
     std::function<void(bool)> handler;
     {
         const std::lock_guard lock(mutex_);
@@ -333,7 +332,7 @@ void StemsPlayer::stop(std::source_location caller) {
     consoleLine(formatText("[ST] stop %lu stems", static_cast<unsigned long>(playing.size())));
     {
         const std::lock_guard lock(life_->mutex);
-        ++life_->timerGeneration;
+        ++life_->generation;
     }
     const bool wasPlaying = playing_.exchange(false);
     isReady_ = !playing.empty();

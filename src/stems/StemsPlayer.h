@@ -76,11 +76,11 @@ private:
         Decoded buffer;
         std::int64_t instrumentId = 0;
     };
-    // What the end-of-playback timer reaches: nothing once the player is gone.
+    // What a segment's end notice reaches: nothing once the player is gone.
     struct Life {
         std::mutex mutex;
         StemsPlayer* player = nullptr;
-        std::uint64_t timerGeneration = 0;
+        std::uint64_t generation = 0;  // of the segment playing
     };
 
     static std::vector<std::filesystem::path> stemFiles(const std::filesystem::path& folder);
@@ -89,8 +89,8 @@ private:
     void activate(std::vector<Track> tracks, const std::string& songId, double targetBPM, double longestSeconds);
     void tearDownStems();
     void startEngineIfNeeded();
-    void armEndTimer(double secondsUntilStart);
-    void endTimerFired();
+    std::function<void()> endNotice();
+    void segmentEnded();
     void onMain(std::function<void()> work);
     std::vector<std::shared_ptr<StemRenderer>> stems() const;
 

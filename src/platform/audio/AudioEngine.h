@@ -58,6 +58,8 @@ public:
 
     const std::shared_ptr<MixerNode>& mainMixerNode() const { return mainMixer_; }
     std::shared_ptr<PlayerNode> makePlayerNode() { return std::make_shared<PlayerNode>(butler_); }
+    // Where a node's own work off the audio thread is done.
+    AudioButler& butler() { return butler_; }
     // Prepares the node for the engine's rate, then adds it to the mixer's inputs.
     void connect(std::shared_ptr<AudioNode> node, const std::shared_ptr<MixerNode>& mixer);
     // A node that no mixer holds any more leaves the graph: a player's unfinished buffers end
