@@ -100,7 +100,7 @@ protected:
     }
 
     double power(std::size_t from, std::size_t frames, double hertz) const {
-        const double coefficient = 2 * std::cos(2 * std::numbers::pi * hertz / 48000.0);
+        const double coefficient = 2 * std::cos(2 * std::numbers::pi * hertz / engine_->sampleRate());
         double previous = 0, before = 0;
         for (std::size_t frame = from; frame < from + frames; ++frame) {
             const double current = device_->recorded()[frame * 2] + coefficient * previous - before;
@@ -193,15 +193,46 @@ TEST_F(SynthesizerTest, APresetLoadingElsewhereSilencesNoBuffer) {
     EXPECT_EQ(silent, 0) << "of " << buffers;
 }
 
-TEST_F(SynthesizerTest, MadeForAnotherRateItPlaysInTuneAtTheEngines) {
-    engine_->disconnect(synthesizer_, engine_->mainMixerNode());
-    synthesizer_ = std::make_shared<Synthesizer>(44100.0, kSoundFont);
-    engine_->connect(synthesizer_, engine_->mainMixerNode());
-    synthesizer_->send(0xC0, 0, 80, 0);
-    synthesizer_->send(0x90, 0, 69, 100);
-    device_->renderFrames(24000);
-    const double inTune = power(2400, 9600, 440.0);
-    EXPECT_GT(inTune, 10 * power(2400, 9600, 440.0 * 48000 / 44100));
+// The engine moves to an output at 44.1 kHz: the synthesizer is made anew for it, in tune, with
+// its channels' programs and controllers as they were; a sound read for 48 kHz keeps its pitch.
+TEST_F(SynthesizerTest, AnOutputAtAnotherRateTakesOverInTuneWithEveryChannelAsItWas) {
+    synthesizer_->send(0xC0, 3, 80, 0);  // square lead: strong odd harmonics
+    synthesizer_->send(0xB0, 4, 7, 0);   // channel 4 silenced
+    device_->renderFrames(256);
+    auto output = std::make_unique<OfflineAudioDevice>(44100);
+    OfflineAudioDevice* next = output.get();
+    std::string failure;
+    ASSERT_TRUE(engine_->replaceDevice(std::move(output), failure)) << failure;
+    device_ = next;
+    EXPECT_EQ(engine_->sampleRate(), 44100);
+
+    auto tone = std::make_shared<AudioBuffer>();
+    tone->sampleRate = 48000;
+    for (int frame = 0; frame < 24000; ++frame) {
+        tone->samples.insert(tone->samples.end(), 2, 0.5F * static_cast<float>(std::sin(2 * std::numbers::pi * 440 * frame / 48000.0)));
+    }
+    const auto player = engine_->makePlayerNode();
+    engine_->connect(player, engine_->mainMixerNode());
+    player->scheduleBuffer(tone, PlayerNode::kAsSoonAsPossible);
+    device_->renderFrames(44100);
+    EXPECT_GT(power(0, 8820, 440.0), 10 * power(0, 8820, 440.0 * 44100 / 48000)) << "the sound keeps its pitch";
+    EXPECT_GT(energy(21850, 200), 1.0) << "and its length";
+    EXPECT_EQ(firstSound(22052), -1);
+
+    const auto play = [&](int channel) {
+        const std::size_t from = device_->recorded().size() / 2;
+        synthesizer_->send(0x90, channel, 69, 100);
+        device_->renderFrames(22050);
+        synthesizer_->send(0x80, channel, 69, 0);
+        device_->renderFrames(44100);
+        return from;
+    };
+    const std::size_t lead = play(3);
+    EXPECT_GT(power(lead + 2205, 8820, 440.0), 10 * power(lead + 2205, 8820, 440.0 * 44100 / 48000)) << "in tune";
+    const std::size_t piano = play(0);
+    EXPECT_GT(timbre(lead + 2205, 8820, 440.0), 2 * timbre(piano + 2205, 8820, 440.0)) << "channel 3 kept its program";
+    const std::size_t silenced = play(4);
+    EXPECT_LT(energy(silenced, 22050), 1e-3 * energy(piano, 22050)) << "channel 4 kept its volume";
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ void KeyvoraAudio::playAt(std::uint64_t hostTime, double maxSeconds) {
         ++playing_->buffers;
         generation = playing_->generation;
     }
-    const auto maxFrames = maxSeconds > 0 ? static_cast<std::uint32_t>(std::min(maxSeconds * engine_.sampleRate(), 4.0e9))
+    const auto maxFrames = maxSeconds > 0 ? static_cast<std::uint32_t>(std::min(maxSeconds * soundRate(), 4.0e9))
                                           : std::numeric_limits<std::uint32_t>::max();
     const auto finished = [playing = playing_, generation] {
         std::lock_guard lock(playing->mutex);
@@ -71,7 +71,12 @@ void KeyvoraAudio::setVolume(float volume) {
 }
 
 double KeyvoraAudio::getDuration() const {
-    return static_cast<double>(sound_->frames()) / engine_.sampleRate();
+    return static_cast<double>(sound_->frames()) / soundRate();
+}
+
+// The engine may have changed rate since the sound was read for it.
+double KeyvoraAudio::soundRate() const {
+    return sound_->sampleRate > 0 ? sound_->sampleRate : engine_.sampleRate();
 }
 
 }  // namespace kv

@@ -34,6 +34,8 @@ public:
     double getDuration() const;
 
 private:
+    double soundRate() const;
+
     std::shared_ptr<const AudioBuffer> sound_;
     AudioEngine& engine_;
     // Shared with the completions of its buffers, which may come after the sound is gone.

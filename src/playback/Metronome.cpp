@@ -87,6 +87,7 @@ AudioBuffer Metronome::pitchedBuffer(const AudioBuffer& buffer, float semitones)
     if (frames == 0 || ratio <= 0) return buffer;
     const auto length = std::max<std::uint32_t>(1, static_cast<std::uint32_t>(frames / ratio));
     AudioBuffer pitched;
+    pitched.sampleRate = buffer.sampleRate;
     pitched.samples.resize(static_cast<std::size_t>(length) * 2);
     for (std::uint32_t j = 0; j < length; ++j) {
         const double position = ratio * j;

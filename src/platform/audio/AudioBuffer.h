@@ -10,6 +10,7 @@ struct AudioBuffer {
     static constexpr std::uint32_t kChannels = 2;
 
     std::vector<float> samples;
+    double sampleRate = 0;  // of the samples; 0 for whatever rate the engine runs at
 
     std::uint32_t frames() const { return static_cast<std::uint32_t>(samples.size() / kChannels); }
     float peak() const;

@@ -62,20 +62,16 @@ bool AudioEngine::replaceDevice(std::unique_ptr<AudioDevice> device, std::string
         failure = device->lastError();
         return false;
     }
-    if (device->sampleRate() != sampleRate_) {
-        failure = "it runs at " + std::to_string(device->sampleRate()) + " Hz, the engine at " +
-                  std::to_string(sampleRate_) + " Hz";
-        device->stop();
-        return false;
-    }
     std::lock_guard lock(deviceMutex_);
     // One device renders at a time: the engine's state belongs to whichever thread that is.
     device_->stop();
     std::swap(device_, device);
+    if (device_->sampleRate() != sampleRate_) prepareGraph(device_->sampleRate());
     if (!device_->start()) {
         failure = device_->lastError();
         device_->stop();
         std::swap(device_, device);
+        if (device_->sampleRate() != sampleRate_) prepareGraph(device_->sampleRate());
         running_ = device_->open(renderer()) && device_->start();
         return false;
     }
@@ -84,6 +80,18 @@ bool AudioEngine::replaceDevice(std::unique_ptr<AudioDevice> device, std::string
     newDevice_ = true;
     opened_ = running_ = true;
     return true;
+}
+
+// Nothing renders meanwhile. A node made for a rate prepares itself for the new one (the
+// synthesizer anew, with its channels as they were); buffers already made play at their own.
+void AudioEngine::prepareGraph(double sampleRate) {
+    std::lock_guard lock(graphMutex_);
+    sampleRate_ = sampleRate;
+    limiter_ = PeakLimiter(sampleRate);
+    mainMixer_->prepare(sampleRate, kMaxFrames);
+    for (const auto& [mixer, inputs] : inputs_) {
+        for (const auto& input : inputs) input->prepare(sampleRate, kMaxFrames);
+    }
 }
 
 AudioEngine::DeviceState AudioEngine::deviceState() const {

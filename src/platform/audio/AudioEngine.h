@@ -26,7 +26,7 @@ public:
     // The most frames one render of a node asks for: a device's longer buffers render in steps.
     static constexpr std::uint32_t kMaxFrames = 4096;
 
-    // The engine runs at the rate of the device it is made with, for good.
+    // The engine runs at the rate of its device: the one it is made with, or one that replaces it.
     explicit AudioEngine(std::unique_ptr<AudioDevice> device);
     ~AudioEngine();
     AudioEngine(const AudioEngine&) = delete;
@@ -38,14 +38,14 @@ public:
     // Why the device did not open or start.
     std::string lastError() const;
 
-    double sampleRate() const { return sampleRate_; }
+    double sampleRate() const { return sampleRate_.load(); }
     // From render to sound: what the nodes' host times already include.
     double outputLatencySeconds() const { return outputLatency_; }
     std::uint64_t now() const;
 
     // Moves rendering to another device. The new one is opened while the current one still
-    // renders; when it cannot open, or opens at another rate, the current one goes on and
-    // `failure` says why.
+    // renders; when it cannot open or start, the current one goes on and `failure` says why. At
+    // another rate, every node is prepared again for it while nothing renders.
     bool replaceDevice(std::unique_ptr<AudioDevice> device, std::string& failure);
     struct DeviceState {
         std::string name;
@@ -81,11 +81,12 @@ private:
     bool isConnected(const AudioNode& node) const;
     void collectGarbage(std::vector<PlayerCompletion>* unfinished);
     void runChores();
+    void prepareGraph(double sampleRate);
 
     mutable std::mutex deviceMutex_;  // device_ against replacement; never taken by the audio thread
     std::unique_ptr<AudioDevice> device_;
     bool opened_ = false;  // before sampleRate_, whose initialization opens the device
-    const double sampleRate_;
+    std::atomic<double> sampleRate_;  // changed only while no render runs
     std::atomic<double> outputLatency_;
     std::atomic<std::uint64_t> lastRender_{0};
     std::atomic<std::uint64_t> framesRendered_{0};

@@ -77,13 +77,28 @@ void PlayerNode::mix(Scheduled& scheduled, const RenderContext& context, float g
         scheduled.started = true;
         scheduled.startedAt = context.hostTime + static_cast<std::uint64_t>(static_cast<double>(first) * 1e9 / context.sampleRate);
     }
-    const auto& samples = scheduled.buffer->samples;
-    const std::uint32_t available = scheduled.end - scheduled.position;
-    const auto count = std::min<std::uint32_t>(available, context.frames - static_cast<std::uint32_t>(first));
-    const float* from = samples.data() + static_cast<std::size_t>(scheduled.position) * 2;
     float* to = context.output + static_cast<std::size_t>(first) * 2;
+    const auto frames = context.frames - static_cast<std::uint32_t>(first);
+    const double rate = scheduled.buffer->sampleRate;
+    if (rate > 0 && rate != context.sampleRate) return mixAtOtherRate(scheduled, to, frames, rate / context.sampleRate, gain);
+    const auto position = static_cast<std::uint32_t>(scheduled.position);
+    const auto count = std::min<std::uint32_t>(scheduled.end - position, frames);
+    const float* from = scheduled.buffer->samples.data() + static_cast<std::size_t>(position) * 2;
     for (std::uint32_t i = 0; i < count * 2; ++i) to[i] += from[i] * gain;
     scheduled.position += count;
+}
+
+void PlayerNode::mixAtOtherRate(Scheduled& scheduled, float* to, std::uint32_t frames, double step, float gain) {
+    const float* samples = scheduled.buffer->samples.data();
+    const std::uint32_t last = scheduled.end - 1;
+    for (std::uint32_t i = 0; i < frames && scheduled.position < scheduled.end; ++i, scheduled.position += step) {
+        const auto k = static_cast<std::uint32_t>(scheduled.position);
+        const auto next = std::min(k + 1, last);
+        const auto fraction = static_cast<float>(scheduled.position - k);
+        for (std::uint32_t c = 0; c < 2; ++c) {
+            to[i * 2 + c] += (samples[k * 2 + c] * (1 - fraction) + samples[next * 2 + c] * fraction) * gain;
+        }
+    }
 }
 
 }  // namespace kv

@@ -16,7 +16,8 @@ namespace kv {
 
 // Plays buffers scheduled at host times, each starting on the exact frame of its time (a time
 // already past starts at once). Every buffer ends with its completion handler, called on the
-// engine's butler thread.
+// engine's butler thread. A buffer made for another rate than the engine's now (the engine
+// moved to an output at another rate) plays at its own pitch and length, interpolated.
 class PlayerNode : public AudioNode {
 public:
     static constexpr std::size_t kMaxScheduled = 64;
@@ -44,8 +45,8 @@ private:
         std::shared_ptr<const AudioBuffer> buffer;
         std::uint64_t hostTime = 0;
         PlayerCompletionHandler completion;
-        std::uint32_t end = 0;       // frames to play
-        std::uint32_t position = 0;  // frames already played
+        std::uint32_t end = 0;  // frames of the buffer to play
+        double position = 0;    // frames of the buffer already played
         bool started = false;
         bool dropped = false;         // by a stop
         std::uint64_t generation = 0;  // the stops before it was scheduled
@@ -56,6 +57,7 @@ private:
     bool finish(std::size_t index, bool played);
     void handOver();
     void mix(Scheduled& scheduled, const RenderContext& context, float gain);
+    static void mixAtOtherRate(Scheduled& scheduled, float* to, std::uint32_t frames, double step, float gain);
 
     AudioButler& butler_;
     RealtimeQueue<Scheduled, 256> commands_;

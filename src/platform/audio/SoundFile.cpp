@@ -47,7 +47,9 @@ std::optional<AudioBuffer> readSoundFile(const std::filesystem::path& path, doub
         stereo.samples[static_cast<std::size_t>(frame) * 2] = in[0];
         stereo.samples[static_cast<std::size_t>(frame) * 2 + 1] = info.channels > 1 ? in[1] : in[0];
     }
-    return resampled(stereo, info.samplerate, sampleRate);
+    auto output = resampled(stereo, info.samplerate, sampleRate);
+    output.sampleRate = sampleRate;
+    return output;
 }
 
 }  // namespace kv

@@ -28,8 +28,10 @@ Synthesizer::Synthesizer(double sampleRate, const std::filesystem::path& soundFo
     load(sampleRate);
 }
 
-// FluidSynth is made for one rate: another one needs a new synthesizer.
+// FluidSynth is made for one rate: another one needs a new synthesizer, whose channels take the
+// programs and controllers the old one's had.
 void Synthesizer::load(double sampleRate) {
+    const auto channels = channelStates();
     synth_.reset();
     settings_.reset(new_fluid_settings());
     if (!settings_) throw std::runtime_error("FluidSynth settings cannot be made");
@@ -51,6 +53,35 @@ void Synthesizer::load(double sampleRate) {
     }
     kept_ = {};
     sampleRate_ = sampleRate;
+    restore(channels);
+}
+
+std::vector<Synthesizer::ChannelState> Synthesizer::channelStates() const {
+    std::vector<ChannelState> states;
+    if (!synth_) return states;
+    for (int channel = 0; channel < kChannels; ++channel) {
+        ChannelState state;
+        int font = 0;
+        fluid_synth_get_program(synth_.get(), channel, &font, &state.bank, &state.program);
+        for (int control = 0; control < kRestoredControls; ++control) {
+            fluid_synth_get_cc(synth_.get(), channel, control, &state.controls[static_cast<std::size_t>(control)]);
+        }
+        fluid_synth_get_pitch_bend(synth_.get(), channel, &state.pitchBend);
+        states.push_back(state);
+    }
+    return states;
+}
+
+// Channel mode messages (120 and above) are actions, not state: left out.
+void Synthesizer::restore(const std::vector<ChannelState>& states) {
+    for (int channel = 0; channel < static_cast<int>(states.size()); ++channel) {
+        const ChannelState& state = states[static_cast<std::size_t>(channel)];
+        for (int control = 0; control < kRestoredControls; ++control) {
+            fluid_synth_cc(synth_.get(), channel, control, state.controls[static_cast<std::size_t>(control)]);
+        }
+        fluid_synth_program_select(synth_.get(), channel, soundFontId_, state.bank, state.program);
+        fluid_synth_pitch_bend(synth_.get(), channel, state.pitchBend);
+    }
 }
 
 void Synthesizer::prepare(double sampleRate, std::uint32_t maxFrames) {

@@ -46,7 +46,7 @@ public:
     // Loads the program's samples now (they stay while a keeper holds them).
     void preload(int channel, std::uint8_t program) override;
 
-    // At another rate than the one it was made for, FluidSynth is told.
+    // At another rate than the one it was made for, FluidSynth is made anew for it.
     void prepare(double sampleRate, std::uint32_t maxFrames) override;
     void render(const RenderContext& context) override;
 
@@ -68,6 +68,15 @@ private:
     void write(std::uint32_t from, std::uint32_t to, float* output);
     void keepPreset(int channel, int program);
     void load(double sampleRate);
+    static constexpr int kRestoredControls = 120;
+    struct ChannelState {
+        int bank = 0;
+        int program = 0;
+        std::array<int, kRestoredControls> controls{};
+        int pitchBend = 8192;
+    };
+    std::vector<ChannelState> channelStates() const;
+    void restore(const std::vector<ChannelState>& states);
 
     struct SettingsDelete {
         void operator()(fluid_settings_t* settings) const;
