@@ -180,7 +180,7 @@ TEST_F(HostileRequestTest, IdsOutOfRangeTouchNoUserAndNoRecord) {
     start();
     ASSERT_TRUE(UserHelper::insertUser(existing));
     const std::string longId(40'000, '9');
-    for (const std::string id : {longId, std::string("99999999999"), std::string("2147483648"), std::string("-2147483649")}) {
+    for (const std::string& id : {longId, std::string("99999999999"), std::string("2147483648"), std::string("-2147483649")}) {
         EXPECT_EQ(data(2, json::object(), id), json({{"message", "insert User is fail"}, {"code", -1}})) << id.size();
         EXPECT_EQ(data(23, {{"virtualPianoSoundVolume", 90}}, id), json({{"code", -1}, {"message", "insert User is fail"}}));
         EXPECT_EQ(data(49, {{"songID", 1}}, id), json::array());
