@@ -30,13 +30,12 @@ int main(int argc, char** argv) {
     if (!recorder.connected()) return 1;
     std::this_thread::sleep_for(1s);
 
-    const std::uint64_t before = kv::host_clock::now();
-    metronome.startWithInterval(interval, std::chrono::system_clock::now() + 300ms);
-    const std::uint64_t after = kv::host_clock::now();
+    const std::uint64_t start = kv::host_clock::now() + 300'000'000;
+    metronome.startWithInterval(interval, start);
     std::this_thread::sleep_for(std::chrono::duration<double>(ticks * interval + 0.5));
     metronome.stop();
 
-    const double scheduledZero = (static_cast<double>(before) + static_cast<double>(after)) / 2 + 0.3e9;
+    const auto scheduledZero = static_cast<double>(start);
     const auto onsets = recorder.onsets();
     std::vector<double> errors;
     for (std::size_t tick = 0; tick < onsets.size() && tick < static_cast<std::size_t>(ticks); ++tick) {

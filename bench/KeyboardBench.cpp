@@ -106,7 +106,7 @@ void benchLeds() {
     scheduler.parseAndSetPlanFromJson(plan, 0);
     const auto wallStart = std::chrono::system_clock::now() + 300ms;
     const std::uint64_t hostStart = kv::host_clock::hostTimeForWallClock(wallStart);
-    scheduler.startAtUtc(wallStart);
+    scheduler.startAtHostTime(hostStart);
     std::this_thread::sleep_for(300ms + 500ms + 9500ms);
     const std::uint64_t workerCpu = threadCpuNs("KVLedScheduler");
     std::this_thread::sleep_for(1500ms);

@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     kv::Metronome metronome(engine, kv::resourcePath("sounds/tick.wav"));
 
     const double ours0 = cpuSeconds(RUSAGE_SELF);
-    metronome.startWithInterval(0.5);
+    metronome.startWithInterval(0.5, engine.now());
     std::size_t next = 0;
     for (int second = 0; second < kSeconds; ++second) {
         for (; next < events.size() && events[next].ms < (second + 1) * 1000.0; ++next) {

@@ -299,7 +299,7 @@ TEST_F(MidiJackTest, AFloodingKeyboardNeitherStallsTheServiceNorStopsItsStop) {
     for (int i = 0; i < 1000; ++i) plan.push_back({{"note", 21 + i % 88}, {"time", i * 10}, {"offTime", i * 10 + 50}});
     KVLedScheduler::shared().parseAndSetPlanFromJson(plan, 0);
     KVLedScheduler::shared().startAtHostTime(host_clock::now());
-    Metronome::shared().startWithInterval(0.1);
+    Metronome::shared().startWithInterval(0.1, host_clock::now());
     const long memoryBefore = residentKilobytes();
     keys.command("sysex 65536");
     keys.command("flood 10000 5");

@@ -1,7 +1,6 @@
 #include "leds/KVLedScheduler.h"
 
 #include "base/Console.h"
-#include "base/Instant.h"
 #include "base/JsonReading.h"
 #include "base/TextFormat.h"
 #include "leds/KVLedController.h"
@@ -10,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <ctime>
 
 namespace kv {
 
@@ -85,11 +83,6 @@ void KVLedScheduler::setPlan(const std::vector<KVLedNote>& plan, double playStar
     scanFrom_ = 0;
 }
 
-void KVLedScheduler::startAtUtc(Date start) {
-    startAtHostTime(Instant::atWallClock(start).host);
-    logStart(start);
-}
-
 void KVLedScheduler::startAtHostTime(std::uint64_t start) {
     stop();
     bool hasPlan = false;
@@ -113,17 +106,6 @@ void KVLedScheduler::startAtHostTime(std::uint64_t start) {
         playing_ = true;
     }
     wake_.notify_all();
-}
-
-void KVLedScheduler::logStart(Date start) const {
-    if (!run_) return;
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(start);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(start.time_since_epoch()).count() % 1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
-    consoleLine(formatText("[LED-SCHED] start, moc UTC = %s.%03d +0000", text, static_cast<int>(millis)));
 }
 
 void KVLedScheduler::stop() {

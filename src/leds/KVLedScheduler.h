@@ -1,6 +1,5 @@
 #pragma once
 
-#include "base/DateText.h"
 #include "base/SharedObject.h"
 #include "leds/KVLedNote.h"
 
@@ -43,8 +42,6 @@ public:
 
     void parseAndSetPlanFromJson(const nlohmann::json& ledNotes, double playStartTimeMs);
     void setPlan(const std::vector<KVLedNote>& plan, double playStartTimeMs);
-    // Plan time 0 falls on the wall-clock date, turned into host time once.
-    void startAtUtc(Date start);
     // Plan time 0 falls on the host time.
     void startAtHostTime(std::uint64_t start);
     // Ends the plan's run and puts every light out; the plan stays. A tick in progress finishes
@@ -65,7 +62,6 @@ private:
     // One tick of a running plan: the lights set, then how long to sleep.
     std::chrono::nanoseconds tick();
     Scan scanAndLight(double nowMs);
-    void logStart(Date start) const;
 
     KVLedController& controller_;
     std::mutex lock_;  // guards plan_, startHost_, scanFrom_, playing_

@@ -1,7 +1,6 @@
 #include "playback/Metronome.h"
 
 #include "base/Console.h"
-#include "base/Instant.h"
 #include "base/TextFormat.h"
 #include "platform/audio/HostClock.h"
 #include "platform/audio/SoundFile.h"
@@ -108,44 +107,6 @@ AudioBuffer Metronome::scaledBuffer(const AudioBuffer& buffer, float scale) {
     AudioBuffer scaled = buffer;
     for (float& sample : scaled.samples) sample *= scale;
     return scaled;
-}
-
-void Metronome::useEngine(AudioEngine* engine) {
-    if (!engine) {
-        log("useEngine: nil, skip");
-        return;
-    }
-    if (engine == engine_) {
-        log("useEngine: same engine, skip");
-        return;
-    }
-    if (running_) {
-        log("useEngine called while running - stop first");
-        stop();
-    }
-    // The schedule queue uses the engine and the player: they change on it.
-    std::promise<void> moved;
-    scheduleQueue_.async([&] {
-        engine_->disconnect(mixer_, engine_->mainMixerNode());
-        engine_->disconnect(player_, mixer_);
-        engine_ = engine;
-        player_ = engine_->makePlayerNode();
-        engine_->connect(player_, mixer_);
-        engine_->connect(mixer_, engine_->mainMixerNode());
-        moved.set_value();
-    });
-    moved.get_future().wait();
-    engine_->start();
-    log(formatText("useEngine — isRunning=%d buffer=%s", engine_->isRunning() ? 1 : 0,
-               clicks_.get() ? "ready" : "not loaded yet"));
-}
-
-void Metronome::startWithInterval(double seconds) {
-    startWithInterval(seconds, engine_->now());
-}
-
-void Metronome::startWithInterval(double seconds, Date scheduledTime) {
-    startWithInterval(seconds, Instant::atWallClock(scheduledTime).host);
 }
 
 void Metronome::startWithInterval(double seconds, std::uint64_t hostTime) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "base/DateText.h"
 #include "base/SharedObject.h"
 #include "base/Synchronized.h"
 #include "platform/audio/AudioBuffer.h"
@@ -33,12 +32,8 @@ public:
     Metronome(const Metronome&) = delete;
     Metronome& operator=(const Metronome&) = delete;
 
-    void useEngine(AudioEngine* engine);
-    void startWithInterval(double seconds);
     // Tick 0 sounds at the host time (on the engine's clock; 10 ms from now at the earliest).
     void startWithInterval(double seconds, std::uint64_t hostTime);
-    // The same at a wall-clock date, turned into host time once.
-    void startWithInterval(double seconds, Date scheduledTime);
     void stop();
     void setVolume(float volume);
     void setInterval(double seconds);

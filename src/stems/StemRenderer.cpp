@@ -33,9 +33,7 @@ StemRenderer::StemRenderer(std::shared_ptr<const DecodedAudio> recording, std::i
       sampleRate_(recording_->sampleRate),
       outputRate_(outputRate),
       targetOutputRate_(outputRate),
-      appliedTempo_(rate),
       butler_(butler),
-      targetTempo_(rate),
       ringCapacity_(static_cast<std::uint64_t>(outputRate * 0.3)),
       ring_(ringCapacity_ * 2, 0.0F) {
     soundTouch_.setSampleRate(static_cast<unsigned>(sampleRate_));
@@ -69,8 +67,6 @@ void StemRenderer::arm(double startSeconds, double endSeconds, float rate, std::
     writePos_ = 0;
     soundTouch_.clear();
     soundTouch_.setTempo(rate);
-    appliedTempo_ = rate;
-    targetTempo_ = rate;
     playedDurationSec_ = static_cast<double>(endFrame - startFrame) / sampleRate_ / rate;
     started_ = true;
     fill();
@@ -79,11 +75,6 @@ void StemRenderer::arm(double startSeconds, double endSeconds, float rate, std::
 
 void StemRenderer::fill() {
     if (!started_) return;
-    const float target = targetTempo_;
-    if (target != appliedTempo_) {
-        soundTouch_.setTempo(target);
-        appliedTempo_ = target;
-    }
     if (const double rate = targetOutputRate_; rate != outputRate_) {
         soundTouch_.setRate(sampleRate_ / rate);
         outputRate_ = rate;

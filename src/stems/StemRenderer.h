@@ -43,7 +43,6 @@ public:
     void stop();
     // Any thread: the armed segment has sounded to its last frame.
     bool hasEnded() const { return ended_.load(std::memory_order_acquire); }
-    void setTempo(float rate) { targetTempo_.store(rate); }
 
     std::int64_t instrumentId() const { return instrumentId_; }
     double playedDurationSec() const { return playedDurationSec_.load(); }
@@ -67,9 +66,7 @@ private:
     std::uint32_t cursor_ = 0;    // fill thread
     std::uint32_t endFrame_ = 0;  // fill thread
     bool drained_ = false;        // fill thread
-    float appliedTempo_;          // fill thread
     AudioButler& butler_;
-    std::atomic<float> targetTempo_;
     std::atomic<double> playedDurationSec_{0};
     std::vector<float> inputChunk_ = std::vector<float>(kFeedFrames * 2);
     std::vector<float> outputChunk_ = std::vector<float>(kReceiveFrames * 2);

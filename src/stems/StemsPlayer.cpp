@@ -256,11 +256,6 @@ void StemsPlayer::startEngineIfNeeded() {
     if (!engine_.start()) consoleLine("[ST] engine start FAILED: " + engine_.lastError());
 }
 
-void StemsPlayer::playAtScheduledTime(std::chrono::system_clock::time_point start, double startSeconds, double endSeconds) {
-    const auto now = std::chrono::system_clock::now();
-    playAtHostTime(host_clock::hostTimeForWallClock(std::max(start, now)), startSeconds, endSeconds);
-}
-
 void StemsPlayer::playAtHostTime(std::uint64_t startHostTime, double startSeconds, double endSeconds) {
     logAndPrint(formatText("[StemsPlayer] playSegment %.2f-%.2fs isReady=%d engineRunning=%d masterVol=%.2f mainMixerVol=%.2f",
                            startSeconds, endSeconds, isReady_ ? 1 : 0, engine_.isRunning() ? 1 : 0,
@@ -353,13 +348,6 @@ void StemsPlayer::setVolumeForInstrumentId(float volume, std::int64_t instrument
             found = true;
         }
         if (!found) consoleLine(formatText("[StemsPlayer] instrumentId %ld not found (ST)", static_cast<long>(instrumentId)));
-    });
-}
-
-void StemsPlayer::setVolumeAtIndex(float volume, std::uint64_t index) {
-    onMain([this, volume, index] {
-        const auto all = stems();
-        if (index < all.size()) all[index]->gain()->setOutputVolume(std::clamp(volume, 0.0F, 1.0F));
     });
 }
 

@@ -52,14 +52,11 @@ public:
 
     void prepareWithSongId(const std::string& songId, double targetBPM, Completion completion);
     // The first sample of the segment (seconds of the song at the playing tempo; an end of 0 is
-    // the end of the song) sounds at the wall-clock instant.
-    void playAtScheduledTime(std::chrono::system_clock::time_point start, double startSeconds, double endSeconds);
-    // The same on the host clock, where the play's count-off and clicks are placed.
+    // the end of the song) sounds at the host time, on the clock of the play's count-off and clicks.
     void playAtHostTime(std::uint64_t startHostTime, double startSeconds, double endSeconds);
     // On the main queue (re-queued there from elsewhere).
     void stop(std::source_location caller = std::source_location::current());
     void setVolumeForInstrumentId(float volume, std::int64_t instrumentId);
-    void setVolumeAtIndex(float volume, std::uint64_t index);
     void setMasterVolume(float volume);
     void invalidateCacheForSongId(const std::string& songId);
 
