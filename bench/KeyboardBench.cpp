@@ -5,9 +5,9 @@
 //  - LED timing against a 1,000-note plan, and the CPU of the LED worker meanwhile;
 //  - ping round trips and the service's memory while a keyboard floods it.
 // Prints milliseconds. The service runs as its own process on ports 19420/19520.
+#include "base/HostClock.h"
 #include "leds/KVLedController.h"
 #include "leds/KVLedScheduler.h"
-#include "platform/audio/HostClock.h"
 
 #include "BenchResults.h"
 #include "support/JackServer.h"

@@ -5,7 +5,7 @@
 // by kind, and the error of each interval between song notes against the file's. Then the
 // `fluidsynth` command plays the same file with its own MIDI player into the same server: the
 // baseline of the intervals.
-#include "platform/audio/HostClock.h"
+#include "base/HostClock.h"
 
 #include "BenchResults.h"
 #include "support/ChildProcess.h"

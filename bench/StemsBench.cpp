@@ -5,12 +5,12 @@
 //   memory  resident growth of eight renderers on one decoded stem, against the decoded size (MB)
 //   start   stems started a few hundred ms ahead on a JACK server, each start's first sample
 //           against its scheduled host time (ms)
+#include "base/HostClock.h"
 #include "base/SharedObject.h"
 #include "platform/audio/AudioEngine.h"
-#include "platform/audio/HostClock.h"
+#include "platform/audio/JackAudioDevice.h"
 #include "platform/audio/Mp3Decoder.h"
 #include "platform/audio/OfflineAudioDevice.h"
-#include "platform/audio/JackAudioDevice.h"
 #include "platform/dispatch/MainQueue.h"
 #include "stems/StemFiles.h"
 #include "stems/StemRenderer.h"

@@ -1,6 +1,6 @@
+#include "base/HostClock.h"
 #include "core/KeyvoraFlow.h"
 #include "midi/MidiManagerHandler.h"
-#include "platform/audio/HostClock.h"
 #include "store/DeviceHelper.h"
 #include "store/UserHelper.h"
 

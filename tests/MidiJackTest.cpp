@@ -1,6 +1,6 @@
+#include "base/HostClock.h"
 #include "core/KeyvoraFlow.h"
 #include "leds/KVLedScheduler.h"
-#include "platform/audio/HostClock.h"
 #include "playback/Metronome.h"
 #include "playback/SoundSystem.h"
 #include "store/DeviceHelper.h"
@@ -69,7 +69,9 @@ protected:
         for (int attempt = 0; attempt < 5; ++attempt) {
             const std::size_t had = attempt || sendFirst ? keys.leds().size() : 0;
             const std::size_t lostBefore = keys.lost();
-            if (attempt || sendFirst) EXPECT_EQ(data(4, {{"deviceName", device}})["code"], 0);
+            if (attempt || sendFirst) {
+                EXPECT_EQ(data(4, {{"deviceName", device}})["code"], 0);
+            }
             auto leds = keys.leds(had + lostBefore + 176);
             if (leds.size() >= had + 176 && keys.lost() == lostBefore) return leds;
         }

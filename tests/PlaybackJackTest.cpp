@@ -1,11 +1,11 @@
+#include "base/HostClock.h"
 #include "core/CacheCipher.h"
 #include "core/KeyvoraFlow.h"
-#include "platform/audio/HostClock.h"
 #include "playback/SongObject.h"
 #include "playback/SoundSystem.h"
+#include "stems/StemsPlayer.h"
 #include "store/CachePaths.h"
 #include "store/File.h"
-#include "stems/StemsPlayer.h"
 
 #include "support/Eventually.h"
 #include "support/HttpsTestServer.h"

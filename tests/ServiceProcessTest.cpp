@@ -315,7 +315,9 @@ TEST(ServiceProcess, AKilledStemDownloadNeverLeavesAPartialStem) {
         std::error_code error;
         for (const auto& entry : fs::directory_iterator(folder, error)) {
             cutShort += entry.path().extension() == ".tmp";
-            if (entry.path().extension() == ".mp3") EXPECT_EQ(fs::file_size(entry.path()), body.size()) << "round " << round;
+            if (entry.path().extension() == ".mp3") {
+                EXPECT_EQ(fs::file_size(entry.path()), body.size()) << "round " << round;
+            }
         }
     }
     EXPECT_GT(cutShort, 0) << "no kill came during a transfer";

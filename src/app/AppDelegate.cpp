@@ -1,9 +1,9 @@
 #include "app/AppDelegate.h"
 
 #include "app/Service.h"
+#include "base/DataDirectories.h"
 #include "base/Log.h"
 #include "kvplugin/BuildInfo.h"
-#include "platform/desktop/DataDirectories.h"
 #include "platform/desktop/Launcher.h"
 #include "platform/desktop/Resources.h"
 #include "platform/files/Descriptors.h"

@@ -1,6 +1,6 @@
 #include "base/Instant.h"
 
-#include "platform/audio/HostClock.h"
+#include "base/HostClock.h"
 
 namespace kv {
 

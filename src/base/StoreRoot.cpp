@@ -1,7 +1,7 @@
 #include "base/StoreRoot.h"
 
+#include "base/DataDirectories.h"
 #include "kvplugin/BuildInfo.h"
-#include "platform/desktop/DataDirectories.h"
 
 namespace kv {
 

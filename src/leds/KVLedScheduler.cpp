@@ -1,10 +1,10 @@
 #include "leds/KVLedScheduler.h"
 
 #include "base/Console.h"
+#include "base/HostClock.h"
 #include "base/JsonReading.h"
 #include "base/TextFormat.h"
 #include "leds/KVLedController.h"
-#include "platform/audio/HostClock.h"
 #include "platform/dispatch/ThreadPriority.h"
 
 #include <algorithm>

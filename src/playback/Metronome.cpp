@@ -1,8 +1,8 @@
 #include "playback/Metronome.h"
 
 #include "base/Console.h"
+#include "base/HostClock.h"
 #include "base/TextFormat.h"
-#include "platform/audio/HostClock.h"
 #include "platform/audio/SoundFile.h"
 #include "platform/desktop/Resources.h"
 #include "playback/MetronomePlan.h"

@@ -2,6 +2,7 @@
 
 #include "base/Console.h"
 #include "base/DateText.h"
+#include "base/HostClock.h"
 #include "base/Instant.h"
 #include "base/JsonReading.h"
 #include "base/Log.h"
@@ -9,7 +10,6 @@
 #include "base/TextFormat.h"
 #include "core/KeyvoraFlow.h"
 #include "leds/KVLedScheduler.h"
-#include "platform/audio/HostClock.h"
 #include "playback/Metronome.h"
 #include "playback/MetronomePlan.h"
 #include "playback/PlaySongLogic.h"

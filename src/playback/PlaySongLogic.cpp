@@ -1,7 +1,7 @@
 #include "playback/PlaySongLogic.h"
 
+#include "base/HostClock.h"
 #include "base/Numbers.h"
-#include "platform/audio/HostClock.h"
 #include "playback/CountOff.h"
 #include "playback/SongChase.h"
 

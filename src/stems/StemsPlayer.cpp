@@ -1,13 +1,13 @@
 #include "stems/StemsPlayer.h"
 
 #include "base/Console.h"
+#include "base/HostClock.h"
 #include "base/Log.h"
-#include "store/File.h"
 #include "base/TextFormat.h"
-#include "platform/audio/HostClock.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/ThreadPriority.h"
 #include "stems/StemFiles.h"
+#include "store/File.h"
 
 #include <algorithm>
 #include <system_error>

@@ -1,6 +1,6 @@
 #include "store/CachePaths.h"
 
-#include "platform/desktop/DataDirectories.h"
+#include "base/DataDirectories.h"
 #include "store/File.h"
 #include "store/PathComponent.h"
 

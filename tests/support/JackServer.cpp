@@ -1,6 +1,6 @@
 #include "support/JackServer.h"
 
-#include "platform/audio/HostClock.h"
+#include "base/HostClock.h"
 #include "support/ChildProcess.h"
 
 #include <fcntl.h>

@@ -2,7 +2,7 @@
 
 #include "HexText.h"
 
-#include "platform/audio/HostClock.h"
+#include "base/HostClock.h"
 
 #include <chrono>
 

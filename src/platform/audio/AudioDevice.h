@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/audio/HostClock.h"
+#include "base/HostClock.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "platform/desktop/AutostartEntry.h"
 
-#include "platform/desktop/DataDirectories.h"
+#include "base/DataDirectories.h"
 #include "platform/files/AtomicFile.h"
 
 namespace kv {

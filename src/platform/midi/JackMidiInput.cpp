@@ -1,6 +1,6 @@
 #include "platform/midi/JackMidiInput.h"
 
-#include "platform/audio/HostClock.h"
+#include "base/HostClock.h"
 #include "platform/jack/JackClientRetirement.h"
 #include "platform/jack/JackServerWatch.h"
 #include "platform/midi/MidiCycleReader.h"

@@ -1,6 +1,6 @@
 #include "platform/midi/MidiInput.h"
 
-#include "platform/audio/HostClock.h"
+#include "base/HostClock.h"
 #include "platform/dispatch/ThreadPriority.h"
 #include "platform/midi/OpenMidiApi.h"
 

@@ -1,4 +1,4 @@
-#include "platform/desktop/DataDirectories.h"
+#include "base/DataDirectories.h"
 
 #include <pwd.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/audio/HostClock.h"
+#include "base/HostClock.h"
 
 #include <time.h>
 
