@@ -1,7 +1,7 @@
 // Metronome click onsets against their schedule, recorded from a JACK server with the dummy
 // driver: kv_bench_click_timing [ticks]. Prints the error's mean, p99 and max in milliseconds.
+#include "audio/AudioEngine.h"
 #include "base/HostClock.h"
-#include "platform/audio/AudioEngine.h"
 #include "platform/audio/JackAudioDevice.h"
 #include "platform/desktop/Resources.h"
 #include "playback/Metronome.h"

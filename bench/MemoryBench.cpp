@@ -4,9 +4,9 @@
 //                                              60 s of a dense 16-program song
 // Prints "<case> <resident MB> [<peak MB>]" lines.
 #include "DenseSong.h"
-#include "platform/audio/AudioEngine.h"
+#include "audio/AudioEngine.h"
+#include "audio/Synthesizer.h"
 #include "platform/audio/OfflineAudioDevice.h"
-#include "platform/audio/Synthesizer.h"
 
 #include <fluidsynth.h>
 

@@ -2,9 +2,9 @@
 // the metronome) rendering offline, next to the fluidsynth command rendering the same song:
 //   kv_bench_render_cost <SoundFont> <work folder>
 #include "DenseSong.h"
-#include "platform/audio/AudioEngine.h"
+#include "audio/AudioEngine.h"
+#include "audio/Synthesizer.h"
 #include "platform/audio/OfflineAudioDevice.h"
-#include "platform/audio/Synthesizer.h"
 #include "platform/desktop/Resources.h"
 #include "playback/Metronome.h"
 

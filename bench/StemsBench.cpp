@@ -5,11 +5,11 @@
 //   memory  resident growth of eight renderers on one decoded stem, against the decoded size (MB)
 //   start   stems started a few hundred ms ahead on a JACK server, each start's first sample
 //           against its scheduled host time (ms)
+#include "audio/AudioEngine.h"
+#include "audio/Mp3Decoder.h"
 #include "base/HostClock.h"
 #include "base/SharedObject.h"
-#include "platform/audio/AudioEngine.h"
 #include "platform/audio/JackAudioDevice.h"
-#include "platform/audio/Mp3Decoder.h"
 #include "platform/audio/OfflineAudioDevice.h"
 #include "platform/dispatch/MainQueue.h"
 #include "stems/StemFiles.h"

@@ -1,5 +1,5 @@
-#include "platform/audio/AudioEngine.h"
-#include "platform/audio/AudioOutputKeeper.h"
+#include "audio/AudioEngine.h"
+#include "audio/AudioOutputKeeper.h"
 #include "platform/audio/NullAudioDevice.h"
 #include "platform/audio/OfflineAudioDevice.h"
 

@@ -1,4 +1,4 @@
-#include "platform/audio/FrameClock.h"
+#include "audio/FrameClock.h"
 
 #include <gtest/gtest.h>
 

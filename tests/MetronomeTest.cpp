@@ -1,4 +1,4 @@
-#include "platform/audio/AudioEngine.h"
+#include "audio/AudioEngine.h"
 #include "platform/audio/OfflineAudioDevice.h"
 #include "playback/Metronome.h"
 

@@ -1,5 +1,5 @@
+#include "audio/Mp3Decoder.h"
 #include "base/SharedObject.h"
-#include "platform/audio/Mp3Decoder.h"
 #include "platform/dispatch/MainQueue.h"
 #include "stems/StemFiles.h"
 #include "stems/StemRenderer.h"

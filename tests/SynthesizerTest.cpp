@@ -1,6 +1,6 @@
-#include "platform/audio/AudioEngine.h"
+#include "audio/AudioEngine.h"
+#include "audio/Synthesizer.h"
 #include "platform/audio/OfflineAudioDevice.h"
-#include "platform/audio/Synthesizer.h"
 #include "playback/PlayMidiMessage.h"
 #include "playback/SongObject.h"
 

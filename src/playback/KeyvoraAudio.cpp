@@ -1,6 +1,6 @@
 #include "playback/KeyvoraAudio.h"
 
-#include "platform/audio/SoundFile.h"
+#include "audio/SoundFile.h"
 #include "platform/desktop/Resources.h"
 #include "playback/SoundSystem.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/audio/AudioBuffer.h"
-#include "platform/audio/AudioEngine.h"
-#include "platform/audio/PlayerNode.h"
+#include "audio/AudioBuffer.h"
+#include "audio/AudioEngine.h"
+#include "audio/PlayerNode.h"
 
 #include <atomic>
 #include <memory>

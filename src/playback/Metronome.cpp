@@ -1,9 +1,9 @@
 #include "playback/Metronome.h"
 
+#include "audio/SoundFile.h"
 #include "base/Console.h"
 #include "base/HostClock.h"
 #include "base/TextFormat.h"
-#include "platform/audio/SoundFile.h"
 #include "platform/desktop/Resources.h"
 #include "playback/MetronomePlan.h"
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "audio/AudioBuffer.h"
+#include "audio/AudioEngine.h"
+#include "audio/MixerNode.h"
+#include "audio/PlayerNode.h"
 #include "base/SharedObject.h"
 #include "base/Synchronized.h"
-#include "platform/audio/AudioBuffer.h"
-#include "platform/audio/AudioEngine.h"
-#include "platform/audio/MixerNode.h"
-#include "platform/audio/PlayerNode.h"
 #include "platform/dispatch/RepeatingTimer.h"
 #include "platform/dispatch/SerialQueue.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/audio/MidiReceiver.h"
+#include "audio/MidiReceiver.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "audio/AudioEngine.h"
+#include "audio/AudioOutputKeeper.h"
+#include "audio/Synthesizer.h"
 #include "base/SharedObject.h"
-#include "platform/audio/AudioEngine.h"
-#include "platform/audio/AudioOutputKeeper.h"
-#include "platform/audio/Synthesizer.h"
 
 #include <chrono>
 #include <cstdint>

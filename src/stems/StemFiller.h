@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/audio/AudioButler.h"
+#include "audio/AudioButler.h"
 #include "stems/StemRenderer.h"
 
 #include <functional>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/audio/AudioButler.h"
-#include "platform/audio/AudioNode.h"
-#include "platform/audio/Mp3Decoder.h"
-#include "platform/audio/MixerNode.h"
+#include "audio/AudioButler.h"
+#include "audio/AudioNode.h"
+#include "audio/MixerNode.h"
+#include "audio/Mp3Decoder.h"
 
 #include <SoundTouch.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "audio/AudioEngine.h"
+#include "audio/Mp3Decoder.h"
 #include "base/SharedObject.h"
-#include "platform/audio/AudioEngine.h"
-#include "platform/audio/Mp3Decoder.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "stems/StemFiller.h"
 #include "stems/StemRenderer.h"

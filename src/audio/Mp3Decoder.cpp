@@ -1,4 +1,4 @@
-#include "platform/audio/Mp3Decoder.h"
+#include "audio/Mp3Decoder.h"
 
 #include <mpg123.h>
 

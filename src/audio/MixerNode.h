@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/audio/AudioNode.h"
+#include "audio/AudioNode.h"
 
 #include <atomic>
 #include <vector>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "platform/audio/AudioButler.h"
+#include "audio/AudioButler.h"
+#include "audio/FrameClock.h"
+#include "audio/MixerNode.h"
+#include "audio/PeakLimiter.h"
+#include "audio/PlayerNode.h"
 #include "platform/audio/AudioDevice.h"
-#include "platform/audio/FrameClock.h"
-#include "platform/audio/MixerNode.h"
-#include "platform/audio/PeakLimiter.h"
-#include "platform/audio/PlayerNode.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/audio/AudioBuffer.h"
+#include "audio/AudioBuffer.h"
 
 #include <cmath>
 

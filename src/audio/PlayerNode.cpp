@@ -1,4 +1,4 @@
-#include "platform/audio/PlayerNode.h"
+#include "audio/PlayerNode.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/audio/AudioButler.h"
+#include "audio/AudioButler.h"
 
 #include "platform/dispatch/ThreadPriority.h"
 

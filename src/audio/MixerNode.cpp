@@ -1,4 +1,4 @@
-#include "platform/audio/MixerNode.h"
+#include "audio/MixerNode.h"
 
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/audio/AudioNode.h"
-#include "platform/audio/MidiReceiver.h"
+#include "audio/AudioNode.h"
+#include "audio/MidiReceiver.h"
 
 #include <boost/lockfree/queue.hpp>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/audio/PlayerCompletion.h"
-#include "platform/audio/SpscQueue.h"
+#include "audio/PlayerCompletion.h"
+#include "audio/SpscQueue.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/audio/PeakLimiter.h"
+#include "audio/PeakLimiter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "platform/audio/SoundFile.h"
+#include "audio/SoundFile.h"
 
 #include <sndfile.h>
 

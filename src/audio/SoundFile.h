@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/audio/AudioBuffer.h"
+#include "audio/AudioBuffer.h"
 
 #include <filesystem>
 #include <optional>

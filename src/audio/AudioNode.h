@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/audio/PlayerCompletion.h"
-#include "platform/audio/RenderContext.h"
+#include "audio/PlayerCompletion.h"
+#include "audio/RenderContext.h"
 
 #include <cstdint>
 #include <vector>

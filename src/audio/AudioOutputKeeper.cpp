@@ -1,4 +1,4 @@
-#include "platform/audio/AudioOutputKeeper.h"
+#include "audio/AudioOutputKeeper.h"
 
 #include "platform/audio/JackAudioDevice.h"
 #include "platform/audio/NullAudioDevice.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/audio/AudioEngine.h"
+#include "audio/AudioEngine.h"
 
 #include <cstdint>
 #include <functional>

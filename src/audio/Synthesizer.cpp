@@ -1,4 +1,4 @@
-#include "platform/audio/Synthesizer.h"
+#include "audio/Synthesizer.h"
 
 #include <fluidsynth.h>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/audio/AudioButler.h"
-#include "platform/audio/AudioNode.h"
-#include "platform/audio/PlayerCompletion.h"
-#include "platform/audio/RealtimeQueue.h"
+#include "audio/AudioButler.h"
+#include "audio/AudioNode.h"
+#include "audio/PlayerCompletion.h"
+#include "audio/RealtimeQueue.h"
 
 #include <array>
 #include <atomic>
