@@ -1,5 +1,7 @@
 #include "audio/SoundFile.h"
 
+#include "audio/Resampling.h"
+
 #include <sndfile.h>
 
 #include <cmath>
@@ -13,24 +15,6 @@ namespace {
 struct SndfileClose {
     void operator()(SNDFILE* file) const { sf_close(file); }
 };
-
-AudioBuffer resampled(const AudioBuffer& input, double fromRate, double toRate) {
-    if (fromRate == toRate || input.frames() == 0) return input;
-    const double ratio = fromRate / toRate;
-    const auto frames = static_cast<std::uint32_t>(std::floor((input.frames() - 1) / ratio)) + 1;
-    AudioBuffer output;
-    output.samples.resize(static_cast<std::size_t>(frames) * 2);
-    for (std::uint32_t j = 0; j < frames; ++j) {
-        const double position = j * ratio;
-        const auto k = static_cast<std::uint32_t>(position);
-        const auto next = std::min(k + 1, input.frames() - 1);
-        const auto fraction = static_cast<float>(position - k);
-        for (std::uint32_t c = 0; c < 2; ++c) {
-            output.samples[j * 2 + c] = input.samples[k * 2 + c] * (1 - fraction) + input.samples[next * 2 + c] * fraction;
-        }
-    }
-    return output;
-}
 
 }  // namespace
 
@@ -47,7 +31,7 @@ std::optional<AudioBuffer> readSoundFile(const std::filesystem::path& path, doub
         stereo.samples[static_cast<std::size_t>(frame) * 2] = in[0];
         stereo.samples[static_cast<std::size_t>(frame) * 2 + 1] = info.channels > 1 ? in[1] : in[0];
     }
-    auto output = resampled(stereo, info.samplerate, sampleRate);
+    auto output = resampled(stereo, info.samplerate / sampleRate);
     output.sampleRate = sampleRate;
     return output;
 }

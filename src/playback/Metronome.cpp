@@ -1,5 +1,6 @@
 #include "playback/Metronome.h"
 
+#include "audio/Resampling.h"
 #include "audio/SoundFile.h"
 #include "base/Console.h"
 #include "base/HostClock.h"
@@ -72,33 +73,12 @@ void Metronome::loadAudioFile(const std::filesystem::path& path) {
     maxTickGain_ = gainForPeak(peak);
     log(formatText("tick peak=%.3f → maxTickGain=%.2f", peak, static_cast<double>(maxTickGain_.load())));
     Clicks clicks;
-    clicks.soft = std::make_shared<const AudioBuffer>(scaledBuffer(pitchedBuffer(*click, 7), 0.8F));
+    clicks.soft = std::make_shared<const AudioBuffer>(scaledBuffer(resampled(*click, std::pow(2.0, 7 / 12.0)), 0.8F));
     clicks.silent = std::make_shared<const AudioBuffer>(scaledBuffer(*click, 0));
     const double seconds = click->frames() / engine_->sampleRate();
     clicks.full = std::make_shared<const AudioBuffer>(std::move(*click));
     clicks_.set(std::move(clicks));
     log(formatText("Loaded %.3fs @ %.0fHz", seconds, engine_->sampleRate()));
-}
-
-AudioBuffer Metronome::pitchedBuffer(const AudioBuffer& buffer, float semitones) {
-    const double ratio = std::pow(2.0, semitones / 12.0);
-    const std::uint32_t frames = buffer.frames();
-    if (frames == 0 || ratio <= 0) return buffer;
-    const auto length = std::max<std::uint32_t>(1, static_cast<std::uint32_t>(frames / ratio));
-    AudioBuffer pitched;
-    pitched.sampleRate = buffer.sampleRate;
-    pitched.samples.resize(static_cast<std::size_t>(length) * 2);
-    for (std::uint32_t j = 0; j < length; ++j) {
-        const double position = ratio * j;
-        const auto k = static_cast<std::uint32_t>(position);
-        const auto next = std::min(k + 1, frames - 1);
-        const auto fraction = static_cast<float>(position - k);
-        for (std::uint32_t c = 0; c < 2; ++c) {
-            pitched.samples[j * 2 + c] =
-                buffer.samples[std::min(k, frames - 1) * 2 + c] * (1 - fraction) + buffer.samples[next * 2 + c] * fraction;
-        }
-    }
-    return pitched;
 }
 
 AudioBuffer Metronome::scaledBuffer(const AudioBuffer& buffer, float scale) {

@@ -47,7 +47,6 @@ public:
     void schedulePendingTicksNow();
 
     static AudioBuffer scaledBuffer(const AudioBuffer& buffer, float scale);
-    static AudioBuffer pitchedBuffer(const AudioBuffer& buffer, float semitones);
 
 private:
     // Lets click completions, which arrive on the engine's thread, reach the metronome only while
