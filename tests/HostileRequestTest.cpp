@@ -262,8 +262,8 @@ TEST_F(HostileRequestTest, APeerThatNeverReadsIsDroppedAtACapOrAStalledWrite) {
         int requests;
     };
     const std::vector<Case> cases = {
-        {"its cap", [](WebSocketLimits& limits) { limits.maxQueuedBytes = 256 * 1024; }, 60'000},
-        {"the total", [](WebSocketLimits& limits) { limits.budget = std::make_shared<OutgoingBudget>(512 * 1024); }, 60'000},
+        {"its cap", [](WebSocketLimits& limits) { limits.maxQueuedBytes = 64 * 1024; }, 60'000},
+        {"the total", [](WebSocketLimits& limits) { limits.budget = std::make_shared<OutgoingBudget>(128 * 1024); }, 60'000},
         {"a stalled write", [](WebSocketLimits& limits) { limits.writeTimeout = 500ms; }, 30'000},
     };
     for (const auto& drop : cases) {
