@@ -3,7 +3,7 @@
 //                                             analysis, and the analysis with its JSON answer
 //   kv_bench_midi_analysis --generate <file> [events]  writes a piano file of that many events
 //                                             (200,000 by default)
-#include "midi/file/MidiFileAnalysis.h"
+#include "midifile/MidiFileAnalysis.h"
 
 #include "support/MidiFileBuilder.h"
 

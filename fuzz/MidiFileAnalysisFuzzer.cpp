@@ -1,5 +1,5 @@
 // libFuzzer: the MIDI file analysis on any bytes. Built and run by `make fuzz`.
-#include "midi/file/MidiFileAnalysis.h"
+#include "midifile/MidiFileAnalysis.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // libFuzzer: a cached song's bytes as the prepare reads them: the structure check, then STK's
 // reader on what passes it, timed at a tempo and a tempo map taken from the input. Built and run
 // by `make fuzz`.
-#include "midi/file/MidiFileCheck.h"
+#include "midifile/MidiFileCheck.h"
 #include "playback/MidiSongReader.h"
 #include "playback/SongTiming.h"
 

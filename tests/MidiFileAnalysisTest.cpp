@@ -1,4 +1,4 @@
-#include "midi/file/MidiFileAnalysis.h"
+#include "midifile/MidiFileAnalysis.h"
 
 #include "support/MidiFileBuilder.h"
 

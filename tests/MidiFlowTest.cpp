@@ -1,13 +1,17 @@
 #include "base/HostClock.h"
 #include "core/KeyvoraFlow.h"
 #include "midi/MidiManagerHandler.h"
+#include "platform/dispatch/MainQueue.h"
 #include "store/DeviceHelper.h"
 #include "store/UserHelper.h"
 
 #include "support/InProcessService.h"
 #include "support/RawWsPeer.h"
 
+#include <boost/asio/io_context.hpp>
+
 #include <chrono>
+#include <set>
 #include <tuple>
 
 namespace kv {
@@ -16,9 +20,11 @@ namespace {
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-// A message as the MIDI input hands it on, arrived now or at the host time given.
+// A message as the MIDI input hands it on, arrived now or at the host time given, and taken
+// on the main queue.
 void message(std::vector<unsigned char> bytes, std::uint64_t arrival = host_clock::now()) {
     MidiManagerHandler::shared().RecordingCallback(bytes.data(), bytes.size(), arrival);
+    Shared<MainQueue>::get().sync([] {});
 }
 void press(int key, int velocity = 100, std::uint64_t arrival = host_clock::now()) {
     message({0x90, static_cast<unsigned char>(key), static_cast<unsigned char>(velocity)}, arrival);
@@ -255,6 +261,62 @@ TEST_F(MidiFlowTest, LatencyWaitsTenToElevenSecondsForASongThatDoesNotStart) {
     EXPECT_LE(waited, 11500ms);
     KeyvoraFlow::shared().APP_STATE = KeyvoraFlow::kSongPlaying;
     EXPECT_EQ(callWith(15)["code"], 0);
+}
+
+struct Heard {
+    int command, channel, key, velocity;
+    bool operator==(const Heard&) const = default;
+};
+
+class EchoReceiver : public MidiReceiver {
+public:
+    bool send(std::uint8_t command, int channel, std::uint8_t data1, std::uint8_t data2, std::uint64_t) override {
+        heard.push_back({command, channel, data1, data2});
+        return true;
+    }
+    std::vector<Heard> heard;
+};
+
+class NoLights : public KeyboardLights {
+public:
+    bool connectKeyboard(const std::string&, const AlikeKeyboard&) override { return false; }
+    void disconnectKeyboard() override {}
+    void loseMidiSystem() override {}
+};
+
+// The echo has its own sixteen channels, after the song's, at the user's volume; once the
+// keyboards stop, no echoed key may hang.
+TEST(KeyboardEchoTest, KeysSoundOnTheirOwnChannelsAtTheUsersVolumeAndNoneHangsAfter) {
+    boost::asio::io_context mainQueue;
+    KeyvoraFlow session;
+    EchoReceiver echo;
+    NoLights lights;
+    MidiManagerHandler keyboards(session, &echo, lights, mainQueue.get_executor());
+    const std::vector<std::tuple<std::int32_t, std::vector<unsigned char>, std::vector<Heard>>> table = {
+        {100, {0x93, 60, 37}, {{0x90, 19, 60, 37}}},
+        {50, {0x90, 60, 127}, {{0x90, 16, 60, 63}}},
+        {500, {0x90, 60, 127}, {{0x90, 16, 60, 127}}},
+        {100, {0x85, 61, 64}, {{0x80, 21, 61, 0}}},
+        {100, {0x9F, 62, 0}, {{0x80, 31, 62, 0}}},
+        {100, {0xB0, 64, 127}, {}},
+        {0, {0x90, 60, 100}, {}},
+    };
+    for (const auto& [volume, bytes, heard] : table) {
+        User user;
+        user.speakerPcVelocity = volume;
+        session.currentUser.set(user);
+        echo.heard.clear();
+        keyboards.RecordingCallback(bytes.data(), bytes.size(), host_clock::now());
+        EXPECT_EQ(echo.heard, heard) << volume << " " << int(bytes[0]);
+    }
+    echo.heard.clear();
+    keyboards.stop();
+    std::set<int> released;
+    for (const Heard& message : echo.heard) {
+        if (message.command == 0xB0 && message.key == 123) released.insert(message.channel);
+    }
+    EXPECT_EQ(released.size(), 16u);
+    EXPECT_EQ(*released.begin(), MidiManagerHandler::kEchoChannels);
 }
 
 }  // namespace

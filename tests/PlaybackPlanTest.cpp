@@ -1,5 +1,5 @@
 #include "playback/MetronomePlan.h"
-#include "midi/file/MidiFileCheck.h"
+#include "midifile/MidiFileCheck.h"
 #include "playback/MidiSongReader.h"
 #include "playback/PlaySongLogic.h"
 #include "playback/SongTiming.h"

@@ -3,10 +3,10 @@
 #include "core/KeyvoraFlow.h"
 #include "store/PracticeMinutes.h"
 #include "store/RecordTable.h"
-#include "store/flows/ClearPracticeMinutesFlowByClientID.h"
-#include "store/flows/ClearPracticeMinutesFlowBySongID.h"
-#include "store/flows/GetPracticeMinutesFlow.h"
-#include "store/flows/SavePracticeMinutesFlow.h"
+#include "flows/store/ClearPracticeMinutesFlowByClientID.h"
+#include "flows/store/ClearPracticeMinutesFlowBySongID.h"
+#include "flows/store/GetPracticeMinutesFlow.h"
+#include "flows/store/SavePracticeMinutesFlow.h"
 
 #include "support/TempDatabase.h"
 

@@ -40,7 +40,7 @@ protected:
 };
 
 TEST_F(PlayMidiMessageTest, SongEventsFollowTheMessageTable) {
-    PlayMidiMessage song(&receiver_, PlayMidiMessage::kSongChannels);
+    PlayMidiMessage song(&receiver_);
     SongObject::shared().volume = 50;
     song.sendMessageMidiSongWithMessage({0x93, 60, 100});   // velocity × 50 % × 100 %
     song.sendMessageMidiSongWithMessage({0x83, 60, 64});    // note-off as velocity 0
@@ -56,7 +56,7 @@ TEST_F(PlayMidiMessageTest, SongEventsFollowTheMessageTable) {
 }
 
 TEST_F(PlayMidiMessageTest, VelocitiesScaleByBothVolumesAndClamp) {
-    PlayMidiMessage echo(&receiver_, PlayMidiMessage::kEchoChannels);
+    PlayMidiMessage song(&receiver_);
     const std::vector<std::tuple<int, int, int, int>> table = {
         // velocity, song volume, channel volume, sent
         {100, 100, 100, 100}, {100, 50, 100, 50}, {127, 50, 50, 31}, {99, 33, 100, 32}, {100, 0, 100, 0}, {127, 100, 150, 127},
@@ -64,15 +64,15 @@ TEST_F(PlayMidiMessageTest, VelocitiesScaleByBothVolumesAndClamp) {
     for (const auto& [velocity, songVolume, channelVolume, expected] : table) {
         receiver_.sent.clear();
         SongObject::shared().volume = songVolume;
-        echo.setInstrumentVolume(channelVolume);
-        echo.sendMessageMidiSongWithMessage({0x90, 60, velocity});
+        song.setInstrumentVolume(channelVolume);
+        song.sendMessageMidiSongWithMessage({0x90, 60, velocity});
         ASSERT_EQ(receiver_.sent.size(), 1u);
-        EXPECT_EQ(receiver_.sent[0], (Sent{0x90, 16, 60, expected})) << velocity << " " << songVolume << " " << channelVolume;
+        EXPECT_EQ(receiver_.sent[0], (Sent{0x90, 0, 60, expected})) << velocity << " " << songVolume << " " << channelVolume;
     }
-    echo.setInstrumentVolume(-5);
-    EXPECT_EQ(echo.channelVolume(), 0);
-    echo.setInstrumentVolume(150);
-    EXPECT_EQ(echo.channelVolume(), 100);
+    song.setInstrumentVolume(-5);
+    EXPECT_EQ(song.channelVolume(), 0);
+    song.setInstrumentVolume(150);
+    EXPECT_EQ(song.channelVolume(), 100);
 }
 
 // The synthesizer on an offline engine, with the General MIDI SoundFont.

@@ -1,6 +1,6 @@
 #include "core/KeyvoraFlow.h"
 #include "core/Version.h"
-#include "midi/model/WhiteNoteConverter.h"
+#include "core/WhiteNoteConverter.h"
 #include "store/UserHelper.h"
 
 #include "support/InProcessService.h"

@@ -1,10 +1,10 @@
 #include "app/AllFlows.h"
 
-#include "core/flows/SessionFlows.h"
-#include "leds/flows/LedFlows.h"
-#include "midi/flows/MidiFlows.h"
-#include "playback/flows/PlaybackFlows.h"
-#include "store/flows/StoreFlows.h"
+#include "flows/session/SessionFlows.h"
+#include "flows/leds/LedFlows.h"
+#include "flows/midi/MidiFlows.h"
+#include "flows/playback/PlaybackFlows.h"
+#include "flows/store/StoreFlows.h"
 
 namespace kv {
 

@@ -16,6 +16,8 @@ namespace kv {
 
 namespace {
 
+constexpr auto kDeviceCheckEvery = std::chrono::seconds(1);
+
 CertManager::Settings certificateSettings(const ServiceSettings& settings, MainQueue& mainQueue) {
     CertManager::Settings certificates = settings.certificates.value_or(CertManager::Settings::standard(mainQueue.executor()));
     certificates.mainExecutor = mainQueue.executor();
@@ -29,14 +31,15 @@ Service::Service(ServiceSettings settings)
       storeOpened_(openStore()),
       ledScheduler_(*ledController_),
       metronome_(sound_->engine(), resourcePath("sounds/tick.wav")),
-      lifecycle_(mainQueue_.executor(), *playback_),
       stemsPlayer_(sound_->engine()),
+      lifecycle_(mainQueue_.executor(), *playback_, *ledScheduler_, *stemsPlayer_),
       certManager_(certificateSettings(settings_, mainQueue_)),
       flows_(makeAllFlows()),
       dispatcher_(flows_),
       socketService_(std::make_shared<SocketService>(network_.context(), mainQueue_.executor(), dispatcher_,
                                                      *certManager_, settings_.ports, settings_.portsSSL,
-                                                     settings_.limits)) {}
+                                                     settings_.limits)),
+      midiManager_(*session_, sound_->synthesizer(), *ledScheduler_, mainQueue_.executor()) {}
 
 Service::~Service() {
     stop();
@@ -61,7 +64,13 @@ void Service::startListeners() {
 
 void Service::startDevices() {
     mainQueue_.sync([this] {
-        midiManager_->createDeviceManager(mainQueue_.executor());
+        sound_->checkOutput();
+        midiManager_->createDeviceManager();
+        deviceCheck_ = std::make_unique<RepeatingTimer>(mainQueue_.executor(), kDeviceCheckEvery, [this] {
+            sound_->checkOutput();
+            midiManager_->checkDevices();
+        });
+        deviceCheck_->start();
         loadCountOffFiles();
     });
 }
@@ -107,6 +116,7 @@ void Service::stop() {
     mainQueue_.sync([this] {
         dispatcher_.close();
         lifecycle_->shutdown();
+        deviceCheck_.reset();
         midiManager_->stop();
     });
     playback_->stop();

@@ -9,6 +9,7 @@
 #include "leds/KVLedScheduler.h"
 #include "midi/MidiManagerHandler.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/RepeatingTimer.h"
 #include "platform/http/HttpTransfers.h"
 #include "platform/net/WebSocketLimits.h"
 #include "playback/Metronome.h"
@@ -89,15 +90,17 @@ private:
     SharedObject<KVLedScheduler> ledScheduler_;
     SharedObject<Metronome> metronome_;
     SharedObject<PlaybackQueue> playback_;
-    SharedObject<PlayLifecycle> lifecycle_;
     SharedObject<HttpTransfers> transfers_;
     SharedObject<StemsQueue> stemsQueue_;
     SharedObject<StemsPlayer> stemsPlayer_;
+    SharedObject<PlayLifecycle> lifecycle_;
     SharedObject<CertManager> certManager_;
     FlowTable flows_;
     RequestDispatcher dispatcher_;
     std::shared_ptr<SocketService> socketService_;
     SharedObject<MidiManagerHandler> midiManager_;
+    // The sound output and the keyboards, checked every second on the main queue.
+    std::unique_ptr<RepeatingTimer> deviceCheck_;
 
     std::mutex quitMutex_;
     std::condition_variable quitRequested_;

@@ -4,8 +4,8 @@
 #include "base/Instant.h"
 #include "base/SharedObject.h"
 #include "base/Synchronized.h"
-#include "midi/model/MidiDevice.h"
-#include "midi/model/MidiEventList.h"
+#include "core/MidiDevice.h"
+#include "core/MidiEventList.h"
 #include "store/User.h"
 
 #include <atomic>

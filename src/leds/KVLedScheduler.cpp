@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace kv {
 
@@ -138,19 +139,46 @@ void KVLedScheduler::applyStaticLeds(const nlohmann::json& leds) {
     lightExactly(controller_, want);
 }
 
+bool KVLedScheduler::connectKeyboard(const std::string& rawName, const AlikeKeyboard& alike) {
+    if (!controller_.openPortWithRawName(rawName, alike)) return false;
+    {
+        std::lock_guard lock(lock_);
+        allOffOwed_ = true;
+    }
+    wake_.notify_all();
+    return true;
+}
+
+void KVLedScheduler::disconnectKeyboard() {
+    controller_.closePort();
+}
+
+void KVLedScheduler::loseMidiSystem() {
+    controller_.dropOutput();
+}
+
 void KVLedScheduler::workerLoop(std::stop_token stop) {
     nameCurrentThread("KVLedScheduler");
     raiseCurrentThreadPriority();
     std::unique_lock lock(lock_);
     while (!stop.stop_requested()) {
+        if (std::exchange(allOffOwed_, false)) {
+            lock.unlock();
+            {
+                std::lock_guard tick(tickMutex_);
+                controller_.forceAllOff();
+            }
+            lock.lock();
+            continue;
+        }
         if (!playing_) {
-            wake_.wait(lock, stop, [this] { return playing_; });
+            wake_.wait(lock, stop, [this] { return playing_ || allOffOwed_; });
             continue;
         }
         lock.unlock();
         const auto sleep = tick();
         lock.lock();
-        wake_.wait_for(lock, stop, sleep, [this] { return !playing_; });
+        wake_.wait_for(lock, stop, sleep, [this] { return !playing_ || allOffOwed_; });
     }
 }
 

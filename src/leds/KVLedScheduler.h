@@ -1,6 +1,8 @@
 #pragma once
 
 #include "base/SharedObject.h"
+#include "core/KeyboardLights.h"
+#include "core/SongLights.h"
 #include "leds/KVLedNote.h"
 
 #include <nlohmann/json.hpp>
@@ -12,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -19,11 +22,12 @@ namespace kv {
 
 class KVLedController;
 
-// Lights the keys the student is to play, in time with the song. One worker thread,
-// "KVLedScheduler", lives as long as the scheduler: while a plan runs it rescans it every 5 ms,
-// and at once when the next light is due sooner; otherwise it sleeps. The plan runs on the host
-// clock from its start. The service owns it.
-class KVLedScheduler {
+// Lights the keys the student is to play, in time with the song, and is the keyboards' way to
+// the lights. One worker thread, "KVLedScheduler", lives as long as the scheduler: while a plan
+// runs it rescans it every 5 ms, and at once when the next light is due sooner; it puts out a
+// newly connected keyboard's lights; otherwise it sleeps. The plan runs on the host clock from
+// its start. The service owns it.
+class KVLedScheduler final : public KeyboardLights, public SongLights {
 public:
     static constexpr auto kTick = std::chrono::milliseconds(5);
     static constexpr auto kPortPoll = std::chrono::milliseconds(50);
@@ -31,7 +35,7 @@ public:
     static KVLedScheduler& shared() { return Shared<KVLedScheduler>::get(); }
 
     explicit KVLedScheduler(KVLedController& controller);
-    ~KVLedScheduler();
+    ~KVLedScheduler() override;
     KVLedScheduler(const KVLedScheduler&) = delete;
     KVLedScheduler& operator=(const KVLedScheduler&) = delete;
 
@@ -40,14 +44,17 @@ public:
     // The entries of `ledNotes` on keys 21 to 108, with their windows made sensible.
     static std::vector<KVLedNote> parsePlan(const nlohmann::json& ledNotes);
 
-    void parseAndSetPlanFromJson(const nlohmann::json& ledNotes, double playStartTimeMs);
+    void parseAndSetPlanFromJson(const nlohmann::json& ledNotes, double playStartTimeMs) override;
     void setPlan(const std::vector<KVLedNote>& plan, double playStartTimeMs);
     // Plan time 0 falls on the host time.
-    void startAtHostTime(std::uint64_t start);
+    void startAtHostTime(std::uint64_t start) override;
     // Ends the plan's run and puts every light out; the plan stays. A tick in progress finishes
     // first, so no light comes on after.
-    void stop();
+    void stop() override;
     void applyStaticLeds(const nlohmann::json& leds);
+    bool connectKeyboard(const std::string& rawName, const AlikeKeyboard& alike) override;
+    void disconnectKeyboard() override;
+    void loseMidiSystem() override;
     // From a start until stop, also after the plan has played out.
     bool isRunning() const { return run_; }
 
@@ -64,11 +71,14 @@ private:
     Scan scanAndLight(double nowMs);
 
     KVLedController& controller_;
-    std::mutex lock_;  // guards plan_, startHost_, scanFrom_, playing_
+    std::mutex lock_;  // guards plan_, startHost_, scanFrom_, playing_, allOffOwed_
     std::shared_ptr<const Plan> plan_;
     std::optional<std::uint64_t> startHost_;
     std::size_t scanFrom_ = 0;
     bool playing_ = false;  // the worker runs the plan
+    // Every light of a keyboard just connected is to be put out, whatever it is known to show:
+    // 176 messages, too many to send from the main queue.
+    bool allOffOwed_ = false;
     std::atomic<bool> run_{false};
     std::mutex tickMutex_;  // held by the worker for a tick, and by stop() against one
     std::condition_variable_any wake_;

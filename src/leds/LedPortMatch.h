@@ -1,21 +1,13 @@
 #pragma once
 
+#include "core/KeyboardLights.h"
 #include "platform/midi/MidiPortInfo.h"
 
-#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace kv {
-
-// Which of the keyboards of one name an input port is: the n-th of `count` listed inputs whose
-// stable name is `name`.
-struct AlikeKeyboard {
-    std::string name;
-    std::size_t rank = 0;
-    std::size_t count = 1;
-};
 
 struct LedPortMatch {
     unsigned index = 0;

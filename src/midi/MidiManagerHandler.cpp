@@ -9,17 +9,15 @@
 #include "base/Utf8.h"
 #include "core/BaseResponseJSONObject.h"
 #include "core/KeyvoraFlow.h"
-#include "leds/KVLedController.h"
-#include "midi/model/WhiteNoteConverter.h"
+#include "core/WhiteNoteConverter.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/midi/MidiError.h"
 #include "platform/net/WebSocketConnection.h"
-#include "playback/PlayMidiMessage.h"
-#include "playback/SoundSystem.h"
 #include "store/DeviceHelper.h"
 
+#include <boost/asio/post.hpp>
+
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 namespace kv {
@@ -28,11 +26,10 @@ namespace {
 
 constexpr const char* kInputClient = "RtMidi Input Client";
 constexpr const char* kInputPort = "RtMidi Input";
-constexpr auto kCheckEvery = std::chrono::seconds(1);
 
 // Whole milliseconds from baseTime (none counts as 1970) to the key's arrival, cut to 32 bits.
-std::int32_t millisSinceBaseTime(std::uint64_t arrival) {
-    const auto base = KeyvoraFlow::shared().baseTime.get();
+std::int32_t millisSinceBaseTime(const KeyvoraFlow& session, std::uint64_t arrival) {
+    const auto base = session.baseTime.get();
     return static_cast<std::int32_t>((base ? *base : Instant::atWallClock(Date{})).millisUntil(arrival));
 }
 
@@ -49,24 +46,32 @@ std::vector<std::string> names(const std::vector<MidiPortInfo>& ports) {
 
 }  // namespace
 
+MidiManagerHandler::MidiManagerHandler(KeyvoraFlow& session, MidiReceiver* echo, KeyboardLights& lights,
+                                       boost::asio::any_io_executor mainQueue)
+    : session_(session), echo_(echo), lights_(lights), mainQueue_(std::move(mainQueue)) {}
+
 MidiManagerHandler::~MidiManagerHandler() {
     stop();
 }
 
 void MidiManagerHandler::stop() {
-    checkTimer_.reset();
     midiInput_.reset();  // joins the input thread
-    lightsQueue_.reset();
+    releaseEcho();
 }
 
-void MidiManagerHandler::createDeviceManager(boost::asio::any_io_executor mainQueue) {
-    // Made before the input, whose callback sounds it from the first key on.
-    if (!midiPlayer_) midiPlayer_ = PlayMidiMessage::initWithInstrument(0, PlayMidiMessage::kEchoChannels);
-    lightsQueue_ = std::make_unique<SerialQueue>("KVLedAllOff");
+// No key may hang in the shared synthesizer once nothing can release it.
+void MidiManagerHandler::releaseEcho() {
+    if (!echo_) return;
+    for (int channel = kEchoChannels; channel < kEchoChannels + 16; ++channel) {
+        echo_->send(0xB0, channel, 64, 0);
+        echo_->send(0xB0, channel, 123, 0);
+        echo_->send(0xB0, channel, 120, 0);
+    }
+}
+
+void MidiManagerHandler::createDeviceManager() {
     makeMidiInput();
     checkDevices();
-    checkTimer_ = std::make_unique<RepeatingTimer>(mainQueue, kCheckEvery, [this] { checkDevices(); });
-    checkTimer_->start();
 }
 
 void MidiManagerHandler::makeMidiInput() {
@@ -88,7 +93,6 @@ void MidiManagerHandler::makeMidiInput() {
 // names are compared, so the new keyboard is connected.
 void MidiManagerHandler::checkDevices() {
     KV_ASSERT_MAIN_QUEUE();
-    SoundSystem::shared().checkOutput();
     if (midiInput_ && midiInput_->systemLost()) loseMidiSystem();
     if (!midiInput_) makeMidiInput();
     if (!midiInput_) return;
@@ -117,7 +121,7 @@ void MidiManagerHandler::loseMidiSystem() {
     inputFailureLogged_ = true;  // the failed attempts meanwhile are this same loss
     // Both go at once: libjack cannot close a dead server's clients once a new server runs.
     midiInput_.reset();
-    KVLedController::shared().dropOutput();
+    lights_.loseMidiSystem();
     ports_.clear();
     devicesDidChange();
 }
@@ -125,7 +129,7 @@ void MidiManagerHandler::loseMidiSystem() {
 void MidiManagerHandler::devicesDidChange() {
     logText(kLogInfo, "devices did change");
     disconnectDevice();
-    auto& session = KeyvoraFlow::shared();
+    KeyvoraFlow& session = session_;
     session.listDevices.set({});
     if (ports_.empty()) {
         sendDeviceListToClient();
@@ -151,22 +155,20 @@ void MidiManagerHandler::devicesDidChange() {
 }
 
 void MidiManagerHandler::disconnectDevice() {
-    KVLedController::shared().closePort();
+    lights_.disconnectKeyboard();
     if (midiInput_ && midiInput_->isPortOpen()) midiInput_->closePort();
 }
 
 void MidiManagerHandler::connectToDevice() {
     if (!midiInput_) throw MidiError("no MIDI input");
-    auto& session = KeyvoraFlow::shared();
+    KeyvoraFlow& session = session_;
     const auto current = session.currentMidiDevice.get();
     for (const auto& device : session.listDevices.get()) {
         if (device->name != current->name) continue;
         if (midiInput_->isPortOpen()) midiInput_->closePort();
         midiInput_->openPort(current->rawName);
         logText(kLogInfo, formatText("Did open port at index: %d", current->index));
-        if (KVLedController::shared().openPortWithRawName(current->rawName, alikeKeyboard(*current))) {
-            lightsQueue_->async([] { KVLedController::shared().forceAllOff(); });
-        }
+        lights_.connectKeyboard(current->rawName, alikeKeyboard(*current));
     }
 }
 
@@ -211,7 +213,7 @@ std::string MidiManagerHandler::changeNameOfDuplicateDevice(const std::string& p
 }
 
 void MidiManagerHandler::getCurrentDevice() {
-    auto& session = KeyvoraFlow::shared();
+    KeyvoraFlow& session = session_;
     if (auto selected = detectSelectedDeviceInDatabase()) {
         session.currentMidiDevice.set(std::move(selected));
         return;
@@ -232,7 +234,7 @@ std::shared_ptr<MidiDevice> MidiManagerHandler::detectSelectedDeviceInDatabase()
     const auto records = DeviceHelper::getAllDevices();
     const auto marked = std::find_if(records.begin(), records.end(), [](const Device& d) { return d.isLatest; });
     if (marked == records.end()) return nullptr;
-    for (const auto& device : KeyvoraFlow::shared().listDevices.get()) {
+    for (const auto& device : session_.listDevices.get()) {
         if (device->name != marked->deviceName) continue;
         device->lowestNote = marked->lowestNote;
         device->highestNote = marked->highestNote;
@@ -246,7 +248,7 @@ std::optional<Device> MidiManagerHandler::findDeviceInDatabase(const std::string
 }
 
 void MidiManagerHandler::moveCurrentDeviceOnTop() {
-    auto& session = KeyvoraFlow::shared();
+    KeyvoraFlow& session = session_;
     auto listed = session.listDevices.get();
     const std::string current = session.currentMidiDevice.get()->name;
     const auto found = std::find_if(listed.begin(), listed.end(), [&](const auto& d) { return d->name == current; });
@@ -256,14 +258,14 @@ void MidiManagerHandler::moveCurrentDeviceOnTop() {
 }
 
 void MidiManagerHandler::sendMiDiMessage(int key, int velocity, bool isNoteOn, std::uint64_t arrival) {
-    auto& session = KeyvoraFlow::shared();
+    KeyvoraFlow& session = session_;
     switch (session.APP_STATE.load()) {
         case KeyvoraFlow::kDeviceSettingSingleConnection:
             if (isNoteOn) sendNoteToClient(key, true, arrival);
             return;
         case KeyvoraFlow::kWaitMode:
             if (session.webVersion.read([](const std::string& v) { return v == "oldgen/web"; })) {
-                session.listMidiEvents.replaceWith(playedKey(key, millisSinceBaseTime(arrival), velocity, isNoteOn));
+                session.listMidiEvents.replaceWith(playedKey(key, millisSinceBaseTime(session_, arrival), velocity, isNoteOn));
             } else {
                 sendNoteToClient(key, isNoteOn, arrival);
             }
@@ -273,7 +275,7 @@ void MidiManagerHandler::sendMiDiMessage(int key, int velocity, bool isNoteOn, s
             return;
         case KeyvoraFlow::kSongPlaying: {
             if (!isNoteOn || !session.baseTime.get()) return;
-            std::int32_t pressTime = millisSinceBaseTime(arrival);
+            std::int32_t pressTime = millisSinceBaseTime(session_, arrival);
             if (pressTime < 0 && session.timeGetNoteEarly.load() >= static_cast<float>(pressTime)) pressTime = 0;
             session.listMidiEvents.append(playedKey(key, pressTime, velocity, false));
             return;
@@ -284,9 +286,9 @@ void MidiManagerHandler::sendMiDiMessage(int key, int velocity, bool isNoteOn, s
 }
 
 void MidiManagerHandler::sendNoteToClient(int key, bool isNoteOn, std::uint64_t arrival) {
-    const auto connection = KeyvoraFlow::shared().currentConnection.get().lock();
+    const auto connection = session_.currentConnection.get().lock();
     if (!connection) return;
-    MidiEvent event = playedKey(key, millisSinceBaseTime(arrival), 0, isNoteOn);
+    MidiEvent event = playedKey(key, millisSinceBaseTime(session_, arrival), 0, isNoteOn);
     event.noteNumber = 0;
     std::string text = toJSONText(event.toJson());
     if (text.empty()) {
@@ -298,18 +300,19 @@ void MidiManagerHandler::sendNoteToClient(int key, bool isNoteOn, std::uint64_t 
 }
 
 void MidiManagerHandler::playEcho(int status, int key, int velocity) {
-    if (KeyvoraFlow::shared().valueVolume.load() <= 0 || !midiPlayer_) return;
-    const int channel = status & 0x0F;
+    if (session_.valueVolume.load() <= 0 || !echo_) return;
+    const int channel = kEchoChannels + (status & 0x0F);
+    const auto note = static_cast<std::uint8_t>(key & 0x7F);
     if (velocity > 0) {
         // A stored volume above 100 scales past MIDI's range; the loudest key is 127.
-        midiPlayer_->playNoteOn(key, std::min(velocity, 127), channel);
+        echo_->send(0x90, channel, note, static_cast<std::uint8_t>(std::min(velocity, 127)));
     } else {
-        midiPlayer_->playNoteOff(key, channel);
+        echo_->send(0x80, channel, note, 0);
     }
 }
 
 void MidiManagerHandler::sendDeviceListToClient() {
-    const auto connection = KeyvoraFlow::shared().currentConnection.get().lock();
+    const auto connection = session_.currentConnection.get().lock();
     if (!connection) return;
     const BaseRequestJSONObject request = parseRequest(R"({"methodName":3})");
     std::string text = composeResponseMessage(convertListDevicesToDictionary(), 0, "SUCCESS", request).toJSONString();
@@ -323,7 +326,7 @@ void MidiManagerHandler::sendDeviceListToClient() {
 
 nlohmann::json MidiManagerHandler::convertListDevicesToDictionary() {
     nlohmann::json list = nlohmann::json::array();
-    for (const auto& device : KeyvoraFlow::shared().listDevices.get()) {
+    for (const auto& device : session_.listDevices.get()) {
         list.push_back({{"id", device->deviceId},
                         {"deviceName", device->name},
                         {"modifiedDate", device->modifiedDate},
@@ -336,7 +339,7 @@ nlohmann::json MidiManagerHandler::convertListDevicesToDictionary() {
 
 void MidiManagerHandler::RecordingCallback(const unsigned char* bytes, std::size_t size, std::uint64_t arrival) {
     if (size == 0) return;
-    auto& session = KeyvoraFlow::shared();
+    KeyvoraFlow& session = session_;
     const unsigned char status = bytes[0];
     if (status >= 0x90 && status <= 0x9F) {
         if (size < 3) return;
@@ -344,7 +347,7 @@ void MidiManagerHandler::RecordingCallback(const unsigned char* bytes, std::size
         const int velocity = bytes[2];
         if (velocity == 0) {
             playEcho(status, key, 0);
-            sendMiDiMessage(key, 0, false, arrival);
+            handOver(key, 0, false, arrival);
             return;
         }
         const std::int32_t volume = session.currentUser.read(
@@ -354,22 +357,35 @@ void MidiManagerHandler::RecordingCallback(const unsigned char* bytes, std::size
         const std::int32_t top = saturatedInt32(std::trunc(session.valueVolume.load() * 127.0F / 100.0F));
         const std::int32_t scaled = saturatedInt32(std::trunc(velocity / 127.0 * top));
         playEcho(status, key, scaled);
-        sendMiDiMessage(key, scaled, true, arrival);
+        handOver(key, scaled, true, arrival);
     } else if (status >= 0x80 && status <= 0x8F) {
         if (size < 2) return;
         playEcho(status, bytes[1], 0);
-        sendMiDiMessage(bytes[1], 0, false, arrival);
+        handOver(bytes[1], 0, false, arrival);
     } else if (status == 0xF0) {
+        logSysEx(bytes, size);
+    }
+}
+
+// The key's recording and push wait for nothing the input's thread must not.
+void MidiManagerHandler::handOver(int key, int velocity, bool isNoteOn, std::uint64_t arrival) {
+    boost::asio::post(mainQueue_, [this, key, velocity, isNoteOn, arrival] {
+        sendMiDiMessage(key, velocity, isNoteOn, arrival);
+    });
+}
+
+void MidiManagerHandler::logSysEx(const unsigned char* bytes, std::size_t size) {
+    boost::asio::post(mainQueue_, [message = std::vector<unsigned char>(bytes, bytes + size)] {
         static constexpr char kDigits[] = "0123456789ABCDEF";
         std::string hex;
-        hex.reserve(size * 3);
-        for (std::size_t i = 0; i < size; ++i) {
-            hex += kDigits[bytes[i] >> 4];
-            hex += kDigits[bytes[i] & 0x0F];
+        hex.reserve(message.size() * 3);
+        for (const unsigned char byte : message) {
+            hex += kDigits[byte >> 4];
+            hex += kDigits[byte & 0x0F];
             hex += ' ';
         }
-        logText(kLogInfo, formatText("[LED] SysEx nhan duoc (%zu byte): ", size) + hex);
-    }
+        logText(kLogInfo, formatText("[LED] SysEx nhan duoc (%zu byte): ", message.size()) + hex);
+    });
 }
 
 }  // namespace kv

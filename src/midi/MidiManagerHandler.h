@@ -1,10 +1,9 @@
 #pragma once
 
+#include "audio/MidiReceiver.h"
 #include "base/SharedObject.h"
-#include "leds/LedPortMatch.h"
-#include "midi/model/MidiDevice.h"
-#include "platform/dispatch/RepeatingTimer.h"
-#include "platform/dispatch/SerialQueue.h"
+#include "core/KeyboardLights.h"
+#include "core/MidiDevice.h"
 #include "platform/midi/MidiInput.h"
 #include "platform/midi/MidiPortInfo.h"
 #include "store/Device.h"
@@ -21,29 +20,34 @@
 
 namespace kv {
 
-class PlayMidiMessage;
+class KeyvoraFlow;
 
-// The service's one owner of MIDI input: watches the ports every second, keeps the session's
-// device list and current device, holds the current keyboard's input (and its lights) open,
-// and routes each played key by what the web application is showing. The service owns it.
-// Everything but the input callback runs on the main queue; the callback runs on the input's
-// thread.
+// The service's one owner of MIDI input: checks the ports when told (every second), keeps the
+// session's device list and current device, holds the current keyboard's input (and its lights)
+// open, and routes each played key by what the web application is showing. The service owns it.
+// Everything but the input callback runs on the main queue; the callback, on the input's thread
+// at real-time priority, only echoes the key and hands it over to the main queue.
 class MidiManagerHandler {
 public:
     static constexpr unsigned kInputQueueLimit = 100000;
+    // The echo sounds on its own sixteen channels of the synthesizer, so it never cuts a song note.
+    static constexpr int kEchoChannels = 16;
     using Devices = std::vector<std::shared_ptr<MidiDevice>>;
 
     static MidiManagerHandler& shared() { return Shared<MidiManagerHandler>::get(); }
 
-    MidiManagerHandler() = default;
+    // Without an echo receiver the keys are not heard. The played keys are handed over to the
+    // main queue.
+    MidiManagerHandler(KeyvoraFlow& session, MidiReceiver* echo, KeyboardLights& lights,
+                       boost::asio::any_io_executor mainQueue);
     ~MidiManagerHandler();
     MidiManagerHandler(const MidiManagerHandler&) = delete;
     MidiManagerHandler& operator=(const MidiManagerHandler&) = delete;
 
-    // The input, the first device check and one a second, on the main queue.
-    void createDeviceManager(boost::asio::any_io_executor mainQueue);
-    // Ends the checks and the input's thread, which calls into the session, the synthesizer and
-    // the connection: before any of them may go.
+    // The input and the first device check, on the main queue.
+    void createDeviceManager();
+    // Ends the input's thread, which calls into the session and the synthesizer: before either
+    // may go. The echo's notes are released.
     void stop();
     void checkDevices();
     void devicesDidChange();
@@ -61,24 +65,29 @@ public:
     // The input callback: one complete message from the current keyboard, with the host time it
     // arrived at; a key's press time counts to that moment.
     void RecordingCallback(const unsigned char* bytes, std::size_t size, std::uint64_t arrival);
-    // These three run on the input's thread.
+    // On the input's thread.
+    void playEcho(int status, int key, int velocity);
+    // The key handed over, on the main queue.
     void sendMiDiMessage(int key, int velocity, bool isNoteOn, std::uint64_t arrival);
     void sendNoteToClient(int key, bool isNoteOn, std::uint64_t arrival);
-    void playEcho(int status, int key, int velocity);
     void sendDeviceListToClient();
     nlohmann::json convertListDevicesToDictionary();
 
 private:
     void makeMidiInput();
+    void handOver(int key, int velocity, bool isNoteOn, std::uint64_t arrival);
+    void logSysEx(const unsigned char* bytes, std::size_t size);
+    void releaseEcho();
     void recoverFromMidiFailure(const std::exception& error);
     void loseMidiSystem();
     AlikeKeyboard alikeKeyboard(const MidiDevice& device) const;
 
-    std::shared_ptr<PlayMidiMessage> midiPlayer_;
+    KeyvoraFlow& session_;
+    MidiReceiver* echo_;
+    KeyboardLights& lights_;
+    boost::asio::any_io_executor mainQueue_;
     std::vector<MidiPortInfo> ports_;  // as at the last check: the device count is its size
     bool inputFailureLogged_ = false;
-    std::unique_ptr<RepeatingTimer> checkTimer_;
-    std::unique_ptr<SerialQueue> lightsQueue_;
     // Last, so that it goes first: its thread calls into everything above until it is joined.
     std::unique_ptr<MidiInput> midiInput_;
 };

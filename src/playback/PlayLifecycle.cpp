@@ -9,13 +9,11 @@
 #include "base/Numbers.h"
 #include "base/TextFormat.h"
 #include "core/KeyvoraFlow.h"
-#include "leds/KVLedScheduler.h"
 #include "playback/Metronome.h"
 #include "playback/MetronomePlan.h"
 #include "playback/PlaySongLogic.h"
 #include "playback/PrepareSongData.h"
 #include "playback/SongObject.h"
-#include "stems/StemsPlayer.h"
 #include "store/CachePaths.h"
 #include "store/File.h"
 
@@ -70,8 +68,9 @@ nlohmann::json playedKeys() {
 
 }  // namespace
 
-PlayLifecycle::PlayLifecycle(boost::asio::any_io_executor mainQueue, SerialQueue& playback)
-    : main_(std::move(mainQueue)), playback_(playback) {}
+PlayLifecycle::PlayLifecycle(boost::asio::any_io_executor mainQueue, SerialQueue& playback, SongLights& lights,
+                             BackingTracks& tracks)
+    : main_(std::move(mainQueue)), playback_(playback), lights_(lights), tracks_(tracks) {}
 
 PlayLifecycle::~PlayLifecycle() {
     *alive_ = false;
@@ -114,8 +113,8 @@ void PlayLifecycle::endPlay() {
     if (auto performance = std::exchange(performance_, nullptr)) performance->stop();
     SongObject::shared().stopPlaySong();
     Metronome::shared().stop();
-    KVLedScheduler::shared().stop();
-    if (StemsPlayer::shared().isPlaying()) StemsPlayer::shared().stop();
+    lights_.stop();
+    tracks_.end();
 }
 
 void PlayLifecycle::prepare(BaseRequestJSONObject request, BaseFlow::Answer answer) {
@@ -127,7 +126,7 @@ void PlayLifecycle::prepare(BaseRequestJSONObject request, BaseFlow::Answer answ
     endPlay();
     enter(State::preparing);
     const std::uint64_t generation = generation_;
-    std::make_shared<PrepareSongData>(std::move(request), main_)->execute(
+    std::make_shared<PrepareSongData>(std::move(request), main_, lights_, tracks_)->execute(
         [this, alive = alive_, generation, answer = std::move(answer)](nlohmann::json result) {
             if (!*alive || closed_ || generation != generation_) return;
             enter(State::ready);
@@ -198,14 +197,10 @@ void PlayLifecycle::play(BaseRequestJSONObject request, BaseFlow::Answer answer)
 // The clicks, the lights and the stems start with the song, after the count-off.
 void PlayLifecycle::startClicksLightsAndStems(const PlayPlan& plan) {
     auto& song = SongObject::shared();
-    KVLedScheduler::shared().startAtHostTime(plan.songStartHost);
+    lights_.startAtHostTime(plan.songStartHost);
     if (song.isAudio) {
-        auto& player = StemsPlayer::shared();
-        player.setOnPlaybackFinished([](bool stoppedByCaller) {
-            consoleLine(stoppedByCaller ? "[StemsPlayer] User stopped playback" : "[StemsPlayer] Song finished naturally");
-        });
-        player.playAtHostTime(plan.songStartHost, song.playStartTime / 1000, song.playEndTime / 1000);
-        player.setMasterVolume(static_cast<float>(song.volume / 100.0));
+        tracks_.start(plan.songStartHost, song.playStartTime / 1000, song.playEndTime / 1000,
+                      static_cast<float>(song.volume / 100.0));
     }
     auto& metronome = Metronome::shared();
     metronome.setVolume(static_cast<float>(song.metronomeVolume / 100.0));

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "base/SharedObject.h"
+#include "core/BackingTracks.h"
 #include "core/BaseFlow.h"
 #include "core/BaseRequestJSONObject.h"
+#include "core/SongLights.h"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -36,7 +38,8 @@ public:
 
     static PlayLifecycle& shared() { return Shared<PlayLifecycle>::get(); }
 
-    PlayLifecycle(boost::asio::any_io_executor mainQueue, SerialQueue& playback);
+    PlayLifecycle(boost::asio::any_io_executor mainQueue, SerialQueue& playback, SongLights& lights,
+                  BackingTracks& tracks);
     ~PlayLifecycle();
     PlayLifecycle(const PlayLifecycle&) = delete;
     PlayLifecycle& operator=(const PlayLifecycle&) = delete;
@@ -75,6 +78,8 @@ private:
 
     boost::asio::any_io_executor main_;
     SerialQueue& playback_;
+    SongLights& lights_;
+    BackingTracks& tracks_;
     State state_ = State::idle;
     std::uint64_t generation_ = 0;
     bool closed_ = false;

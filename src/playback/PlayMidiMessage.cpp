@@ -9,12 +9,11 @@
 
 namespace kv {
 
-std::shared_ptr<PlayMidiMessage> PlayMidiMessage::initWithInstrument(std::int32_t, int firstChannel) {
-    return std::make_shared<PlayMidiMessage>(SoundSystem::shared().synthesizer(), firstChannel);
+std::shared_ptr<PlayMidiMessage> PlayMidiMessage::initWithInstrument(std::int32_t) {
+    return std::make_shared<PlayMidiMessage>(SoundSystem::shared().synthesizer());
 }
 
-PlayMidiMessage::PlayMidiMessage(MidiReceiver* synthesizer, int firstChannel)
-    : synthesizer_(synthesizer), firstChannel_(firstChannel) {}
+PlayMidiMessage::PlayMidiMessage(MidiReceiver* synthesizer) : synthesizer_(synthesizer) {}
 
 // A released handle must not leave its notes hanging in the shared synthesizer.
 PlayMidiMessage::~PlayMidiMessage() {
@@ -23,7 +22,7 @@ PlayMidiMessage::~PlayMidiMessage() {
 
 void PlayMidiMessage::send(std::uint8_t command, int channel, int data1, int data2, std::uint64_t hostTime) {
     if (!synthesizer_) return;
-    synthesizer_->send(command, firstChannel_ + (channel & 0x0F), static_cast<std::uint8_t>(data1),
+    synthesizer_->send(command, channel & 0x0F, static_cast<std::uint8_t>(data1),
                        static_cast<std::uint8_t>(data2), hostTime);
 }
 
@@ -66,7 +65,7 @@ void PlayMidiMessage::playNoteOff(int note, int channel, std::uint64_t hostTime)
 }
 
 void PlayMidiMessage::preloadProgram(int channel, int program) {
-    if (synthesizer_) synthesizer_->preload(firstChannel_ + (channel & 0x0F), static_cast<std::uint8_t>(program & 0x7F));
+    if (synthesizer_) synthesizer_->preload(channel & 0x0F, static_cast<std::uint8_t>(program & 0x7F));
 }
 
 void PlayMidiMessage::setInstrumentVolume(std::int32_t volume) {
@@ -75,7 +74,7 @@ void PlayMidiMessage::setInstrumentVolume(std::int32_t volume) {
 
 void PlayMidiMessage::STOP() {
     if (synthesizer_) {
-        for (int channel = 0; channel < 16; ++channel) synthesizer_->discardTimed(firstChannel_ + channel);
+        for (int channel = 0; channel < 16; ++channel) synthesizer_->discardTimed(channel);
     }
     for (int channel = 0; channel < 16; ++channel) {
         send(0xB0, channel, 64, 0, MidiReceiver::kNow);

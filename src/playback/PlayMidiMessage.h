@@ -9,19 +9,15 @@
 
 namespace kv {
 
-// A handle on sixteen channels of the shared synthesizer: the song's (0 … 15) or the keyboard
-// echo's (16 … 31), so the echo never cuts a song note, and a program change on a channel
+// A handle on the song's sixteen channels of the shared synthesizer (0 … 15; the keyboard's
+// echo has the next sixteen, so it never cuts a song note). A program change on a channel
 // applies to that channel's notes.
 class PlayMidiMessage {
 public:
-    static constexpr int kSongChannels = 0;
-    static constexpr int kEchoChannels = 16;
-
     // The instrument is not applied: the channel takes the song's program changes as they come.
-    static std::shared_ptr<PlayMidiMessage> initWithInstrument(std::int32_t instrument,
-                                                               int firstChannel = kSongChannels);
+    static std::shared_ptr<PlayMidiMessage> initWithInstrument(std::int32_t instrument);
     // Without a synthesizer every message is dropped.
-    PlayMidiMessage(MidiReceiver* synthesizer, int firstChannel);
+    explicit PlayMidiMessage(MidiReceiver* synthesizer);
     ~PlayMidiMessage();
     PlayMidiMessage(const PlayMidiMessage&) = delete;
     PlayMidiMessage& operator=(const PlayMidiMessage&) = delete;
@@ -44,7 +40,6 @@ private:
     void send(std::uint8_t command, int channel, int data1, int data2, std::uint64_t hostTime);
 
     MidiReceiver* synthesizer_;
-    int firstChannel_;
     std::atomic<std::int32_t> channelVolume_{100};
 };
 

@@ -6,14 +6,11 @@
 #include "base/Numbers.h"
 #include "base/TextFormat.h"
 #include "core/CacheCipher.h"
-#include "leds/KVLedScheduler.h"
-#include "midi/file/MidiFileCheck.h"
-#include "midi/file/TrackReader.h"
+#include "midifile/MidiFileCheck.h"
+#include "midifile/TrackReader.h"
 #include "playback/CountOff.h"
 #include "playback/MidiSongReader.h"
 #include "playback/SongObject.h"
-#include "stems/StemsDownloader.h"
-#include "stems/StemsPlayer.h"
 #include "store/CachePaths.h"
 #include "store/File.h"
 
@@ -166,8 +163,7 @@ void PrepareSongData::execute(Completion completion) {
     const nlohmann::json& data = *jsonRequest_.data;
     copySettings(data, song);
     const auto ledNotes = data.find("ledNotes");
-    KVLedScheduler::shared().parseAndSetPlanFromJson(ledNotes != data.end() ? *ledNotes : nlohmann::json(),
-                                                     song.playStartTime);
+    lights_.parseAndSetPlanFromJson(ledNotes != data.end() ? *ledNotes : nlohmann::json(), song.playStartTime);
     prepareCountOff(soundKeys(data), countOffTimes(data));
     if (const auto volume = json_reading::readInt32(data, "countOffVolume")) song.countOffVolume = *volume;
     const auto stems = song.listAudio.get();
@@ -196,30 +192,25 @@ void PrepareSongData::complete(nlohmann::json result) {
 // decode fails the preparation.
 void PrepareSongData::prepareStems() {
     auto& song = SongObject::shared();
-    StemsDownloader::downloadWithJSON(
-        song.listAudio.get(), song.playSongID.get(),
-        [](const std::string& item, std::int64_t index, double fraction) {
-            consoleLine(formatText("[%ld] %s %.0f%%", static_cast<long>(index), item.c_str(), fraction * 100));
-        },
-        [self = shared_from_this()](std::vector<std::optional<std::string>>, std::optional<StemsDownloader::Error> error) {
-            boost::asio::post(self->main_, [self, error = std::move(error)] {
-                auto& song = SongObject::shared();
-                if (error) {
-                    consoleLine("[StemsDownloader] Download failed: " + error->description);
-                    song.isAudio = false;
-                    if (!loadMidiFile()) return self->complete({{"duration", 0}, {"code", -1}, {"message", kNotCached}});
-                    return self->complete(self->prepared());
-                }
-                StemsPlayer::shared().prepareWithSongId(song.playSongID.get(), static_cast<double>(song.playTempo),
-                                         [self](std::optional<StemsPlayer::Error> failed) {
-                                             boost::asio::post(self->main_, [self, failed = std::move(failed)] {
-                                                 if (!failed) return self->complete(self->prepared());
-                                                 consoleLine("[StemsPlayer] " + failed->description);
-                                                 self->complete({{"duration", 0}, {"code", -1}, {"message", "Audio error"}});
-                                             });
-                                         });
-            });
+    tracks_.fetch(song.listAudio.get(), song.playSongID.get(), [self = shared_from_this()](std::optional<std::string> error) {
+        boost::asio::post(self->main_, [self, error = std::move(error)] {
+            auto& song = SongObject::shared();
+            if (error) {
+                consoleLine("[StemsDownloader] Download failed: " + *error);
+                song.isAudio = false;
+                if (!loadMidiFile()) return self->complete({{"duration", 0}, {"code", -1}, {"message", kNotCached}});
+                return self->complete(self->prepared());
+            }
+            self->tracks_.prepare(song.playSongID.get(), static_cast<double>(song.playTempo),
+                                  [self](std::optional<std::string> failed) {
+                                      boost::asio::post(self->main_, [self, failed = std::move(failed)] {
+                                          if (!failed) return self->complete(self->prepared());
+                                          consoleLine("[StemsPlayer] " + *failed);
+                                          self->complete({{"duration", 0}, {"code", -1}, {"message", "Audio error"}});
+                                      });
+                                  });
         });
+    });
 }
 
 void PrepareSongData::resetSongObject() {

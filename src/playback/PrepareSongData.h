@@ -1,6 +1,8 @@
 #pragma once
 
+#include "core/BackingTracks.h"
 #include "core/BaseRequestJSONObject.h"
+#include "core/SongLights.h"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <nlohmann/json.hpp>
@@ -21,8 +23,9 @@ public:
     // main queue.
     using Completion = std::function<void(nlohmann::json result)>;
 
-    PrepareSongData(BaseRequestJSONObject request, boost::asio::any_io_executor mainQueue)
-        : jsonRequest_(std::move(request)), main_(std::move(mainQueue)) {}
+    PrepareSongData(BaseRequestJSONObject request, boost::asio::any_io_executor mainQueue, SongLights& lights,
+                    BackingTracks& tracks)
+        : jsonRequest_(std::move(request)), main_(std::move(mainQueue)), lights_(lights), tracks_(tracks) {}
 
     // On the main queue; completes at once for a MIDI song.
     void execute(Completion completion);
@@ -43,6 +46,8 @@ private:
 
     BaseRequestJSONObject jsonRequest_;
     boost::asio::any_io_executor main_;
+    SongLights& lights_;
+    BackingTracks& tracks_;
     Completion completion_;
 };
 

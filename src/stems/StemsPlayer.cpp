@@ -7,6 +7,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/ThreadPriority.h"
 #include "stems/StemFiles.h"
+#include "stems/StemsDownloader.h"
 #include "store/File.h"
 
 #include <algorithm>
@@ -89,6 +90,35 @@ std::vector<std::filesystem::path> StemsPlayer::stemFiles(const std::filesystem:
     std::vector<std::filesystem::path> files;
     for (const auto& [instrument, entry] : newest) files.push_back(entry.first);
     return files;
+}
+
+void StemsPlayer::fetch(const nlohmann::json& audioFiles, const std::string& songId, Done done) {
+    StemsDownloader::downloadWithJSON(
+        audioFiles, songId,
+        [](const std::string& item, std::int64_t index, double fraction) {
+            consoleLine(formatText("[%ld] %s %.0f%%", static_cast<long>(index), item.c_str(), fraction * 100));
+        },
+        [done = std::move(done)](std::vector<std::optional<std::string>>, std::optional<StemsDownloader::Error> error) {
+            done(error ? std::optional<std::string>(error->description) : std::nullopt);
+        });
+}
+
+void StemsPlayer::prepare(const std::string& songId, double tempo, Done done) {
+    prepareWithSongId(songId, tempo, [done = std::move(done)](std::optional<Error> failed) {
+        done(failed ? std::optional<std::string>(failed->description) : std::nullopt);
+    });
+}
+
+void StemsPlayer::start(std::uint64_t hostTime, double startSeconds, double endSeconds, float volume) {
+    setOnPlaybackFinished([](bool stoppedByCaller) {
+        consoleLine(stoppedByCaller ? "[StemsPlayer] User stopped playback" : "[StemsPlayer] Song finished naturally");
+    });
+    playAtHostTime(hostTime, startSeconds, endSeconds);
+    setMasterVolume(volume);
+}
+
+void StemsPlayer::end() {
+    if (isPlaying()) stop();
 }
 
 void StemsPlayer::prepareWithSongId(const std::string& songId, double targetBPM, Completion completion) {

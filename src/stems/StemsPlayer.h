@@ -3,6 +3,7 @@
 #include "audio/AudioEngine.h"
 #include "audio/Mp3Decoder.h"
 #include "base/SharedObject.h"
+#include "core/BackingTracks.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "stems/StemFiller.h"
 #include "stems/StemRenderer.h"
@@ -25,7 +26,7 @@ namespace kv {
 // The one player of a song's backing tracks: decodes every stem of the song's cache folder, keeps
 // the decoded audio of the current song, and plays the stems at the student's tempo, each from a
 // sample-exact start on the engine's clock, through per-instrument gains and a master gain.
-class StemsPlayer {
+class StemsPlayer final : public BackingTracks {
 public:
     // A stem longer than this is refused, and so are a song's stems above this many decoded bytes
     // together: a crafted file must not take the student's memory.
@@ -44,11 +45,16 @@ public:
 
     // The stems' master mixer joins the engine's main mixer.
     explicit StemsPlayer(AudioEngine& engine);
-    ~StemsPlayer();
+    ~StemsPlayer() override;
     StemsPlayer(const StemsPlayer&) = delete;
     StemsPlayer& operator=(const StemsPlayer&) = delete;
 
     AudioEngine& audioEngine() { return engine_; }
+
+    void fetch(const nlohmann::json& audioFiles, const std::string& songId, Done done) override;
+    void prepare(const std::string& songId, double tempo, Done done) override;
+    void start(std::uint64_t hostTime, double startSeconds, double endSeconds, float volume) override;
+    void end() override;
 
     void prepareWithSongId(const std::string& songId, double targetBPM, Completion completion);
     // The first sample of the segment (seconds of the song at the playing tempo; an end of 0 is
