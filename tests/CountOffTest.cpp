@@ -97,7 +97,7 @@ TEST_F(PrepareCountOffTest, ThePluginPlansFourFourFromTheTicksTable) {
     song.playStartBeat = 1;
     song.play8Note = 1;
     song.playTempo = 120;
-    PrepareSongData::prepareCountOff({});
+    PrepareSongData::prepareCountOff(*song_, {});
     EXPECT_EQ(song.playNumberOfTicks, 4);
     EXPECT_DOUBLE_EQ(song.playTickSpacing, 500.0);
     EXPECT_EQ(planned(), (std::vector<std::string>{"oneSound", "twoSound", "setSound", "goSound"}));
@@ -106,27 +106,27 @@ TEST_F(PrepareCountOffTest, ThePluginPlansFourFourFromTheTicksTable) {
 
     song.playBeat = 6;
     song.playBeatType = 8;
-    PrepareSongData::prepareCountOff({});
+    PrepareSongData::prepareCountOff(*song_, {});
     EXPECT_EQ(song.playNumberOfTicks, 12);  // compound at 120: two buffer measures
     EXPECT_EQ(planned().size(), 12u);
 
     song.playTempo = 0;  // counted off as the song is timed: at 120
-    PrepareSongData::prepareCountOff({});
+    PrepareSongData::prepareCountOff(*song_, {});
     EXPECT_DOUBLE_EQ(song.playTickSpacing, 250.0);
     song.playBeat = 2147483647;  // a meter no song has: a bounded count-off, no overflow
     song.playBeatType = 0;
     song.playStartBeat = 2147483647;
-    PrepareSongData::prepareCountOff({});
+    PrepareSongData::prepareCountOff(*song_, {});
     EXPECT_EQ(song.playNumberOfTicks, 128);
     EXPECT_DOUBLE_EQ(song.playTickSpacing, 500.0);
     song.playStartBeat = -2147483647 - 1;
-    PrepareSongData::prepareCountOff({});
+    PrepareSongData::prepareCountOff(*song_, {});
     EXPECT_EQ(song.playNumberOfTicks, 0);
     EXPECT_TRUE(planned().empty());
 }
 
 TEST_F(PrepareCountOffTest, TheWebApplicationsKeysWinAndUnknownKeysAreLeftOut) {
-    PrepareSongData::prepareCountOff({"oneSound", "noSuchSound", "goSound"});
+    PrepareSongData::prepareCountOff(*song_, {"oneSound", "noSuchSound", "goSound"});
     EXPECT_EQ(SongObject::shared().playNumberOfTicks, 2);
     EXPECT_EQ(planned(), (std::vector<std::string>{"oneSound", "goSound"}));
 }
@@ -136,11 +136,11 @@ TEST_F(PrepareCountOffTest, TheWebApplicationsKeysWinAndUnknownKeysAreLeftOut) {
 TEST_F(PrepareCountOffTest, TheCountOffIsAListOfTimesAndItsLengthIsWhereTheSongStarts) {
     auto& song = SongObject::shared();
     song.playTickSpacing = 300;
-    PrepareSongData::prepareCountOff({"oneSound", "twoSound", "threeSound"}, {100, 1e300});
+    PrepareSongData::prepareCountOff(*song_, {"oneSound", "twoSound", "threeSound"}, {100, 1e300});
     EXPECT_EQ(times(), (std::vector<std::pair<double, double>>{{0, 100}, {100, 10000}, {10100, 10000}}));
-    PrepareSongData::prepareCountOff({"oneSound", "twoSound"}, {-5, std::nan("")});
+    PrepareSongData::prepareCountOff(*song_, {"oneSound", "twoSound"}, {-5, std::nan("")});
     EXPECT_EQ(song.countOff.get().lengthMs, 0);
-    PrepareSongData::prepareCountOff({"oneSound", "twoSound"});
+    PrepareSongData::prepareCountOff(*song_, {"oneSound", "twoSound"});
     EXPECT_EQ(song.countOff.get().lengthMs, 600);
 }
 

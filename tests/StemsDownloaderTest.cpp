@@ -4,7 +4,6 @@
 #include "stems/StemCache.h"
 #include "stems/StemFiles.h"
 #include "stems/StemsDownloader.h"
-#include "stems/StemsQueue.h"
 #include "store/File.h"
 #include "support/HttpsTestServer.h"
 
@@ -63,7 +62,6 @@ protected:
     test::HttpsTestServer server_{test::HttpsTestServer::Scheme::http};
     // The queues the transfers deliver to outlive the transfers' thread.
     SharedObject<MainQueue> main_;
-    SharedObject<StemsQueue> stemsQueue_;
     SharedObject<HttpTransfers> transfers_;
 };
 

@@ -132,7 +132,7 @@ TEST_F(SynthesizerTest, ATimedNoteSoundsAtItsFrameWithinHalfABlock) {
 }
 
 TEST_F(SynthesizerTest, StopSilencesWithinABufferAndTheRelease) {
-    PlayMidiMessage song(synthesizer_.get(), PlayMidiMessage::kSongChannels);
+    PlayMidiMessage song(synthesizer_.get());
     SongObject::shared().volume = 100;
     for (int channel : {0, 15}) {
         for (int note : {48, 52, 55, 60}) song.playNoteOn(note, 110, channel);

@@ -32,7 +32,7 @@ Service::Service(ServiceSettings settings)
       ledScheduler_(*ledController_),
       metronome_(sound_->engine(), resourcePath("sounds/tick.wav")),
       stemsPlayer_(sound_->engine()),
-      lifecycle_(mainQueue_.executor(), *playback_, *ledScheduler_, *stemsPlayer_),
+      lifecycle_(mainQueue_.executor(), {*session_, *song_, *metronome_, *playback_, *ledScheduler_, *stemsPlayer_}),
       certManager_(certificateSettings(settings_, mainQueue_)),
       flows_(makeAllFlows()),
       dispatcher_(flows_),
@@ -125,7 +125,6 @@ void Service::stop() {
     network_.stop();
     certManager_->stop();
     mainQueue_.stop();
-    stemsQueue_->stop();
     sound_->engine().stop();
 }
 

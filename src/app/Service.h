@@ -18,7 +18,6 @@
 #include "playback/SongObject.h"
 #include "playback/SoundSystem.h"
 #include "stems/StemsPlayer.h"
-#include "stems/StemsQueue.h"
 #include "store/Database.h"
 
 #include <condition_variable>
@@ -91,7 +90,6 @@ private:
     SharedObject<Metronome> metronome_;
     SharedObject<PlaybackQueue> playback_;
     SharedObject<HttpTransfers> transfers_;
-    SharedObject<StemsQueue> stemsQueue_;
     SharedObject<StemsPlayer> stemsPlayer_;
     SharedObject<PlayLifecycle> lifecycle_;
     SharedObject<CertManager> certManager_;

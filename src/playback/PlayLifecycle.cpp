@@ -58,9 +58,9 @@ bool songIsCached(const nlohmann::json& data) {
     return cached && File::isFileExistWithFilePath(*cached);
 }
 
-nlohmann::json playedKeys() {
+nlohmann::json playedKeys(KeyvoraFlow& session) {
     nlohmann::json eventList = nlohmann::json::array();
-    for (const auto& event : KeyvoraFlow::shared().listMidiEvents.takeAll()) {
+    for (const auto& event : session.listMidiEvents.takeAll()) {
         eventList.push_back({{"noteList", {{{"pitch", event.pitch}, {"octave", event.octave}}}}, {"time", event.pressTime}});
     }
     return eventList;
@@ -68,9 +68,14 @@ nlohmann::json playedKeys() {
 
 }  // namespace
 
-PlayLifecycle::PlayLifecycle(boost::asio::any_io_executor mainQueue, SerialQueue& playback, SongLights& lights,
-                             BackingTracks& tracks)
-    : main_(std::move(mainQueue)), playback_(playback), lights_(lights), tracks_(tracks) {}
+PlayLifecycle::PlayLifecycle(boost::asio::any_io_executor mainQueue, Parts parts)
+    : main_(std::move(mainQueue)),
+      session_(parts.session),
+      song_(parts.song),
+      metronome_(parts.metronome),
+      playback_(parts.playback),
+      lights_(parts.lights),
+      tracks_(parts.tracks) {}
 
 PlayLifecycle::~PlayLifecycle() {
     *alive_ = false;
@@ -78,7 +83,7 @@ PlayLifecycle::~PlayLifecycle() {
 
 void PlayLifecycle::enter(State state) {
     state_ = state;
-    auto& session = KeyvoraFlow::shared();
+    auto& session = session_;
     switch (state) {
         case State::idle:
             session.isStopMusic = true;
@@ -111,26 +116,26 @@ void PlayLifecycle::endPlay() {
     timers_.clear();
     if (auto answer = std::exchange(playAnswer_, {})) answer({{"message", "SUCCESS"}, {"code", 0}});
     if (auto performance = std::exchange(performance_, nullptr)) performance->stop();
-    SongObject::shared().stopPlaySong();
-    Metronome::shared().stop();
+    song_.stopPlaySong();
+    metronome_.stop();
     lights_.stop();
     tracks_.end();
 }
 
 void PlayLifecycle::prepare(BaseRequestJSONObject request, BaseFlow::Answer answer) {
     if (closed_) return;
-    auto& session = KeyvoraFlow::shared();
+    auto& session = session_;
     if (session.APP_STATE != KeyvoraFlow::kIdle && !session.isStopMusic) {
         return answer({{"message", "THE DEVICE IS PLAYING MIDI FILE"}, {"code", 0}});
     }
     endPlay();
     enter(State::preparing);
     const std::uint64_t generation = generation_;
-    std::make_shared<PrepareSongData>(std::move(request), main_, lights_, tracks_)->execute(
+    std::make_shared<PrepareSongData>(std::move(request), main_, PrepareSongData::Parts{song_, lights_, tracks_})->execute(
         [this, alive = alive_, generation, answer = std::move(answer)](nlohmann::json result) {
             if (!*alive || closed_ || generation != generation_) return;
             enter(State::ready);
-            const auto device = KeyvoraFlow::shared().currentMidiDevice.get();
+            const auto device = session_.currentMidiDevice.get();
             result["isSetDevice"] = device && !device->name.empty() ? 1 : 0;
             if (result.value("code", 0) == 0) {
                 result["message"] = "SUCCESS";
@@ -152,8 +157,8 @@ void PlayLifecycle::play(BaseRequestJSONObject request, BaseFlow::Answer answer)
     }
 
     endPlay();
-    auto& song = SongObject::shared();
-    auto& session = KeyvoraFlow::shared();
+    auto& song = song_;
+    auto& session = session_;
     session.listMidiEvents.clear();
     session.lastPlayMidi.set(std::chrono::system_clock::now());
     song.volume = json_reading::readInt32(data, "accompanimentVolume").value_or(0);
@@ -196,13 +201,13 @@ void PlayLifecycle::play(BaseRequestJSONObject request, BaseFlow::Answer answer)
 
 // The clicks, the lights and the stems start with the song, after the count-off.
 void PlayLifecycle::startClicksLightsAndStems(const PlayPlan& plan) {
-    auto& song = SongObject::shared();
+    auto& song = song_;
     lights_.startAtHostTime(plan.songStartHost);
     if (song.isAudio) {
         tracks_.start(plan.songStartHost, song.playStartTime / 1000, song.playEndTime / 1000,
                       static_cast<float>(song.volume / 100.0));
     }
-    auto& metronome = Metronome::shared();
+    auto& metronome = metronome_;
     metronome.setVolume(static_cast<float>(song.metronomeVolume / 100.0));
     const MetronomeSong meter{song.tempoMap.get(), song.isTempoMapEnable, song.timeSignatureMap.get(), song.playBeat,
                               song.playBeatType, song.playTempo, song.playStartTime, song.playEndTime};
@@ -219,15 +224,15 @@ void PlayLifecycle::startClicksLightsAndStems(const PlayPlan& plan) {
 void PlayLifecycle::stop(BaseFlow::Answer answer) {
     if (closed_) return;
     endPlay();
-    KeyvoraFlow::shared().APP_STATE = KeyvoraFlow::kIdle;
+    session_.APP_STATE = KeyvoraFlow::kIdle;
     enter(State::idle);
     logText(kLogDebug, "Stop playing piano...");
-    answer({{"eventList", playedKeys()}, {"message", "SUCCESS"}, {"code", 0}});
+    answer({{"eventList", playedKeys(session_)}, {"message", "SUCCESS"}, {"code", 0}});
 }
 
 void PlayLifecycle::whenSongPlays(std::chrono::milliseconds bound, std::function<void()> then) {
     if (closed_) return;
-    if (KeyvoraFlow::shared().APP_STATE == KeyvoraFlow::kSongPlaying) return then();
+    if (session_.APP_STATE == KeyvoraFlow::kSongPlaying) return then();
     auto timer = std::make_unique<boost::asio::steady_timer>(main_, bound);
     timer->async_wait([this, alive = alive_, raw = timer.get()](const boost::system::error_code& error) {
         if (error || !*alive) return;

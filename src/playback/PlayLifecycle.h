@@ -18,8 +18,11 @@
 
 namespace kv {
 
+class KeyvoraFlow;
+class Metronome;
 class PlaySongLogic;
 class SerialQueue;
+class SongObject;
 struct PlayPlan;
 
 // The life of a play, owned by the main queue: idle → preparing → ready → waiting for its start →
@@ -38,8 +41,17 @@ public:
 
     static PlayLifecycle& shared() { return Shared<PlayLifecycle>::get(); }
 
-    PlayLifecycle(boost::asio::any_io_executor mainQueue, SerialQueue& playback, SongLights& lights,
-                  BackingTracks& tracks);
+    // What a play drives and records.
+    struct Parts {
+        KeyvoraFlow& session;
+        SongObject& song;
+        Metronome& metronome;
+        SerialQueue& playback;
+        SongLights& lights;
+        BackingTracks& tracks;
+    };
+
+    PlayLifecycle(boost::asio::any_io_executor mainQueue, Parts parts);
     ~PlayLifecycle();
     PlayLifecycle(const PlayLifecycle&) = delete;
     PlayLifecycle& operator=(const PlayLifecycle&) = delete;
@@ -77,6 +89,9 @@ private:
     void wakeWaiters();
 
     boost::asio::any_io_executor main_;
+    KeyvoraFlow& session_;
+    SongObject& song_;
+    Metronome& metronome_;
     SerialQueue& playback_;
     SongLights& lights_;
     BackingTracks& tracks_;

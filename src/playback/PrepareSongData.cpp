@@ -157,19 +157,19 @@ void preloadPrograms(const std::vector<MidiPlayList>& groups, const SongObject::
 
 void PrepareSongData::execute(Completion completion) {
     completion_ = std::move(completion);
-    auto& song = SongObject::shared();
-    resetSongObject();
+    auto& song = song_;
+    resetSongObject(song);
     if (!jsonRequest_.data || !jsonRequest_.data->is_object()) return complete({{"duration", 0}, {"code", 0}});
     const nlohmann::json& data = *jsonRequest_.data;
     copySettings(data, song);
     const auto ledNotes = data.find("ledNotes");
     lights_.parseAndSetPlanFromJson(ledNotes != data.end() ? *ledNotes : nlohmann::json(), song.playStartTime);
-    prepareCountOff(soundKeys(data), countOffTimes(data));
+    prepareCountOff(song, soundKeys(data), countOffTimes(data));
     if (const auto volume = json_reading::readInt32(data, "countOffVolume")) song.countOffVolume = *volume;
     const auto stems = song.listAudio.get();
     if (song.isAudio && !stems.is_null()) return prepareStems();
     song.isAudio = false;
-    if (!loadMidiFile()) {
+    if (!loadMidiFile(song)) {
         logText(kLogInfo, kNotCached);
         return complete({{"duration", 0}, {"code", -1}, {"message", kNotCached}});
     }
@@ -177,7 +177,7 @@ void PrepareSongData::execute(Completion completion) {
 }
 
 nlohmann::json PrepareSongData::prepared() const {
-    return {{"duration", saturatedInt64(SongObject::shared().countOff.get().lengthMs)},
+    return {{"duration", saturatedInt64(song_.countOff.get().lengthMs)},
             {"code", 0},
             {"isSetDevice", 0},
             {"message", "PREPARE DATA SUCCESS"}};
@@ -191,14 +191,14 @@ void PrepareSongData::complete(nlohmann::json result) {
 // the main queue. A stem that cannot be fetched makes the song a MIDI song; one that does not
 // decode fails the preparation.
 void PrepareSongData::prepareStems() {
-    auto& song = SongObject::shared();
+    auto& song = song_;
     tracks_.fetch(song.listAudio.get(), song.playSongID.get(), [self = shared_from_this()](std::optional<std::string> error) {
         boost::asio::post(self->main_, [self, error = std::move(error)] {
-            auto& song = SongObject::shared();
+            auto& song = self->song_;
             if (error) {
                 consoleLine("[StemsDownloader] Download failed: " + *error);
                 song.isAudio = false;
-                if (!loadMidiFile()) return self->complete({{"duration", 0}, {"code", -1}, {"message", kNotCached}});
+                if (!loadMidiFile(song)) return self->complete({{"duration", 0}, {"code", -1}, {"message", kNotCached}});
                 return self->complete(self->prepared());
             }
             self->tracks_.prepare(song.playSongID.get(), static_cast<double>(song.playTempo),
@@ -213,8 +213,7 @@ void PrepareSongData::prepareStems() {
     });
 }
 
-void PrepareSongData::resetSongObject() {
-    auto& song = SongObject::shared();
+void PrepareSongData::resetSongObject(SongObject& song) {
     song.audioGraphCollection.set({});
     song.countOff.set({});
     song.midiData.set(std::make_shared<const std::vector<MidiPlayList>>());
@@ -225,8 +224,7 @@ void PrepareSongData::resetSongObject() {
 }
 
 // The plain copy is what the reader opens; it goes on every way out.
-bool PrepareSongData::loadMidiFile() {
-    auto& song = SongObject::shared();
+bool PrepareSongData::loadMidiFile(SongObject& song) {
     const auto plain = cachedSong(song.playSongID.get());
     if (!plain) return false;
     const auto copy = File::getRootPath() / kCopyName;
@@ -259,8 +257,8 @@ bool PrepareSongData::loadMidiFile() {
     return true;
 }
 
-void PrepareSongData::prepareCountOff(const std::vector<std::string>& keys, const std::vector<double>& timesMs) {
-    auto& song = SongObject::shared();
+void PrepareSongData::prepareCountOff(SongObject& song, const std::vector<std::string>& keys,
+                                      const std::vector<double>& timesMs) {
     std::vector<std::shared_ptr<KeyvoraAudio>> sounds;
     if (keys.empty()) {
         sounds = planByService(song);

@@ -14,6 +14,8 @@
 
 namespace kv {
 
+class SongObject;
+
 // Turns a prepare request into the song record: the previous song goes, the settings, the light
 // plan and the count-off are taken, and a MIDI song's cached file is read into timed groups, or a
 // stem song's stems are downloaded and decoded in the background.
@@ -23,21 +25,29 @@ public:
     // main queue.
     using Completion = std::function<void(nlohmann::json result)>;
 
-    PrepareSongData(BaseRequestJSONObject request, boost::asio::any_io_executor mainQueue, SongLights& lights,
-                    BackingTracks& tracks)
-        : jsonRequest_(std::move(request)), main_(std::move(mainQueue)), lights_(lights), tracks_(tracks) {}
+    // The record filled in, and what a song shows and sounds besides its notes.
+    struct Parts {
+        SongObject& song;
+        SongLights& lights;
+        BackingTracks& tracks;
+    };
+
+    PrepareSongData(BaseRequestJSONObject request, boost::asio::any_io_executor mainQueue, Parts parts)
+        : jsonRequest_(std::move(request)), main_(std::move(mainQueue)), song_(parts.song), lights_(parts.lights),
+          tracks_(parts.tracks) {}
 
     // On the main queue; completes at once for a MIDI song.
     void execute(Completion completion);
 
-    static void resetSongObject();
+    static void resetSongObject(SongObject& song);
     // The cached MIDI file of the song into the record's groups and range. False, logged, when
     // it is not cached or cannot be read.
-    static bool loadMidiFile();
+    static bool loadMidiFile(SongObject& song);
     // The count-off: the web application's list of sound keys, or, without one, the service's own
     // plan from the meter, the start beat, the start position and the tempo; with the spacings the
     // web application gave for each tick.
-    static void prepareCountOff(const std::vector<std::string>& keys, const std::vector<double>& timesMs = {});
+    static void prepareCountOff(SongObject& song, const std::vector<std::string>& keys,
+                                const std::vector<double>& timesMs = {});
 
 private:
     void prepareStems();
@@ -46,6 +56,7 @@ private:
 
     BaseRequestJSONObject jsonRequest_;
     boost::asio::any_io_executor main_;
+    SongObject& song_;
     SongLights& lights_;
     BackingTracks& tracks_;
     Completion completion_;

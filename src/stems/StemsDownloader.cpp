@@ -8,7 +8,6 @@
 #include "stems/StemFiles.h"
 #include "stems/StemList.h"
 #include "stems/StemsPlayer.h"
-#include "stems/StemsQueue.h"
 #include "store/File.h"
 
 #include <algorithm>
@@ -321,7 +320,7 @@ void StemsDownloader::finishItem() {
     complete();
 }
 
-// On the stems' queue, once, unless cancelled by then.
+// On the main queue, once, unless cancelled by then.
 void StemsDownloader::complete() {
     std::vector<std::optional<std::string>> paths;
     std::optional<Error> error;
@@ -329,7 +328,7 @@ void StemsDownloader::complete() {
         paths.push_back(item.error ? std::nullopt : std::optional<std::string>(item.localPath.string()));
         if (item.error && !error) error = item.error;
     }
-    StemsQueue::shared().async([self = shared_from_this(), paths = std::move(paths), error = std::move(error)]() mutable {
+    Shared<MainQueue>::get().async([self = shared_from_this(), paths = std::move(paths), error = std::move(error)]() mutable {
         if (self->onComplete_ && !self->isCancelled()) self->onComplete_(std::move(paths), std::move(error));
     });
 }

@@ -35,9 +35,9 @@ public:
     };
     // On the main queue, as bytes arrive: (instrument name, index, fraction 0 … 1).
     using Progress = std::function<void(const std::string& instrument, std::int64_t index, double fraction)>;
-    // Once, never on the caller's thread or the main queue (but a start-up failure, on the
-    // caller's thread before the start returns): a path or nothing per valid stem in index
-    // order, and the first failed stem's error.
+    // Once, on the main queue (but a start-up failure, on the caller's thread before the start
+    // returns): a path or nothing per valid stem in index order, and the first failed stem's
+    // error.
     using Completion = std::function<void(std::vector<std::optional<std::string>> paths, std::optional<Error> error)>;
     // A song's stems together, and the stems of every song in the cache, least recently used
     // songs going first: a page could list 64 stems of many songs.
