@@ -1,9 +1,13 @@
 #include "platform/dispatch/MainQueue.h"
+#include "platform/dispatch/OnDemandQueue.h"
 #include "platform/dispatch/RepeatingTimer.h"
 #include "platform/dispatch/SerialQueue.h"
 
+#include "support/Eventually.h"
+
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <thread>
 #include <vector>
@@ -34,6 +38,39 @@ TEST(SerialQueue, RunsWorkInOrderOnItsOwnThread) {
     std::vector<int> expected(100);
     for (int i = 0; i < 100; ++i) expected[static_cast<std::size_t>(i)] = i;
     EXPECT_EQ(queue.sync([&] { return seen; }), expected);
+}
+
+// Work runs in order on the queue's thread, which ends when the work does; a stop waits for the
+// work in progress, and work after it is dropped.
+TEST(OnDemandQueue, RunsWorkInOrderOnlyWhileThereIsWorkAndNothingAfterItsStop) {
+    OnDemandQueue queue("on-demand");
+    std::vector<int> seen;
+    std::promise<void> done;
+    for (int i = 0; i < 50; ++i) queue.async([&, i] { seen.push_back(queue.isCurrent() ? i : -1); });
+    queue.async([&] { queue.async([&] { done.set_value(); }); });
+    ASSERT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(test::eventually([&] { return !queue.isRunning(); }));
+    std::vector<int> expected(50);
+    for (int i = 0; i < 50; ++i) expected[static_cast<std::size_t>(i)] = i;
+    EXPECT_EQ(seen, expected);
+
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::atomic<bool> finished = false;
+    bool ranAfterStop = false;
+    queue.async([&] {
+        entered.set_value();
+        release.get_future().wait();
+        finished = true;
+    });
+    entered.get_future().wait();
+    std::thread releaser([&] { release.set_value(); });
+    queue.stop();
+    EXPECT_TRUE(finished);
+    releaser.join();
+    queue.async([&] { ranAfterStop = true; });
+    EXPECT_FALSE(ranAfterStop);
+    EXPECT_FALSE(queue.isRunning());
 }
 
 TEST(RepeatingTimer, TicksUntilCancelledAndNeverAfter) {

@@ -32,7 +32,7 @@ Service::Service(ServiceSettings settings)
       ledScheduler_(*ledController_),
       metronome_(sound_->engine(), resourcePath("sounds/tick.wav")),
       stemsPlayer_(sound_->engine()),
-      lifecycle_(mainQueue_.executor(), {*session_, *song_, *metronome_, *playback_, *ledScheduler_, *stemsPlayer_}),
+      lifecycle_(mainQueue_.executor(), PlayLifecycle::Parts{*session_, *song_, *metronome_, *playback_, *ledScheduler_, *stemsPlayer_}),
       certManager_(certificateSettings(settings_, mainQueue_)),
       flows_(makeAllFlows()),
       dispatcher_(flows_),

@@ -4,7 +4,7 @@
 #include "base/Notification.h"
 #include "base/SharedObject.h"
 #include "platform/dispatch/RepeatingTimer.h"
-#include "platform/dispatch/SerialQueue.h"
+#include "platform/dispatch/OnDemandQueue.h"
 #include "platform/http/HttpClient.h"
 
 #include <boost/asio/any_io_executor.hpp>
@@ -95,7 +95,7 @@ private:
     std::optional<std::string> currentETag_;
     std::optional<Date> lastImmediateCheck_;
     // Last, so that it stops (and joins) before the state its work uses goes away.
-    SerialQueue workQ_{"CertManager"};
+    OnDemandQueue workQ_{"CertManager"};
 };
 
 }  // namespace kv

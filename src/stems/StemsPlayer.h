@@ -4,7 +4,7 @@
 #include "audio/Mp3Decoder.h"
 #include "base/SharedObject.h"
 #include "core/BackingTracks.h"
-#include "platform/dispatch/SerialQueue.h"
+#include "platform/dispatch/OnDemandQueue.h"
 #include "stems/StemFiller.h"
 #include "stems/StemRenderer.h"
 
@@ -115,7 +115,7 @@ private:
 
     std::shared_ptr<Life> life_ = std::make_shared<Life>();
     StemFiller filler_;
-    SerialQueue loadQueue_{"StemsLoad"};  // last: its work reaches everything above
+    OnDemandQueue loadQueue_{"StemsLoad"};  // last: its work reaches everything above
 };
 
 }  // namespace kv
