@@ -4,6 +4,7 @@
 #include "base/HostClock.h"
 #include "platform/audio/JackAudioDevice.h"
 #include "platform/desktop/Resources.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "playback/Metronome.h"
 
 #include "BenchResults.h"
@@ -25,7 +26,8 @@ int main(int argc, char** argv) {
     if (!server.running()) return 1;
     kv::AudioEngine engine(std::make_unique<kv::JackAudioDevice>());
     if (!engine.start()) return 1;
-    kv::Metronome metronome(engine, kv::resourcePath("sounds/tick.wav"));
+    kv::SerialQueue schedule("Metronome");
+    kv::Metronome metronome(engine, kv::resourcePath("sounds/tick.wav"), schedule.executor());
     kv::test::JackRecorder recorder(server.name(), "KVPlugin", ticks * interval + 3);
     if (!recorder.connected()) return 1;
     std::this_thread::sleep_for(1s);

@@ -6,6 +6,7 @@
 #include "audio/Synthesizer.h"
 #include "platform/audio/OfflineAudioDevice.h"
 #include "platform/desktop/Resources.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "playback/Metronome.h"
 
 #include <sys/resource.h>
@@ -44,7 +45,8 @@ int main(int argc, char** argv) {
     auto synthesizer = std::make_shared<kv::Synthesizer>(engine.sampleRate(), soundFont);
     engine.connect(synthesizer, engine.mainMixerNode());
     engine.start();
-    kv::Metronome metronome(engine, kv::resourcePath("sounds/tick.wav"));
+    kv::SerialQueue schedule("Metronome");
+    kv::Metronome metronome(engine, kv::resourcePath("sounds/tick.wav"), schedule.executor());
 
     const double ours0 = cpuSeconds(RUSAGE_SELF);
     metronome.startWithInterval(0.5, engine.now());

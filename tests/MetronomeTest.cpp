@@ -1,5 +1,6 @@
 #include "audio/AudioEngine.h"
 #include "platform/audio/OfflineAudioDevice.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "playback/Metronome.h"
 
 #include "support/OfflineEngine.h"
@@ -20,7 +21,8 @@ struct Onset {
 
 class MetronomeTest : public ::testing::Test {
 protected:
-    MetronomeTest() : metronome_(std::make_unique<Metronome>(*offline_.engine, test::writeTestClick(folder_.path()))) {}
+    MetronomeTest()
+        : metronome_(std::make_unique<Metronome>(*offline_.engine, test::writeTestClick(folder_.path()), schedule_.executor())) {}
 
     std::uint64_t renderedFrames() const { return device_->recorded().size() / 2; }
     void startASecondAgo(double interval) { metronome_->startWithInterval(interval, offline_.engine->now() - 1'000'000'000); }
@@ -48,6 +50,7 @@ protected:
     test::TempDirectory folder_;
     test::OfflineEngine offline_;
     OfflineAudioDevice* device_ = offline_.device;
+    SerialQueue schedule_{"Metronome"};
     std::unique_ptr<Metronome> metronome_;
 };
 

@@ -30,7 +30,7 @@ Service::Service(ServiceSettings settings)
     : settings_(std::move(settings)),
       storeOpened_(openStore()),
       ledScheduler_(*ledController_),
-      metronome_(sound_->engine(), resourcePath("sounds/tick.wav")),
+      metronome_(sound_->engine(), resourcePath("sounds/tick.wav"), playback_->executor()),
       stemsPlayer_(sound_->engine()),
       lifecycle_(mainQueue_.executor(),
                  PlayLifecycle::Parts{*session_, *song_, *metronome_, *playback_, *ledScheduler_, *stemsPlayer_}),
@@ -120,9 +120,9 @@ void Service::stop() {
         deviceCheck_.reset();
         midiManager_->stop();
     });
+    metronome_->stop();
     playback_->stop();
     ledScheduler_->stop();
-    metronome_->stop();
     network_.stop();
     certManager_->stop();
     mainQueue_.stop();

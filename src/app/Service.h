@@ -87,8 +87,8 @@ private:
     SharedObject<SongObject> song_;
     SharedObject<KVLedController> ledController_;
     SharedObject<KVLedScheduler> ledScheduler_;
-    SharedObject<Metronome> metronome_;
     SharedObject<PlaybackQueue> playback_;
+    SharedObject<Metronome> metronome_;
     SharedObject<HttpTransfers> transfers_;
     SharedObject<StemsPlayer> stemsPlayer_;
     SharedObject<PlayLifecycle> lifecycle_;

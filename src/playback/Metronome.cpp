@@ -11,9 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <future>
 #include <string>
-#include <thread>
 
 namespace kv {
 
@@ -29,15 +27,11 @@ void log(const std::string& text) {
     consoleLine("[Metronome] " + text);
 }
 
-const char* label(double errorMs) {
-    const double magnitude = std::abs(errorMs);
-    return magnitude < 2 ? "GOOD" : magnitude < 5 ? "OK" : magnitude < 10 ? "WARN" : "LATE";
-}
 
 }  // namespace
 
-Metronome::Metronome(AudioEngine& engine, const std::filesystem::path& tickFile)
-    : engine_(&engine), player_(engine.makePlayerNode()) {
+Metronome::Metronome(AudioEngine& engine, const std::filesystem::path& tickFile, boost::asio::any_io_executor schedule)
+    : engine_(&engine), schedule_(std::move(schedule)), player_(engine.makePlayerNode()) {
     engine_->connect(player_, mixer_);
     engine_->connect(mixer_, engine_->mainMixerNode());
     mixer_->setOutputVolume(0);
@@ -45,12 +39,10 @@ Metronome::Metronome(AudioEngine& engine, const std::filesystem::path& tickFile)
 }
 
 Metronome::~Metronome() {
-    {
-        std::lock_guard lock(owner_->mutex);
-        owner_->metronome = nullptr;
-    }
-    stop();
     scheduleTimer_.reset();
+    stop();
+    std::lock_guard lock(owner_->mutex);  // a refill in progress ends first
+    owner_->metronome = nullptr;
     engine_->disconnect(mixer_, engine_->mainMixerNode());
     engine_->disconnect(player_, mixer_);
 }
@@ -90,21 +82,11 @@ AudioBuffer Metronome::scaledBuffer(const AudioBuffer& buffer, float scale) {
 }
 
 void Metronome::startWithInterval(double seconds, std::uint64_t hostTime) {
-    if (clicks_.get()) {
-        start(seconds, hostTime);
+    if (!clicks_.get()) {
+        log("no click sound: the metronome stays silent");
         return;
     }
-    log("Waiting for buffer...");
-    scheduleQueue_.async([this, seconds, hostTime] {
-        for (int poll = 0; poll < 40; ++poll) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (clicks_.get()) {
-                start(seconds, hostTime);
-                return;
-            }
-        }
-        log("Timeout waiting for buffer");
-    });
+    start(seconds, hostTime);
 }
 
 void Metronome::start(double seconds, std::uint64_t hostTime) {
@@ -117,24 +99,28 @@ void Metronome::start(double seconds, std::uint64_t hostTime) {
     outputLatencyMs_ = engine_->outputLatencySeconds() * 1000;
     log(formatText("hardware output latency = %.1fms", outputLatencyMs_.load()));
     log(formatText("interval=%.4fs BPM=%.1f startIn=%.0fms", interval_.load(), 60 / interval_.load(), startIn * 1000));
-    running_ = true;
-    applyMixerVolume();
-    scheduleQueue_.async([this] {
+    {
+        std::lock_guard lock(owner_->mutex);
+        running_ = true;
+        applyMixerVolume();
         scheduledUpTo_ = 0;
-        driftSum_ = driftMaxAbs_ = 0;
-        driftSamples_ = 0;
         schedulePendingTicks();
-    });
-    scheduleTimer_ = std::make_unique<RepeatingTimer>(scheduleQueue_.executor(), kScheduleEvery, [this] {
-        if (!running_) return;
-        schedulePendingTicks();
-        const std::uint64_t now = engine_->now();
-        if (now > startHostTime_) {
-            tickCount_ = static_cast<std::uint64_t>(host_clock::ticksToSeconds(static_cast<std::int64_t>(now - startHostTime_)) /
-                                                    interval_);
-        }
+    }
+    scheduleTimer_ = std::make_unique<RepeatingTimer>(schedule_, kScheduleEvery, [owner = owner_] {
+        std::lock_guard lock(owner->mutex);
+        if (owner->metronome) owner->metronome->refill();
     });
     scheduleTimer_->start();
+}
+
+void Metronome::refill() {
+    if (!running_) return;
+    schedulePendingTicks();
+    const std::uint64_t now = engine_->now();
+    if (now > startHostTime_) {
+        tickCount_ = static_cast<std::uint64_t>(host_clock::ticksToSeconds(static_cast<std::int64_t>(now - startHostTime_)) /
+                                                interval_);
+    }
 }
 
 double Metronome::tickTime(std::uint64_t tick, const std::vector<double>& offsets) const {
@@ -175,14 +161,7 @@ void Metronome::schedulePendingTicks() {
                        host_clock::ticksToSeconds(static_cast<std::int64_t>(now - hostTime)) * 1000));
             continue;
         }
-        player_->scheduleBuffer(clickFor(tick, *clicks, volumes), hostTime,
-                                [owner = owner_, tick, hostTime](bool played, std::uint64_t startedAt) {
-                                    std::lock_guard lock(owner->mutex);
-                                    Metronome* metronome = owner->metronome;
-                                    if (played && metronome && metronome->running_) {
-                                        metronome->measure(tick, hostTime, startedAt);
-                                    }
-                                });
+        player_->scheduleBuffer(clickFor(tick, *clicks, volumes), hostTime);
         log(formatText("tick=%lu in=%.0fms", static_cast<unsigned long>(tick),
                    host_clock::ticksToSeconds(static_cast<std::int64_t>(hostTime - now)) * 1000));
         ++scheduled;
@@ -190,50 +169,22 @@ void Metronome::schedulePendingTicks() {
     if (scheduled > 0) log(formatText("scheduled %lu ticks", static_cast<unsigned long>(scheduled)));
 }
 
-// The error is where the click was really heard against where it was scheduled.
-void Metronome::measure(std::uint64_t tick, std::uint64_t hostTime, std::uint64_t startedAt) {
-    const double errorMs = host_clock::ticksToSeconds(static_cast<std::int64_t>(startedAt - hostTime)) * 1000;
-    log(formatText("tick=%lu actual=%+.2fms [%s]", static_cast<unsigned long>(tick), errorMs, label(errorMs)));
-    scheduleQueue_.async([this, errorMs] {
-        driftSum_ += errorMs;
-        ++driftSamples_;
-        driftMaxAbs_ = std::max(driftMaxAbs_, std::abs(errorMs));
-        if (driftSamples_ % 8 == 0) {
-            log(formatText("--- 8-tick summary: avg=%+.2fms max=%.2fms ---", driftSum_ / static_cast<double>(driftSamples_),
-                       driftMaxAbs_));
-        }
-    });
-}
-
 void Metronome::schedulePendingTicksNow() {
-    onScheduleQueue([this] { schedulePendingTicks(); });
+    std::lock_guard lock(owner_->mutex);
+    schedulePendingTicks();
 }
 
-void Metronome::onScheduleQueue(const std::function<void()>& work) {
-    if (scheduleQueue_.isCurrent()) {
-        work();
-        return;
-    }
-    std::promise<void> done;
-    scheduleQueue_.async([&] {
-        work();
-        done.set_value();
-    });
-    done.get_future().wait();
-}
-
-// The player stops on the schedule queue, after a pass that may already be scheduling: its
-// clicks are queued before the stop, which drops them.
+// Under the mutex of the refills: a refill already scheduling has queued its clicks before the
+// player's stop, which drops them, and none schedules after it.
 void Metronome::stop() {
+    if (scheduleTimer_) scheduleTimer_->cancel();
+    std::lock_guard lock(owner_->mutex);
     if (running_) log(formatText("stop() — tickCount=%lu", static_cast<unsigned long>(tickCount_.load())));
     running_ = false;
     tickCount_ = 0;
     startHostTime_ = 0;
-    if (scheduleTimer_) scheduleTimer_->cancel();
-    onScheduleQueue([this] {
-        scheduledUpTo_ = 0;
-        player_->stop();
-    });
+    scheduledUpTo_ = 0;
+    player_->stop();
     mixer_->setOutputVolume(0);
 }
 

@@ -7,12 +7,12 @@
 #include "base/SharedObject.h"
 #include "base/Synchronized.h"
 #include "platform/dispatch/RepeatingTimer.h"
-#include "platform/dispatch/SerialQueue.h"
+
+#include <boost/asio/any_io_executor.hpp>
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,13 +21,14 @@
 namespace kv {
 
 // Clicks placed on the audio clock: each tick is a click buffer scheduled at its exact host time,
-// about eight intervals ahead, refilled every 100 ms from a queue of its own. Downbeats get the
-// full click, other beats a softer, higher one.
+// about eight intervals ahead, refilled every 100 ms on the play's queue (shared with the rest of
+// the play's hand-over). Downbeats get the full click, other beats a softer, higher one.
 class Metronome {
 public:
     static Metronome& shared() { return Shared<Metronome>::get(); }
 
-    Metronome(AudioEngine& engine, const std::filesystem::path& tickFile);
+    // The refills run on the schedule executor.
+    Metronome(AudioEngine& engine, const std::filesystem::path& tickFile, boost::asio::any_io_executor schedule);
     ~Metronome();
     Metronome(const Metronome&) = delete;
     Metronome& operator=(const Metronome&) = delete;
@@ -43,14 +44,14 @@ public:
     bool isRunning() const { return running_; }
     float maxTickGain() const { return maxTickGain_; }
     float mixerVolume() const { return mixer_->outputVolume(); }
-    // Runs one scheduling pass now, on the metronome's queue, and waits for it.
+    // Runs one scheduling pass now, on the calling thread, as a refill would.
     void schedulePendingTicksNow();
 
     static AudioBuffer scaledBuffer(const AudioBuffer& buffer, float scale);
 
 private:
-    // Lets click completions, which arrive on the engine's thread, reach the metronome only while
-    // it exists.
+    // Lets refills reach the metronome only while it exists; its mutex orders refills, stops and
+    // the metronome's end.
     struct Owner {
         explicit Owner(Metronome* owner) : metronome(owner) {}
         std::mutex mutex;
@@ -64,17 +65,17 @@ private:
 
     void loadAudioFile(const std::filesystem::path& path);
     void start(double seconds, std::uint64_t hostTime);
+    // Under the owner's mutex.
     void schedulePendingTicks();
+    void refill();
     double tickTime(std::uint64_t tick, const std::vector<double>& offsets) const;
     std::shared_ptr<const AudioBuffer> clickFor(std::uint64_t tick, const Clicks& clicks,
                                                 const std::vector<double>& volumes) const;
-    void measure(std::uint64_t tick, std::uint64_t hostTime, std::uint64_t startedAt);
-    // Runs work on the schedule queue and waits for it (at once when already there).
-    void onScheduleQueue(const std::function<void()>& work);
     void applyMixerVolume();
 
     std::shared_ptr<Owner> owner_ = std::make_shared<Owner>(this);
     AudioEngine* engine_;
+    boost::asio::any_io_executor schedule_;
     std::shared_ptr<PlayerNode> player_;
     std::shared_ptr<MixerNode> mixer_ = std::make_shared<MixerNode>();
     Synchronized<std::optional<Clicks>> clicks_;
@@ -91,13 +92,7 @@ private:
     Synchronized<std::vector<double>> beatOffsetsSec_;
     Synchronized<std::vector<double>> beatVolumesScale_;
 
-    // Owned by the schedule queue.
-    std::uint64_t scheduledUpTo_ = 0;
-    double driftSum_ = 0;
-    double driftMaxAbs_ = 0;
-    std::uint64_t driftSamples_ = 0;
-
-    SerialQueue scheduleQueue_{"Metronome"};
+    std::uint64_t scheduledUpTo_ = 0;  // under the owner's mutex
     std::unique_ptr<RepeatingTimer> scheduleTimer_;
 };
 

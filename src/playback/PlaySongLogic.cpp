@@ -5,6 +5,8 @@
 #include "playback/CountOff.h"
 #include "playback/SongChase.h"
 
+#include <boost/asio/post.hpp>
+
 #include <algorithm>
 #include <cmath>
 
@@ -31,10 +33,13 @@ PlaySongLogic::MetronomeMeter PlaySongLogic::metronomeMeter(std::int32_t beat, s
     return {beatsPerMeasure, (beatsPerMeasure + start % beatsPerMeasure) % beatsPerMeasure};
 }
 
-PlaySongLogic::PlaySongLogic(PlayPlan plan) : plan_(std::move(plan)) {}
+PlaySongLogic::PlaySongLogic(PlayPlan plan) : plan_(std::move(plan)) {
+    if (plan_.countOff.ticks.empty()) afterCountOff();
+}
 
 void PlaySongLogic::start(SerialQueue& playback) {
-    playback.async([self = shared_from_this()] { self->run(); });
+    timer_ = std::make_unique<boost::asio::steady_timer>(playback.executor());
+    playback.async([self = shared_from_this()] { self->advance(); });
 }
 
 void PlaySongLogic::stop() {
@@ -43,7 +48,8 @@ void PlaySongLogic::stop() {
         if (stopped_) return;
         stopped_ = true;
     }
-    wake_.notify_all();
+    // The wait is the queue's: cancelled there, so the performance lets go of itself at once.
+    if (timer_) boost::asio::post(timer_->get_executor(), [self = shared_from_this()] { self->timer_->cancel(); });
     for (const auto& tick : plan_.countOff.ticks) {
         if (tick.sound) tick.sound->stop();
     }
@@ -57,38 +63,22 @@ bool PlaySongLogic::handOver(Hand hand) {
     return true;
 }
 
-bool PlaySongLogic::waitUntil(std::uint64_t hostTime) {
-    std::unique_lock lock(mutex_);
-    while (!stopped_) {
+void PlaySongLogic::advance() {
+    while (const auto due = nextDue()) {
         const std::uint64_t now = host_clock::now();
-        if (now >= hostTime) return true;
-        wake_.wait_for(lock, std::chrono::nanoseconds(hostTime - now));
+        if (now < *due) {
+            timer_->expires_after(std::chrono::nanoseconds(*due - now));
+            timer_->async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+                if (!error) self->advance();
+            });
+            return;
+        }
+        if (!handNext()) return;
     }
-    return false;
 }
 
-// The count-off, then the song: one task, so that the song starts where the count-off ends.
-void PlaySongLogic::run() {
-    playCountOff();
-    if (plan_.groups) playSong();
-}
-
-// Each sound is handed to the engine once the one before is due, the first at once: a thread woken
-// late on a loaded machine must not make a sound late. A start already past plays only the sounds
-// still to come; each is cut where the next one begins.
-void PlaySongLogic::playCountOff() {
-    std::uint64_t previousHost = 0;
-    for (const auto& tick : plan_.countOff.ticks) {
-        const std::uint64_t at = plan_.startHost + nanosFromMillis(tick.atMs);
-        if (!waitUntil(std::min(previousHost, at - std::min(at, kAheadNs)))) return;
-        previousHost = at;
-        if (!tick.sound || at + kAheadNs < host_clock::now()) continue;
-        const bool handed = handOver([&] {
-            tick.sound->setVolume(static_cast<float>(SongObject::shared().countOffVolume / 100.0 * 0.4));
-            tick.sound->playAt(at, tick.spacingMs / 1000);
-        });
-        if (!handed) return;
-    }
+std::uint64_t PlaySongLogic::tickHost(std::size_t index) const {
+    return plan_.startHost + nanosFromMillis(plan_.countOff.ticks[index].atMs);
 }
 
 std::uint64_t PlaySongLogic::hostTimeOfGroup(std::size_t index) const {
@@ -96,36 +86,89 @@ std::uint64_t PlaySongLogic::hostTimeOfGroup(std::size_t index) const {
     return plan_.songStartHost + nanosFromMillis(groups[index].startTime - groups[static_cast<std::size_t>(plan_.first)].startTime);
 }
 
-// Each group is handed to the synthesizer ahead of its time, timed to the frame; of a group
-// already past, on a start in the past, only what is not a note. The stop that ends a range falls
-// on the time of the group after it; after the song's last group it follows once that group has
-// sounded.
-void PlaySongLogic::playSong() {
-    const auto& groups = *plan_.groups;
-    if (plan_.first < 0 || static_cast<std::size_t>(plan_.first) >= groups.size()) return;
-    if (!waitUntil(plan_.songStartHost - std::min(plan_.songStartHost, kAheadNs)) || !handOver([this] { chase(); })) return;
-    std::uint64_t end = plan_.songStartHost;
-    for (auto i = static_cast<std::size_t>(plan_.first); plan_.first <= plan_.last && i < groups.size(); ++i) {
-        const std::uint64_t at = hostTimeOfGroup(i);
-        if (!waitUntil(at - std::min(at, kAheadNs))) return;
-        const bool past = at + kAheadNs < host_clock::now();
-        const bool handed = handOver([&] {
-            for (const MidiMessage& message : groups[i].listNotes) {
-                const auto synthesizer = plan_.synthesizers.find(message.chanel);
-                if (synthesizer == plan_.synthesizers.end() || !synthesizer->second || (past && isNote(message))) continue;
-                synthesizer->second->sendMessageMidiSongWithMessage(message.array, at);
-            }
-        });
-        if (!handed) return;
-        end = i + 1 < groups.size() ? hostTimeOfGroup(i + 1) : at + kAheadNs;
-        if (static_cast<std::int64_t>(i) >= plan_.last) break;
+// Each count-off sound is handed to the engine once the one before is due, the first at once: a
+// thread woken late on a loaded machine must not make a sound late. Each group is handed to the
+// synthesizer ahead of its time; the stop that ends a range falls on the time of the group after
+// it, and after the song's last group once that group has sounded.
+std::optional<std::uint64_t> PlaySongLogic::nextDue() const {
+    const auto ahead = [](std::uint64_t at) { return at - std::min(at, kAheadNs); };
+    switch (step_) {
+        case Step::countOff:
+            return std::min(previousTick_, ahead(tickHost(index_)));
+        case Step::chase:
+            return ahead(plan_.songStartHost);
+        case Step::song:
+            return ahead(hostTimeOfGroup(index_));
+        case Step::end:
+            return end_;
+        case Step::done:
+            return std::nullopt;
     }
-    if (!waitUntil(end)) return;
-    handOver([this] {
-        for (const auto& [channel, synthesizer] : plan_.synthesizers) {
-            if (synthesizer) synthesizer->STOP();
+    return std::nullopt;
+}
+
+bool PlaySongLogic::handNext() {
+    switch (step_) {
+        case Step::countOff: {
+            const std::uint64_t at = tickHost(index_);
+            previousTick_ = at;
+            const auto& tick = plan_.countOff.ticks[index_];
+            // A start already past plays only the sounds still to come; each is cut where the next
+            // one begins.
+            const bool handed = !tick.sound || at + kAheadNs < host_clock::now() || handOver([&] {
+                tick.sound->setVolume(static_cast<float>(SongObject::shared().countOffVolume / 100.0 * 0.4));
+                tick.sound->playAt(at, tick.spacingMs / 1000);
+            });
+            if (!handed) return false;
+            if (++index_ == plan_.countOff.ticks.size()) afterCountOff();
+            return true;
+        }
+        case Step::chase:
+            if (!handOver([this] { chase(); })) return false;
+            index_ = static_cast<std::size_t>(plan_.first);
+            end_ = plan_.songStartHost;
+            step_ = plan_.first <= plan_.last ? Step::song : Step::end;
+            return true;
+        case Step::song:
+            return playGroup();
+        case Step::end:
+            step_ = Step::done;
+            return handOver([this] {
+                for (const auto& [channel, synthesizer] : plan_.synthesizers) {
+                    if (synthesizer) synthesizer->STOP();
+                }
+            });
+        case Step::done:
+            return false;
+    }
+    return false;
+}
+
+void PlaySongLogic::afterCountOff() {
+    const bool song = plan_.groups && plan_.first >= 0 && static_cast<std::size_t>(plan_.first) < plan_.groups->size();
+    step_ = song ? Step::chase : Step::done;
+}
+
+// Of a group already past, on a start in the past, only what is not a note is handed over.
+bool PlaySongLogic::playGroup() {
+    const auto& groups = *plan_.groups;
+    const std::uint64_t at = hostTimeOfGroup(index_);
+    const bool past = at + kAheadNs < host_clock::now();
+    const bool handed = handOver([&] {
+        for (const MidiMessage& message : groups[index_].listNotes) {
+            const auto synthesizer = plan_.synthesizers.find(message.chanel);
+            if (synthesizer == plan_.synthesizers.end() || !synthesizer->second || (past && isNote(message))) continue;
+            synthesizer->second->sendMessageMidiSongWithMessage(message.array, at);
         }
     });
+    if (!handed) return false;
+    end_ = index_ + 1 < groups.size() ? hostTimeOfGroup(index_ + 1) : at + kAheadNs;
+    if (static_cast<std::int64_t>(index_) >= plan_.last || index_ + 1 >= groups.size()) {
+        step_ = Step::end;
+    } else {
+        ++index_;
+    }
+    return true;
 }
 
 // Each control and program change goes to its own channel's synthesizer, as the song's do.

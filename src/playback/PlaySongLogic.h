@@ -3,17 +3,20 @@
 #include "platform/dispatch/SerialQueue.h"
 #include "playback/PlayPlan.h"
 
-#include <condition_variable>
+#include <boost/asio/steady_timer.hpp>
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace kv {
 
 // The performance of one play on the Playback queue: the count-off's sounds, then the song's
 // groups, each handed to the engine or the synthesizer some tens of milliseconds ahead of its host
-// time on the plan's one timeline, and all notes off where the range ends. It reads only its plan
-// and changes nothing of the service's state: that is the play's lifecycle's.
+// time on the plan's one timeline, and all notes off where the range ends. Between hand-overs it
+// waits on a timer of the queue, which the metronome's refills share. It reads only its plan and
+// changes nothing of the service's state: that is the play's lifecycle's.
 class PlaySongLogic : public std::enable_shared_from_this<PlaySongLogic> {
 public:
     // How far ahead of its time sound is handed to the engine.
@@ -38,21 +41,34 @@ public:
     void stop();
 
 private:
-    void run();
-    void playCountOff();
-    void playSong();
+    // Where the performance is: what it hands over next.
+    enum class Step { countOff, chase, song, end, done };
+
+    // Hands over everything due by now, then waits for the next.
+    void advance();
+    // The host time at which the next hand-over is due; none once the performance is over.
+    std::optional<std::uint64_t> nextDue() const;
+    // Hands over the next thing and moves past it; false when stopped.
+    bool handNext();
+    // The song after the count-off, when the plan has one to play.
+    void afterCountOff();
+    bool playGroup();
     void chase() const;
-    // Sleeps until the host time; false, at once, when stopped.
-    bool waitUntil(std::uint64_t hostTime);
     // Hands over under the lock stop() takes: false when stopped, and then nothing is handed over.
     template <class Hand>
     bool handOver(Hand hand);
     std::uint64_t hostTimeOfGroup(std::size_t index) const;
+    std::uint64_t tickHost(std::size_t index) const;
 
     const PlayPlan plan_;
     std::mutex mutex_;
-    std::condition_variable wake_;
     bool stopped_ = false;  // under mutex_
+    // The queue's own from start() on.
+    std::unique_ptr<boost::asio::steady_timer> timer_;
+    Step step_ = Step::countOff;
+    std::size_t index_ = 0;            // of the tick or group next
+    std::uint64_t previousTick_ = 0;   // host time of the tick handed over last
+    std::uint64_t end_ = 0;            // host time of the range's end
 };
 
 }  // namespace kv
