@@ -81,9 +81,10 @@ int decodeBench(const fs::path& folder) {
         fs::copy_file(files[i], songFolder / (std::to_string(i + 1) + "_120_bench.mp3"), fs::copy_options::overwrite_existing);
     }
     kv::SharedObject<kv::MainQueue> main;
+    kv::HttpTransfers transfers;
     kv::AudioEngine engine(std::make_unique<kv::OfflineAudioDevice>());
     engine.start();
-    kv::StemsPlayer player(engine);
+    kv::StemsPlayer player(engine, main->executor(), transfers);
     began = std::chrono::steady_clock::now();
     if (!prepare(player, "bench", 120)) return 1;
     const double parallel = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
@@ -136,9 +137,10 @@ int startBench(int plays) {
     const fs::path tone = songFolder / "1_120_tone.mp3";
     if (!fs::exists(tone)) return 1;
     kv::SharedObject<kv::MainQueue> main;
+    kv::HttpTransfers transfers;
     kv::AudioEngine engine(std::make_unique<kv::JackAudioDevice>());
     if (!engine.start()) return 1;
-    kv::StemsPlayer player(engine);
+    kv::StemsPlayer player(engine, main->executor(), transfers);
     if (!prepare(player, "start", 120)) return 1;
     kv::test::JackRecorder recorder(server.name(), "KVPlugin", plays * 0.8 + 2);
     if (!recorder.connected()) return 1;

@@ -40,7 +40,7 @@ protected:
         newCertificate_ = test::makeCertificate(keys_.path(), "new");
         newPfx_ = newCertificate_.exportPfx(keys_.path() / "new.pfx", CertManager::kPfxPassword);
         server_.copy(newPfx_, "new.pfx");
-        manager_ = std::make_unique<CertManager>(settings());
+        manager_ = std::make_unique<CertManager>(settings(), *transfers_);
         subscription_ = manager_->didUpdateNotification().subscribe([this] { ++notifications_; });
     }
 
@@ -141,7 +141,7 @@ TEST_F(CertManagerTest, LaterChecksDownloadOnlyANewVersionAndAnnounceOnlyANewCer
     check();
     EXPECT_EQ(server_.requests().back(), "/kv-cert/130717/manifest.json \"e1\"");
     subscription_ = {};
-    manager_ = std::make_unique<CertManager>(settings());
+    manager_ = std::make_unique<CertManager>(settings(), *transfers_);
     subscription_ = manager_->didUpdateNotification().subscribe([this] { ++notifications_; });
     manager_->start();
     settle();

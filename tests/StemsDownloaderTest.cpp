@@ -43,13 +43,14 @@ protected:
         auto done = std::make_shared<std::promise<Outcome>>();
         auto outcome = done->get_future();
         StemsDownloader::downloadWithJSON(
-            list, songId, {}, [done](auto paths, auto error) { done->set_value({std::move(paths), std::move(error)}); }, limits);
+            services(), list, songId, {}, [done](auto paths, auto error) { done->set_value({std::move(paths), std::move(error)}); }, limits);
         if (outcome.wait_for(60s) != std::future_status::ready) {
             ADD_FAILURE() << "no completion";
             return {};
         }
         return outcome.get();
     }
+    StemsDownloader::Services services() { return {*transfers_, main_->executor(), {}}; }
     fs::path folder(const std::string& songId) const { return stem_files::songFolder(File::getRootPath(), songId); }
     std::string url(const std::string& name) const { return server_.url("/files/" + name); }
     std::vector<std::string> names(const std::string& songId) const {
@@ -151,7 +152,7 @@ TEST_F(StemsDownloaderTest, AStalledOrTenGigabyteBodyFailsItsStemAndACancelDeliv
     EXPECT_TRUE(names("huge").empty()) << "nothing of the body stays";
 
     std::atomic<int> delivered{0};
-    auto job = StemsDownloader::downloadWithJSON(json{stem(1, 90, url("stall.mp3"), "v", 0)}, "cancel", {},
+    auto job = StemsDownloader::downloadWithJSON(services(), json{stem(1, 90, url("stall.mp3"), "v", 0)}, "cancel", {},
                                                  [&delivered](auto, auto) { ++delivered; }, {.stalledAfter = 1s, .maxTime = 60s});
     job->cancel();
     std::this_thread::sleep_for(1500ms);

@@ -163,7 +163,8 @@ protected:
     static fs::path* tones_;
     SharedObject<MainQueue> main_;
     test::OfflineEngine engine_;
-    SharedObject<StemsPlayer> player_{*engine_.engine};
+    HttpTransfers transfers_;
+    SharedObject<StemsPlayer> player_{*engine_.engine, main_->executor(), transfers_};
 };
 
 fs::path* StemsPlayerTest::tones_ = nullptr;

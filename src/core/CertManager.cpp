@@ -93,9 +93,9 @@ CertManager::Settings CertManager::Settings::standard(boost::asio::any_io_execut
     return settings;
 }
 
-CertManager::CertManager(Settings settings)
+CertManager::CertManager(Settings settings, HttpTransfers& transfers)
     : settings_(std::move(settings)),
-      http_(Shared<HttpTransfers>::get(), settings_.caFile),
+      http_(transfers, settings_.caFile),
       pollTimer_(std::make_shared<RepeatingTimer>(settings_.mainExecutor, kPollInterval,
                                                   [this] { checkManifest(); })) {}
 

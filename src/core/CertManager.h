@@ -49,7 +49,8 @@ public:
 
     static CertManager& shared() { return Shared<CertManager>::get(); }
 
-    explicit CertManager(Settings settings);
+    // Its downloads go through the transfers.
+    CertManager(Settings settings, HttpTransfers& transfers);
     ~CertManager();
     // Gives up a download in progress and ends the work queue's thread.
     void stop();

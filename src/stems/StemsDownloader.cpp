@@ -1,14 +1,13 @@
 #include "stems/StemsDownloader.h"
 
 #include "base/Console.h"
-#include "base/SharedObject.h"
 #include "base/TextFormat.h"
-#include "platform/dispatch/MainQueue.h"
 #include "stems/StemCache.h"
 #include "stems/StemFiles.h"
 #include "stems/StemList.h"
-#include "stems/StemsPlayer.h"
 #include "store/File.h"
+
+#include <boost/asio/post.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -60,9 +59,10 @@ std::optional<fs::path> usableFolder(const fs::path& folder) {
 
 }  // namespace
 
-std::shared_ptr<StemsDownloader> StemsDownloader::downloadWithJSON(const nlohmann::json& list, const std::string& songId,
-                                                                   Progress onProgress, Completion onComplete, Limits limits) {
-    auto job = std::make_shared<StemsDownloader>(std::move(onProgress), std::move(onComplete), limits);
+std::shared_ptr<StemsDownloader> StemsDownloader::downloadWithJSON(Services services, const nlohmann::json& list,
+                                                                   const std::string& songId, Progress onProgress,
+                                                                   Completion onComplete, Limits limits) {
+    auto job = std::make_shared<StemsDownloader>(std::move(services), std::move(onProgress), std::move(onComplete), limits);
     if (const auto failure = job->start(list, songId)) {
         log(*failure);
         if (job->onComplete_) job->onComplete_({}, Error{kDomain, -1, *failure});
@@ -70,9 +70,10 @@ std::shared_ptr<StemsDownloader> StemsDownloader::downloadWithJSON(const nlohman
     return job;
 }
 
-std::shared_ptr<StemsDownloader> StemsDownloader::downloadWithJSON(const nlohmann::json& list, const std::string& songId,
-                                                                   Progress onProgress, Completion onComplete) {
-    return downloadWithJSON(list, songId, std::move(onProgress), std::move(onComplete), Limits{});
+std::shared_ptr<StemsDownloader> StemsDownloader::downloadWithJSON(Services services, const nlohmann::json& list,
+                                                                   const std::string& songId, Progress onProgress,
+                                                                   Completion onComplete) {
+    return downloadWithJSON(std::move(services), list, songId, std::move(onProgress), std::move(onComplete), Limits{});
 }
 
 double StemsDownloader::tempoFromPath(const fs::path& file) {
@@ -238,12 +239,12 @@ void StemsDownloader::startTransfer(std::size_t index) {
         const std::lock_guard lock(mutex_);
         transfers_[index] = 0;
     }
-    const HttpTransfers::Id id = Shared<HttpTransfers>::get().start(
+    const HttpTransfers::Id id = services_.transfers.start(
         item.link, std::move(options),
         [self, index](std::int64_t received, std::int64_t expected) {
             self->count(index, std::max(received, expected));
             const double fraction = expected > 0 ? static_cast<double>(received) / static_cast<double>(expected) : 0.0;
-            Shared<MainQueue>::get().async([self, index, fraction] {
+            boost::asio::post(self->services_.mainQueue, [self, index, fraction] {
                 if (self->onProgress_ && !self->isCancelled()) {
                     self->onProgress_(self->items_[index].instrumentName, self->items_[index].index, fraction);
                 }
@@ -328,14 +329,14 @@ void StemsDownloader::complete() {
         paths.push_back(item.error ? std::nullopt : std::optional<std::string>(item.localPath.string()));
         if (item.error && !error) error = item.error;
     }
-    Shared<MainQueue>::get().async([self = shared_from_this(), paths = std::move(paths), error = std::move(error)]() mutable {
+    boost::asio::post(services_.mainQueue, [self = shared_from_this(), paths = std::move(paths), error = std::move(error)]() mutable {
         if (self->onComplete_ && !self->isCancelled()) self->onComplete_(std::move(paths), std::move(error));
     });
 }
 
 void StemsDownloader::tellThePlayer() {
     if (songId_.empty() || downloadedCount_ < 1) return;
-    if (Shared<StemsPlayer>::exists()) StemsPlayer::shared().invalidateCacheForSongId(songId_);
+    if (services_.filesChanged) services_.filesChanged(songId_);
     downloadedCount_ = 0;
 }
 
@@ -347,7 +348,7 @@ void StemsDownloader::cancel() {
         isDownloading_ = false;
         running.swap(transfers_);
     }
-    for (const auto& [item, id] : running) Shared<HttpTransfers>::get().cancel(id);
+    for (const auto& [item, id] : running) services_.transfers.cancel(id);
     log("Cancelled");
 }
 

@@ -3,6 +3,7 @@
 #include "platform/http/HttpTransfers.h"
 #include "stems/StemList.h"
 
+#include <boost/asio/any_io_executor.hpp>
 #include <nlohmann/json.hpp>
 
 #include <atomic>
@@ -48,18 +49,31 @@ public:
         std::int64_t maxCacheBytes = std::int64_t{4} << 30;
     };
 
-    static std::shared_ptr<StemsDownloader> downloadWithJSON(const nlohmann::json& list, const std::string& songId,
-                                                             Progress onProgress, Completion onComplete, Limits limits);
-    static std::shared_ptr<StemsDownloader> downloadWithJSON(const nlohmann::json& list, const std::string& songId,
-                                                             Progress onProgress, Completion onComplete);
+    // What a download uses: the transfers, the queue its reports go to, and who must know of a
+    // song's files that changed (before the completion).
+    struct Services {
+        HttpTransfers& transfers;
+        boost::asio::any_io_executor mainQueue;
+        std::function<void(const std::string& songId)> filesChanged;
+    };
+
+    static std::shared_ptr<StemsDownloader> downloadWithJSON(Services services, const nlohmann::json& list,
+                                                             const std::string& songId, Progress onProgress,
+                                                             Completion onComplete, Limits limits);
+    static std::shared_ptr<StemsDownloader> downloadWithJSON(Services services, const nlohmann::json& list,
+                                                             const std::string& songId, Progress onProgress,
+                                                             Completion onComplete);
     // No progress and no completion after it.
     void cancel();
     bool isDownloading() const;
     // The recorded tempo of a stem file's name; 0 when it has none.
     static double tempoFromPath(const std::filesystem::path& file);
 
-    StemsDownloader(Progress onProgress, Completion onComplete, Limits limits)
-        : onProgress_(std::move(onProgress)), onComplete_(std::move(onComplete)), limits_(limits) {}
+    StemsDownloader(Services services, Progress onProgress, Completion onComplete, Limits limits)
+        : services_(std::move(services)),
+          onProgress_(std::move(onProgress)),
+          onComplete_(std::move(onComplete)),
+          limits_(limits) {}
 
 private:
     struct Item : StemEntry {
@@ -83,6 +97,7 @@ private:
         return cancelled_;
     }
 
+    Services services_;
     Progress onProgress_;
     Completion onComplete_;
     Limits limits_;

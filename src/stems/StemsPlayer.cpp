@@ -10,6 +10,8 @@
 #include "stems/StemsDownloader.h"
 #include "store/File.h"
 
+#include <boost/asio/post.hpp>
+
 #include <algorithm>
 #include <system_error>
 #include <thread>
@@ -44,7 +46,8 @@ double recordedTempoOf(const std::filesystem::path& file) {
 
 }  // namespace
 
-StemsPlayer::StemsPlayer(AudioEngine& engine) : engine_(engine), filler_(engine.butler()) {
+StemsPlayer::StemsPlayer(AudioEngine& engine, boost::asio::any_io_executor mainQueue, HttpTransfers& transfers)
+    : engine_(engine), main_(std::move(mainQueue)), transfers_(transfers), filler_(engine.butler()) {
     life_->player = this;
     engine_.connect(master_, engine_.mainMixerNode());
 }
@@ -93,8 +96,12 @@ std::vector<std::filesystem::path> StemsPlayer::stemFiles(const std::filesystem:
 }
 
 void StemsPlayer::fetch(const nlohmann::json& audioFiles, const std::string& songId, Done done) {
+    const auto filesChanged = [life = life_](const std::string& changed) {
+        const std::lock_guard lock(life->mutex);
+        if (life->player) life->player->invalidateCacheForSongId(changed);
+    };
     StemsDownloader::downloadWithJSON(
-        audioFiles, songId,
+        {transfers_, main_, filesChanged}, audioFiles, songId,
         [](const std::string& item, std::int64_t index, double fraction) {
             consoleLine(formatText("[%ld] %s %.0f%%", static_cast<long>(index), item.c_str(), fraction * 100));
         },
@@ -322,8 +329,8 @@ std::function<void()> StemsPlayer::endNotice() {
         const std::lock_guard lock(life_->mutex);
         generation = ++life_->generation;
     }
-    return [life = life_, generation] {
-        Shared<MainQueue>::get().async([life, generation] {
+    return [life = life_, generation, main = main_] {
+        boost::asio::post(main, [life, generation] {
             const std::lock_guard lock(life->mutex);
             if (life->player && life->generation == generation) life->player->segmentEnded();
         });
@@ -345,7 +352,7 @@ void StemsPlayer::segmentEnded() {
 
 void StemsPlayer::stop(std::source_location caller) {
     if (!MainQueue::isCurrentThread()) {
-        Shared<MainQueue>::get().async([this, caller] { stop(caller); });
+        boost::asio::post(main_, [this, caller] { stop(caller); });
         return;
     }
     logAndPrint(formatText("[StemsPlayer] stop() — playing=%d isReady=%d", playing_ ? 1 : 0, isReady_ ? 1 : 0));
@@ -399,7 +406,7 @@ void StemsPlayer::invalidateCacheForSongId(const std::string& songId) {
 
 void StemsPlayer::onMain(std::function<void()> work) {
     if (MainQueue::isCurrentThread()) return work();
-    Shared<MainQueue>::get().async(std::move(work));
+    boost::asio::post(main_, std::move(work));
 }
 
 std::vector<std::shared_ptr<StemRenderer>> StemsPlayer::stems() const {

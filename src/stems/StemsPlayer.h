@@ -5,8 +5,11 @@
 #include "base/SharedObject.h"
 #include "core/BackingTracks.h"
 #include "platform/dispatch/OnDemandQueue.h"
+#include "platform/http/HttpTransfers.h"
 #include "stems/StemFiller.h"
 #include "stems/StemRenderer.h"
+
+#include <boost/asio/any_io_executor.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -43,8 +46,9 @@ public:
 
     static StemsPlayer& shared() { return Shared<StemsPlayer>::get(); }
 
-    // The stems' master mixer joins the engine's main mixer.
-    explicit StemsPlayer(AudioEngine& engine);
+    // The stems' master mixer joins the engine's main mixer; the player's reports go to the main
+    // queue, and its downloads through the transfers.
+    StemsPlayer(AudioEngine& engine, boost::asio::any_io_executor mainQueue, HttpTransfers& transfers);
     ~StemsPlayer() override;
     StemsPlayer(const StemsPlayer&) = delete;
     StemsPlayer& operator=(const StemsPlayer&) = delete;
@@ -98,6 +102,8 @@ private:
     std::vector<std::shared_ptr<StemRenderer>> stems() const;
 
     AudioEngine& engine_;
+    boost::asio::any_io_executor main_;
+    HttpTransfers& transfers_;
     std::shared_ptr<MixerNode> master_ = std::make_shared<MixerNode>();
     std::atomic<bool> isReady_{false};
     std::atomic<bool> playing_{false};  // written on the main queue
