@@ -82,6 +82,7 @@ void MidiManagerHandler::makeMidiInput() {
                                                      RecordingCallback(bytes, size, arrival);
                                                  });
         inputFailureLogged_ = false;
+        lostReported_ = 0;
     } catch (const MidiError& error) {
         // Retried at every check; said once, not every second.
         if (!inputFailureLogged_) logText(kLogError, std::string("MIDI input cannot be opened: ") + error.what());
@@ -96,6 +97,7 @@ void MidiManagerHandler::checkDevices() {
     if (midiInput_ && midiInput_->systemLost()) loseMidiSystem();
     if (!midiInput_) makeMidiInput();
     if (!midiInput_) return;
+    reportLostMessages();
     try {
         auto ports = midiInput_->ports();
         if (names(ports) == names(ports_)) return;
@@ -104,6 +106,14 @@ void MidiManagerHandler::checkDevices() {
     } catch (const MidiError& error) {
         recoverFromMidiFailure(error);
     }
+}
+
+// A key lost on its way in (a MIDI system that ran late) shows in the log.
+void MidiManagerHandler::reportLostMessages() {
+    const std::uint64_t lost = midiInput_->lostMessages();
+    if (lost <= lostReported_) return;
+    logText(kLogError, formatText("MIDI input lost %llu messages", static_cast<unsigned long long>(lost - lostReported_)));
+    lostReported_ = lost;
 }
 
 // The new input has no port open: forgetting the ports makes the next check rebuild the list

@@ -77,6 +77,7 @@ private:
     void makeMidiInput();
     void handOver(int key, int velocity, bool isNoteOn, std::uint64_t arrival);
     void logSysEx(const unsigned char* bytes, std::size_t size);
+    void reportLostMessages();
     void releaseEcho();
     void recoverFromMidiFailure(const std::exception& error);
     void loseMidiSystem();
@@ -88,6 +89,7 @@ private:
     boost::asio::any_io_executor mainQueue_;
     std::vector<MidiPortInfo> ports_;  // as at the last check: the device count is its size
     bool inputFailureLogged_ = false;
+    std::uint64_t lostReported_ = 0;  // of the input's lost messages, those already logged
     // Last, so that it goes first: its thread calls into everything above until it is joined.
     std::unique_ptr<MidiInput> midiInput_;
 };

@@ -58,7 +58,16 @@ bool MidiInput::isPortOpen() const {
 void MidiInput::onMessage(double, std::vector<unsigned char>* message, void* self) {
     const std::uint64_t arrival = host_clock::now();
     auto& input = *static_cast<MidiInput*>(self);
-    if (message && input.ring_.push(message->data(), message->size(), arrival)) input.waiting_.release();
+    if (!message) return;
+    if (input.ring_.push(message->data(), message->size(), arrival)) {
+        input.waiting_.release();
+    } else {
+        input.dropped_.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+std::uint64_t MidiInput::lostMessages() const {
+    return dropped_.load(std::memory_order_relaxed) + (jack_ ? jack_->lostMessages() : 0);
 }
 
 void MidiInput::deliver() {

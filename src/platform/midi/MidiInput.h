@@ -47,6 +47,9 @@ public:
     // The MIDI system this input talks to went away (a JACK server that stopped): the object is
     // dead and must be made again once the system is back.
     bool systemLost() const { return jack_ && jack_->serverGone(); }
+    // Messages that never reached the receiver: read too late from JACK, or with the receiver a
+    // megabyte behind.
+    std::uint64_t lostMessages() const;
 
 private:
     static void onMessage(double timeStamp, std::vector<unsigned char>* message, void* self);
@@ -59,6 +62,7 @@ private:
     MidiByteRing ring_{kRingBytes};
     std::counting_semaphore<> waiting_{0};
     std::atomic<bool> stopping_{false};
+    std::atomic<std::uint64_t> dropped_{0};
     MidiErrorTrap trap_;
     std::unique_ptr<RtMidiIn> midi_;       // on the ALSA sequencer
     std::unique_ptr<JackMidiInput> jack_;  // on JACK
