@@ -22,7 +22,7 @@ public:
 void BM_ReceivePath(benchmark::State& state, const char* message) {
     SharedObject<KeyvoraFlow> session;  // what the service owns; these two flows need nothing more
     const FlowTable flows = makeAllFlows();
-    RequestDispatcher dispatcher(flows);
+    RequestDispatcher dispatcher(flows, *session);
     auto connection = std::make_shared<CapturingConnection>();
     const WebSocketMessage request{message, true};
     for (auto _ : state) {

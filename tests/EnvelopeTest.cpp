@@ -62,7 +62,7 @@ TEST(Utf8, InvalidSequencesAreReplacedAndValidTextKept) {
 
 class EnvelopeTest : public ::testing::Test {
 protected:
-    SharedObject<KeyvoraFlow> session_;
+    KeyvoraFlow session_;
 };
 
 TEST_F(EnvelopeTest, RequestFieldsFollowTheReadingRulesAndOtherShapesThrow) {
@@ -75,10 +75,9 @@ TEST_F(EnvelopeTest, RequestFieldsFollowTheReadingRulesAndOtherShapesThrow) {
     EXPECT_EQ(request.timezoneOffset, -420);
     EXPECT_EQ(request.data, json({{"token", "abc"}}));
     EXPECT_EQ(request.token, std::nullopt);
-    EXPECT_EQ(KeyvoraFlow::shared().webVersion.get(), "oldgen/web");
+    EXPECT_EQ(request.version, "oldgen/web");
 
     EXPECT_EQ(parseRequest("hello").methodName, 0);
-    EXPECT_EQ(KeyvoraFlow::shared().webVersion.get(), "") << "each request sets the version anew";
     EXPECT_FALSE(parseRequest(R"({"methodName":1,"data":null})").data.has_value());
     for (const char* refused : {"[1,2,3]", "42", R"({"methodName":1,"data":[1]})", R"({"methodName":1,"data":"x"})"}) {
         EXPECT_THROW(parseRequest(refused), std::invalid_argument) << refused;
@@ -90,7 +89,7 @@ TEST_F(EnvelopeTest, ResponseEchoesTheRequestAndLeavesAbsentKeysOut) {
         R"({"methodName":31,"clientID":"c","clientSecret":"s","token":"t","installationId":"i","expiredDate":"e",
             "encoding":"enc","requestDate":"r","localRequestDate":"l","functionId":"f","lang":"vi","timezoneOffset":7,
             "noEncryption":true,"isStudentMode":true})");
-    const json response = json::parse(composeResponseMessage(json{{"code", -1}}, 0, "SUCCESS", request).toJSONString());
+    const json response = json::parse(composeResponseMessage(json{{"code", -1}}, 0, "SUCCESS", request, session_).toJSONString());
     EXPECT_EQ(response, json({{"clientID", "c"}, {"clientSecret", "s"}, {"token", "t"}, {"installationId", "i"},
                               {"expiredDate", "e"}, {"encoding", "enc"}, {"requestDate", "r"}, {"localRequestDate", "l"},
                               {"functionId", "f"}, {"methodName", 31}, {"responseCode", 0}, {"errorMessage", "SUCCESS"},
@@ -98,21 +97,21 @@ TEST_F(EnvelopeTest, ResponseEchoesTheRequestAndLeavesAbsentKeysOut) {
                               {"data", {{"code", -1}}}, {"responseDate", response["responseDate"]}}));
     EXPECT_EQ(response["responseDate"].get<std::string>().size(), 19u);
 
-    const json push = json::parse(composeResponseMessage(std::nullopt, 0, "SUCCESS", parseRequest(R"({"methodName":3})")).toJSONString());
+    const json push = json::parse(composeResponseMessage(std::nullopt, 0, "SUCCESS", parseRequest(R"({"methodName":3})"), session_).toJSONString());
     EXPECT_EQ(push.size(), 7u) << push;
     EXPECT_FALSE(push.contains("data"));
 }
 
 TEST_F(EnvelopeTest, CodeSevenOnlyForMethodNineWhileASongPlays) {
-    auto& session = KeyvoraFlow::shared();
-    const auto codeOf = [](const char* text) {
-        return composeResponseMessage(json::object(), 0, "SUCCESS", parseRequest(text)).responseCode;
+    auto& session = session_;
+    const auto codeOf = [this](const char* text) {
+        return composeResponseMessage(json::object(), 0, "SUCCESS", parseRequest(text), session_).responseCode;
     };
     EXPECT_EQ(codeOf(R"({"methodName":9})"), 0);
     session.APP_STATE = 2;
     EXPECT_EQ(codeOf(R"({"methodName":9})"), 0) << "the music was stopped";
     session.isStopMusic = false;
-    const auto playing = composeResponseMessage(json::object(), 0, "SUCCESS", parseRequest(R"({"methodName":9})"));
+    const auto playing = composeResponseMessage(json::object(), 0, "SUCCESS", parseRequest(R"({"methodName":9})"), session_);
     EXPECT_EQ(playing.responseCode, 7);
     EXPECT_EQ(playing.errorMessage, "THE DEVICE IS PLAYING MIDI FILE");
     EXPECT_EQ(codeOf(R"({"methodName":10})"), 0);

@@ -178,15 +178,15 @@ TEST_F(HostileRequestTest, IdsOutOfRangeTouchNoUserAndNoRecord) {
     existing.token = "mine";
     existing.speakerPcVelocity = 40;
     start();
-    ASSERT_TRUE(UserHelper::insertUser(existing));
+    ASSERT_TRUE(UserHelper(Database::shared()).insertUser(existing));
     const std::string longId(40'000, '9');
     for (const std::string& id : {longId, std::string("99999999999"), std::string("2147483648"), std::string("-2147483649")}) {
         EXPECT_EQ(data(2, json::object(), id), json({{"message", "insert User is fail"}, {"code", -1}})) << id.size();
         EXPECT_EQ(data(23, {{"virtualPianoSoundVolume", 90}}, id), json({{"code", -1}, {"message", "insert User is fail"}}));
         EXPECT_EQ(data(49, {{"songID", 1}}, id), json::array());
     }
-    EXPECT_EQ(UserHelper::getUserByID("2147483647")->speakerPcVelocity, 40);
-    EXPECT_EQ(UserHelper::getUserByID("2147483647")->token, "mine");
+    EXPECT_EQ(UserHelper(Database::shared()).getUserByID("2147483647")->speakerPcVelocity, 40);
+    EXPECT_EQ(UserHelper(Database::shared()).getUserByID("2147483647")->token, "mine");
     EXPECT_EQ(data(49, {{"songID", longId}}), json::array());
     EXPECT_EQ(data(50, {{"songID", 3}, {"seconds", 10}, {"rednote", 0}}, "3000000000")["code"], 0);
     EXPECT_EQ(data(49, {{"songID", 3}}, "3000000000"), json::array()) << "read as no user";
@@ -234,22 +234,26 @@ public:
     std::vector<std::string> sent;
 };
 
+// The session learns the asking connection and the web application's version from requests it
+// reads, and nothing from one it refuses.
 TEST(RequestDispatcher, AFailingFlowIsAnsweredWithAnEnvelopeNotItsText) {
-    SharedObject<KeyvoraFlow> session;
+    KeyvoraFlow session;
     FlowTable flows;
     flows.add<ThrowingFlow>(8);
-    RequestDispatcher dispatcher(flows);
+    RequestDispatcher dispatcher(flows, session);
     MainQueue mainQueue;
     auto connection = std::make_shared<RecordingConnection>();
     mainQueue.sync([&] {
-        dispatcher.receive(connection, {R"({"methodName":8,"functionId":"f"})", true});
-        dispatcher.receive(connection, {R"({"methodName":1,"data":[1]})", true});
+        dispatcher.receive(connection, {R"({"methodName":8,"functionId":"f","version":"web/2"})", true});
+        dispatcher.receive(connection, {R"({"methodName":1,"data":[1],"version":"evil"})", true});
     });
     ASSERT_EQ(connection->sent.size(), 2u);
     const json answer = json::parse(connection->sent[0]);
     EXPECT_EQ(answer["functionId"], "f");
     EXPECT_EQ(answer["data"], json({{"code", -1}, {"message", "ERROR OCCURED WHEN PROCESSING"}}));
     EXPECT_EQ(connection->sent[1], "\"data\" is not a JSON object") << "the receive path's own refusal";
+    EXPECT_EQ(session.webVersion.get(), "web/2");
+    EXPECT_EQ(session.currentConnection.get().lock(), connection);
 }
 
 // A peer that sends pings and never reads their answers, far more than the sockets' buffers hold,

@@ -64,7 +64,7 @@ protected:
 TEST_F(MidiFlowTest, KeyRangeIsStoredOnTheCurrentDevicesRecordAndShowsInTheList) {
     Device record;
     record.deviceId = record.deviceName = "Keys";
-    ASSERT_TRUE(DeviceHelper::insertDevice(record));
+    ASSERT_TRUE(DeviceHelper(Database::shared()).insertDevice(record));
     auto current = std::make_shared<MidiDevice>();
     current->name = current->deviceId = "Keys";
     auto other = std::make_shared<MidiDevice>();
@@ -75,7 +75,7 @@ TEST_F(MidiFlowTest, KeyRangeIsStoredOnTheCurrentDevicesRecordAndShowsInTheList)
     json answer = callWith(14, {{"LowestNote", {{"pitch", "A"}, {"octave", 0}}},
                                 {"HighestNote", {{"pitch", "C"}, {"octave", "8"}}}});
     EXPECT_EQ(answer, json({{"code", 0}, {"message", "SUCCESS"}}));
-    auto stored = DeviceHelper::getDeviceByName("Keys");
+    auto stored = DeviceHelper(Database::shared()).getDeviceByName("Keys");
     EXPECT_EQ(stored->lowestNote, 21);
     EXPECT_EQ(stored->highestNote, 108);
     EXPECT_EQ(stored->modifiedDate.size(), 19u);
@@ -91,7 +91,7 @@ TEST_F(MidiFlowTest, KeyRangeIsStoredOnTheCurrentDevicesRecordAndShowsInTheList)
              {{{"pitch", "H"}, {"octave", 3}}, {{"pitch", 7}, {"octave", 5}}, 48, 72},
              {{{"pitch", "B"}, {"octave", 2147483647}}, {{"pitch", "C"}, {"octave", -2147483647 - 1}}, 2147483647, -2147483647 - 1}}) {
         callWith(14, {{"LowestNote", low}, {"HighestNote", high}});
-        stored = DeviceHelper::getDeviceByName("Keys");
+        stored = DeviceHelper(Database::shared()).getDeviceByName("Keys");
         EXPECT_EQ(stored->lowestNote, lowest);
         EXPECT_EQ(stored->highestNote, highest);
     }
@@ -110,7 +110,7 @@ TEST_F(MidiFlowTest, TheVirtualPianoIsOnWhenSpeakerPcIsPresentAtAll) {
         return call({{"methodName", 23}, {"clientID", clientID}, {"token", "t"}, {"data", data}});
     };
     EXPECT_EQ(update("5", {{"speakerPc", false}, {"virtualPianoSoundVolume", "65"}})["code"], 0);
-    auto user = UserHelper::getUserByID("5");
+    auto user = UserHelper(Database::shared()).getUserByID("5");
     ASSERT_TRUE(user);
     EXPECT_TRUE(user->speakerPc);
     EXPECT_EQ(user->speakerPcVelocity, 65);
@@ -118,12 +118,12 @@ TEST_F(MidiFlowTest, TheVirtualPianoIsOnWhenSpeakerPcIsPresentAtAll) {
     EXPECT_EQ(KeyvoraFlow::shared().currentUser.get()->Id, 5);
 
     EXPECT_EQ(update("5", {{"virtualPianoSoundVolume", 30}})["code"], 0);
-    user = UserHelper::getUserByID("5");
+    user = UserHelper(Database::shared()).getUserByID("5");
     EXPECT_FALSE(user->speakerPc);
     EXPECT_EQ(user->speakerPcVelocity, 30);
 
     EXPECT_EQ(update("1abc", {{"speakerPc", 1}}), json({{"code", -1}, {"message", "insert User is fail"}}));
-    EXPECT_FALSE(UserHelper::getUserByID("1"));
+    EXPECT_FALSE(UserHelper(Database::shared()).getUserByID("1"));
 }
 
 TEST_F(MidiFlowTest, DeviceSettingKeepsOnlyTheLatestPressForOnePoll) {
@@ -291,7 +291,8 @@ TEST(KeyboardEchoTest, KeysSoundOnTheirOwnChannelsAtTheUsersVolumeAndNoneHangsAf
     KeyvoraFlow session;
     EchoReceiver echo;
     NoLights lights;
-    MidiManagerHandler keyboards(session, &echo, lights, mainQueue.get_executor());
+    Database unopened;
+    MidiManagerHandler keyboards(session, &echo, lights, unopened, mainQueue.get_executor());
     const std::vector<std::tuple<std::int32_t, std::vector<unsigned char>, std::vector<Heard>>> table = {
         {100, {0x93, 60, 37}, {{0x90, 19, 60, 37}}},
         {50, {0x90, 60, 127}, {{0x90, 16, 60, 63}}},

@@ -94,7 +94,7 @@ TEST_F(MidiJackTest, KeyboardsComeAndGoAndTheCurrentOneIsKept) {
         test::KeyboardSim second("Keys");
         ASSERT_TRUE(second.ready());
         EXPECT_EQ(pushedDeviceNames(), (std::vector<std::string>{"Keys:Keys", "Keys:Keys 2"}));
-        EXPECT_EQ(DeviceHelper::getAllDevices().size(), 2u);
+        EXPECT_EQ(DeviceHelper(Database::shared()).getAllDevices().size(), 2u);
     }
     EXPECT_EQ(pushedDeviceNames(), std::vector<std::string>{"Keys:Keys"});
     first.quit();
@@ -118,15 +118,15 @@ TEST_F(MidiJackTest, WithTheMarkedKeyboardAbsentTheLastListedBecomesCurrentAndMa
         Device gone;
         gone.deviceId = gone.deviceName = "Gone:Gone";
         gone.isLatest = true;
-        ASSERT_TRUE(DeviceHelper::insertDevice(gone));
+        ASSERT_TRUE(DeviceHelper(Database::shared()).insertDevice(gone));
     });
     const json list = data(3);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0]["deviceName"], "Beta:Beta") << "current first";
     EXPECT_EQ(list[1]["deviceName"], "Alpha:Alpha");
     EXPECT_EQ(list[0]["index"], 1) << "a device keeps its port index on top";
-    EXPECT_TRUE(DeviceHelper::getDeviceByName("Beta:Beta")->isLatest);
-    EXPECT_FALSE(DeviceHelper::getDeviceByName("Gone:Gone")->isLatest);
+    EXPECT_TRUE(DeviceHelper(Database::shared()).getDeviceByName("Beta:Beta")->isLatest);
+    EXPECT_FALSE(DeviceHelper(Database::shared()).getDeviceByName("Gone:Gone")->isLatest);
 }
 
 // Keys are pressed on every keyboard, the chosen one's last: a key of another one that reached

@@ -3,6 +3,7 @@
 #include "playback/CountOff.h"
 #include "playback/SongChase.h"
 #include "playback/SongObject.h"
+#include "playback/SoundSystem.h"
 #include "store/CachePaths.h"
 #include "stems/StemsPlayer.h"
 #include "store/File.h"
@@ -39,7 +40,7 @@ class PlaybackFlowTest : public test::InProcessService {
 protected:
     void SetUp() override {
         startService();
-        onMainLoop([] { loadCountOffFiles(); });
+        onMainLoop([] { loadCountOffFiles(SongObject::shared(), SoundSystem::shared().engine()); });
     }
     static void cache(int songId, const std::vector<std::uint8_t>& bytes) {
         ASSERT_TRUE(File::writeToFileWithURL(*createMidiCacheFolderPathWithSongID(std::to_string(songId)), encryptData(bytes).value()));

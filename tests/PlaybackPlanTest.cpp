@@ -1,14 +1,20 @@
 #include "playback/MetronomePlan.h"
 #include "midifile/MidiFileCheck.h"
 #include "playback/MidiSongReader.h"
+#include "playback/PlayMidiMessage.h"
 #include "playback/PlaySongLogic.h"
 #include "playback/SongTiming.h"
 
+#include "base/HostClock.h"
+#include "base/Numbers.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 
 namespace kv {
 namespace {
@@ -81,6 +87,90 @@ TEST(PlaySongLogic, TheMeterSetsTheAccents) {
     EXPECT_EQ(PlaySongLogic::metronomeMeter(3, 4, 1).startBeatOffset, 0);
     EXPECT_EQ(PlaySongLogic::metronomeMeter(4, 4, 0).startBeatOffset, 3) << "the remainder keeps the dividend's sign";
     EXPECT_EQ(PlaySongLogic::metronomeMeter(1, 4, 5).beatsPerMeasure, 1);
+}
+
+// What the synthesizer was handed, with the host time each message was for and when it came.
+class TimedReceiver : public MidiReceiver {
+public:
+    struct Sent {
+        std::uint8_t command;
+        std::uint8_t data1;
+        std::uint64_t hostTime;
+        std::uint64_t arrived;
+    };
+    bool send(std::uint8_t command, int, std::uint8_t data1, std::uint8_t, std::uint64_t hostTime) override {
+        const std::lock_guard lock(mutex_);
+        sent_.push_back({command, data1, hostTime, host_clock::now()});
+        changed_.notify_all();
+        return true;
+    }
+    static bool isAllSoundOff(const Sent& sent) { return sent.command == 0xB0 && sent.data1 == 120; }
+    // Everything sent once all notes were stopped (a generous bound only a hang reaches).
+    std::vector<Sent> untilStopped() {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(20), [this] {
+            return std::any_of(sent_.begin(), sent_.end(), [](const Sent& s) { return isAllSoundOff(s); });
+        });
+        return sent_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Sent> sent_;
+};
+
+// One note a group, on channel 0, the groups `spacingMs` apart, the song starting `leadMs` from now.
+const std::atomic<std::int32_t> kFullVolume{100};
+
+PlayPlan planOf(MidiReceiver& receiver, int groups, double spacingMs, std::int32_t first, std::int32_t last,
+                double leadMs) {
+    auto list = std::make_shared<std::vector<MidiPlayList>>();
+    for (int i = 0; i < groups; ++i) {
+        list->push_back({i * spacingMs, {MidiMessage{i * spacingMs, 0, 0, 0, {0x90, 60 + i, 100}}}});
+    }
+    PlayPlan plan;
+    plan.songStartHost = plan.startHost = host_clock::now() + nanosFromMillis(leadMs);
+    plan.groups = std::move(list);
+    plan.first = first;
+    plan.last = last;
+    plan.synthesizers = {{0, std::make_shared<PlayMidiMessage>(&receiver, kFullVolume)}};
+    return plan;
+}
+
+TEST(PlaySongLogic, TheRangeIsHandedOverOnItsTimesAndEndsWhereTheNextGroupWouldBegin) {
+    TimedReceiver receiver;
+    SerialQueue queue("PlayTest");
+    const PlayPlan plan = planOf(receiver, 4, 100, 1, 2, 500);
+    const std::uint64_t song = plan.songStartHost;
+    const auto play = std::make_shared<PlaySongLogic>(plan, kFullVolume);
+    play->start(queue);
+
+    std::vector<std::pair<int, std::uint64_t>> notes;
+    std::uint64_t stoppedAt = 0;
+    for (const auto& sent : receiver.untilStopped()) {
+        if (sent.command == 0x90) notes.emplace_back(sent.data1, sent.hostTime);
+        if (TimedReceiver::isAllSoundOff(sent) && !stoppedAt) stoppedAt = sent.arrived;
+    }
+    const std::vector<std::pair<int, std::uint64_t>> expected{{61, song}, {62, song + nanosFromMillis(100)}};
+    EXPECT_EQ(notes, expected) << "the range's groups, each at its time from the range's first";
+    EXPECT_GE(stoppedAt, song + nanosFromMillis(200)) << "the notes sound until the group after the range";
+}
+
+TEST(PlaySongLogic, AStoppedPerformanceLetsGoOfItsSynthesizersAtOnce) {
+    TimedReceiver receiver;
+    SerialQueue queue("PlayTest");
+    auto play = std::make_shared<PlaySongLogic>(planOf(receiver, 2, 60'000, 0, 1, 10), kFullVolume);
+    const std::weak_ptr<PlaySongLogic> performance = play;
+    play->start(queue);
+    queue.sync([] {});
+    play->stop();
+    play.reset();
+    // Its synthesizer handle stops every note as it goes: that comes once nothing holds the performance.
+    for (const auto& sent : receiver.untilStopped()) {
+        EXPECT_FALSE(sent.command == 0x90 && sent.data1 == 61) << "the later group is never handed over";
+    }
+    EXPECT_TRUE(performance.expired()) << "nothing waits for a group a minute away";
 }
 
 TEST(MidiSongReader, ThePositionGoesToTheNearestGroupATieToTheLater) {

@@ -31,6 +31,7 @@ protected:
         json envelope = {{"methodName", 0}, {"clientID", clientID}, {"data", data}};
         if (!version.empty()) envelope["version"] = version;
         const auto request = parseRequest(envelope.dump());
+        session_->webVersion.set(request.version.value_or(""));
         return Flow().processData(data, "id of socket", request);
     }
 

@@ -23,21 +23,22 @@ protected:
 
 // Marking another device latest is a reset and an update: when the update fails, none is latest.
 TEST_F(StoreTest, DevicesSharingAPortNameAreTwoRecordsAndOneAtMostIsLatest) {
+    const DeviceHelper devices(Database::shared());
     Device plain = namedDevice("Piano");
     Device second = namedDevice("Piano 2");
-    ASSERT_TRUE(DeviceHelper::insertDevice(plain));
-    ASSERT_TRUE(DeviceHelper::insertDevice(second));
-    EXPECT_EQ(DeviceHelper::getAllDevices().size(), 2u);
-    EXPECT_EQ(DeviceHelper::getDeviceByName("Piano 2")->Id, second.Id);
+    ASSERT_TRUE(devices.insertDevice(plain));
+    ASSERT_TRUE(devices.insertDevice(second));
+    EXPECT_EQ(devices.getAllDevices().size(), 2u);
+    EXPECT_EQ(devices.getDeviceByName("Piano 2")->Id, second.Id);
     plain.isLatest = true;
-    ASSERT_TRUE(DeviceHelper::updateDevice(plain));
-    EXPECT_TRUE(DeviceHelper::resetIsLatest());
+    ASSERT_TRUE(devices.updateDevice(plain));
+    EXPECT_TRUE(devices.resetIsLatest());
     Database::shared().close();
     second.isLatest = true;
-    EXPECT_FALSE(DeviceHelper::updateDevice(second));
-    EXPECT_FALSE(DeviceHelper::resetIsLatest()) << "a failure is reported";
+    EXPECT_FALSE(devices.updateDevice(second));
+    EXPECT_FALSE(devices.resetIsLatest()) << "a failure is reported";
     ASSERT_TRUE(Database::shared().open(database_.file()));
-    for (const auto& device : DeviceHelper::getAllDevices()) EXPECT_FALSE(device.isLatest) << device.deviceName;
+    for (const auto& device : devices.getAllDevices()) EXPECT_FALSE(device.isLatest) << device.deviceName;
 }
 
 TEST(PathComponent, RefusesWhatCouldLeaveItsFolder) {

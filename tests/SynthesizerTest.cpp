@@ -35,13 +35,13 @@ public:
 
 class PlayMidiMessageTest : public ::testing::Test {
 protected:
-    SharedObject<SongObject> song_;
+    SongObject song_;
     RecordingReceiver receiver_;
 };
 
 TEST_F(PlayMidiMessageTest, SongEventsFollowTheMessageTable) {
-    PlayMidiMessage song(&receiver_);
-    SongObject::shared().volume = 50;
+    PlayMidiMessage song(&receiver_, song_.volume);
+    song_.volume = 50;
     song.sendMessageMidiSongWithMessage({0x93, 60, 100});   // velocity × 50 % × 100 %
     song.sendMessageMidiSongWithMessage({0x83, 60, 64});    // note-off as velocity 0
     song.sendMessageMidiSongWithMessage({0xB5, 7, 90});
@@ -56,14 +56,14 @@ TEST_F(PlayMidiMessageTest, SongEventsFollowTheMessageTable) {
 }
 
 TEST_F(PlayMidiMessageTest, VelocitiesScaleByBothVolumesAndClamp) {
-    PlayMidiMessage song(&receiver_);
+    PlayMidiMessage song(&receiver_, song_.volume);
     const std::vector<std::tuple<int, int, int, int>> table = {
         // velocity, song volume, channel volume, sent
         {100, 100, 100, 100}, {100, 50, 100, 50}, {127, 50, 50, 31}, {99, 33, 100, 32}, {100, 0, 100, 0}, {127, 100, 150, 127},
     };
     for (const auto& [velocity, songVolume, channelVolume, expected] : table) {
         receiver_.sent.clear();
-        SongObject::shared().volume = songVolume;
+        song_.volume = songVolume;
         song.setInstrumentVolume(channelVolume);
         song.sendMessageMidiSongWithMessage({0x90, 60, velocity});
         ASSERT_EQ(receiver_.sent.size(), 1u);
@@ -114,7 +114,7 @@ protected:
     OfflineAudioDevice* device_ = offline_.device;
     std::unique_ptr<AudioEngine>& engine_ = offline_.engine;
     std::shared_ptr<Synthesizer> synthesizer_ = std::make_shared<Synthesizer>(engine_->sampleRate(), kSoundFont);
-    SharedObject<SongObject> song_;
+    SongObject song_;
 };
 
 TEST_F(SynthesizerTest, ATimedNoteSoundsAtItsFrameWithinHalfABlock) {
@@ -132,8 +132,8 @@ TEST_F(SynthesizerTest, ATimedNoteSoundsAtItsFrameWithinHalfABlock) {
 }
 
 TEST_F(SynthesizerTest, StopSilencesWithinABufferAndTheRelease) {
-    PlayMidiMessage song(synthesizer_.get());
-    SongObject::shared().volume = 100;
+    PlayMidiMessage song(synthesizer_.get(), song_.volume);
+    song_.volume = 100;
     for (int channel : {0, 15}) {
         for (int note : {48, 52, 55, 60}) song.playNoteOn(note, 110, channel);
     }

@@ -35,7 +35,7 @@ TEST_F(UserSessionFlowTest, AKnownUserKeepsItsStoredTokenAndDates) {
     const json first = startSession("77", "token-1");
     EXPECT_EQ(first, json({{"Device", json::object()}, {"speakerPc", false}, {"virtualPianoSoundVolume", 0},
                            {"message", "SUCCESS"}, {"code", 0}}));
-    const auto created = UserHelper::getUserByID("77");
+    const auto created = UserHelper(Database::shared()).getUserByID("77");
     ASSERT_TRUE(created);
     EXPECT_EQ(created->token, "token-1");
     EXPECT_EQ(created->createdDate.size(), 19u);
@@ -44,11 +44,11 @@ TEST_F(UserSessionFlowTest, AKnownUserKeepsItsStoredTokenAndDates) {
     stored.speakerPc = true;
     stored.speakerPcVelocity = 65;
     stored.createdDate = "2020-01-01 00:00:00";
-    ASSERT_TRUE(UserHelper::updateUser(stored));
+    ASSERT_TRUE(UserHelper(Database::shared()).updateUser(stored));
     const json again = startSession("77", "token-2");
     EXPECT_EQ(again["speakerPc"], true);
     EXPECT_EQ(again["virtualPianoSoundVolume"], 65);
-    const auto kept = UserHelper::getUserByID("77");
+    const auto kept = UserHelper(Database::shared()).getUserByID("77");
     EXPECT_EQ(kept->token, "token-1");
     EXPECT_EQ(kept->createdDate, "2020-01-01 00:00:00");
     EXPECT_EQ(KeyvoraFlow::shared().currentUser.get()->Id, 77);
@@ -73,11 +73,11 @@ TEST_F(UserSessionFlowTest, AUserIdThatIsNotANumberCreatesNoUser) {
     User existing;
     existing.Id = 1;
     existing.token = "mine";
-    ASSERT_TRUE(UserHelper::insertUser(existing));
+    ASSERT_TRUE(UserHelper(Database::shared()).insertUser(existing));
     for (const char* id : {"1abc", "1 OR 1=1", ""}) {
         EXPECT_EQ(startSession(id, "theirs"), json({{"message", "insert User is fail"}, {"code", -1}})) << id;
     }
-    EXPECT_EQ(UserHelper::getUserByID("1")->token, "mine");
+    EXPECT_EQ(UserHelper(Database::shared()).getUserByID("1")->token, "mine");
 }
 
 }  // namespace

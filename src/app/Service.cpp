@@ -29,18 +29,19 @@ CertManager::Settings certificateSettings(const ServiceSettings& settings, MainQ
 Service::Service(ServiceSettings settings)
     : settings_(std::move(settings)),
       storeOpened_(openStore()),
-      ledScheduler_(*ledController_),
-      metronome_(sound_->engine(), resourcePath("sounds/tick.wav"), playback_->executor()),
-      stemsPlayer_(sound_->engine(), mainQueue_.executor(), *transfers_),
+      ledScheduler_(ledController_),
+      metronome_(sound_->engine(), resourcePath("sounds/tick.wav"), playback_.executor()),
+      stemsPlayer_(sound_->engine(), mainQueue_.executor(), transfers_),
       lifecycle_(mainQueue_.executor(),
-                 PlayLifecycle::Parts{*session_, *song_, *metronome_, *playback_, *ledScheduler_, *stemsPlayer_}),
-      certManager_(certificateSettings(settings_, mainQueue_), *transfers_),
+                 PlayLifecycle::Parts{*session_, *song_, sound_->synthesizer(), *metronome_, playback_,
+                                                      *ledScheduler_, *stemsPlayer_}),
+      certManager_(certificateSettings(settings_, mainQueue_), transfers_),
       flows_(makeAllFlows()),
-      dispatcher_(flows_),
+      dispatcher_(flows_, *session_),
       socketService_(std::make_shared<SocketService>(network_.context(), mainQueue_.executor(), dispatcher_,
                                                      *certManager_, settings_.ports, settings_.portsSSL,
                                                      settings_.limits)),
-      midiManager_(*session_, sound_->synthesizer(), *ledScheduler_, mainQueue_.executor()) {}
+      midiManager_(*session_, sound_->synthesizer(), *ledScheduler_, *database_, mainQueue_.executor()) {}
 
 Service::~Service() {
     stop();
@@ -72,7 +73,7 @@ void Service::startDevices() {
             midiManager_->checkDevices();
         });
         deviceCheck_->start();
-        loadCountOffFiles();
+        loadCountOffFiles(*song_, sound_->engine());
     });
 }
 
@@ -113,7 +114,7 @@ void Service::stop() {
     if (stopped_) return;
     stopped_ = true;
     network_.sync([this] { socketService_->stop(); });
-    transfers_->stop();
+    transfers_.stop();
     mainQueue_.sync([this] {
         dispatcher_.close();
         lifecycle_->shutdown();
@@ -121,7 +122,7 @@ void Service::stop() {
         midiManager_->stop();
     });
     metronome_->stop();
-    playback_->stop();
+    playback_.stop();
     ledScheduler_->stop();
     network_.stop();
     certManager_->stop();

@@ -10,11 +10,11 @@
 #include "midi/MidiManagerHandler.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/RepeatingTimer.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/http/HttpTransfers.h"
 #include "platform/net/WebSocketLimits.h"
 #include "playback/Metronome.h"
 #include "playback/PlayLifecycle.h"
-#include "playback/PlaybackQueue.h"
 #include "playback/SongObject.h"
 #include "playback/SoundSystem.h"
 #include "stems/StemsPlayer.h"
@@ -85,11 +85,12 @@ private:
     // Before what holds its nodes and synthesizer channels: the song, the lights, the manager.
     SharedObject<SoundSystem> sound_;
     SharedObject<SongObject> song_;
-    SharedObject<KVLedController> ledController_;
+    KVLedController ledController_;
     SharedObject<KVLedScheduler> ledScheduler_;
-    SharedObject<PlaybackQueue> playback_;
+    // Where each play counts off, hands its song over and refills the clicks, one play after another.
+    SerialQueue playback_{"Playback"};
     SharedObject<Metronome> metronome_;
-    SharedObject<HttpTransfers> transfers_;
+    HttpTransfers transfers_;
     SharedObject<StemsPlayer> stemsPlayer_;
     SharedObject<PlayLifecycle> lifecycle_;
     SharedObject<CertManager> certManager_;

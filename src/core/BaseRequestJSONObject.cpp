@@ -2,7 +2,6 @@
 
 #include "base/JsonReading.h"
 #include "base/JsonText.h"
-#include "core/KeyvoraFlow.h"
 
 #include <stdexcept>
 
@@ -27,6 +26,7 @@ BaseRequestJSONObject BaseRequestJSONObject::fromDictionary(const nlohmann::json
     request.lang = reading::readString(dictionary, "lang");
     request.functionId = reading::readString(dictionary, "functionId");
     request.data = reading::readObject(dictionary, "data");
+    request.version = reading::readString(dictionary, "version");
     return request;
 }
 
@@ -37,7 +37,6 @@ BaseRequestJSONObject parseRequest(std::string_view text) {
     }
     const nlohmann::json empty = nlohmann::json::object();
     const nlohmann::json& fields = dictionary ? *dictionary : empty;
-    KeyvoraFlow::shared().webVersion.set(json_reading::readString(fields, "version").value_or(""));
     return BaseRequestJSONObject::fromDictionary(fields);
 }
 

@@ -26,14 +26,14 @@ struct BaseRequestJSONObject {
     std::optional<std::string> lang;
     std::optional<std::string> functionId;
     std::optional<nlohmann::json> data;
+    std::optional<std::string> version;  // the web application's
 
     // Throws std::invalid_argument when `data` is present but not an object.
     static BaseRequestJSONObject fromDictionary(const nlohmann::json& dictionary);
 };
 
-// Parses a request text and sets the session's webVersion from its `version` (empty when
-// absent). Text that is not JSON gives an empty request (methodName 0); JSON that is not an
-// object, or nested too deep, throws.
+// Parses a request text. Text that is not JSON gives an empty request (methodName 0); JSON that
+// is not an object, or nested too deep, throws.
 BaseRequestJSONObject parseRequest(std::string_view text);
 
 }  // namespace kv

@@ -2,7 +2,6 @@
 
 #include "base/DateText.h"
 #include "base/JsonText.h"
-#include "core/KeyvoraFlow.h"
 
 namespace kv {
 
@@ -41,7 +40,7 @@ std::string BaseResponseJSONObject::toJSONString() const {
 
 BaseResponseJSONObject composeResponseMessage(std::optional<nlohmann::json> data,
                                               std::int32_t responseCode, std::string message,
-                                              const BaseRequestJSONObject& request) {
+                                              const BaseRequestJSONObject& request, const KeyvoraFlow& session) {
     BaseResponseJSONObject response;
     response.clientID = request.clientID;
     response.clientSecret = request.clientSecret;
@@ -57,7 +56,6 @@ BaseResponseJSONObject composeResponseMessage(std::optional<nlohmann::json> data
     response.functionId = request.functionId;
     response.responseCode = responseCode;
     response.errorMessage = std::move(message);
-    const auto& session = KeyvoraFlow::shared();
     if (request.methodName == kPreparePlayingDataMethod && session.APP_STATE != 0 &&
         !session.isStopMusic) {
         response.responseCode = kPlayingResponseCode;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/BaseRequestJSONObject.h"
+#include "core/KeyvoraFlow.h"
 
 #include <nlohmann/json.hpp>
 
@@ -34,9 +35,10 @@ struct BaseResponseJSONObject {
     std::string toJSONString() const;
 };
 
-// Fills a response for the request; for methodName 9 composed while a song plays, code 7.
+// Fills a response for the request; for methodName 9 composed while the session plays a song,
+// code 7.
 BaseResponseJSONObject composeResponseMessage(std::optional<nlohmann::json> data,
                                               std::int32_t responseCode, std::string message,
-                                              const BaseRequestJSONObject& request);
+                                              const BaseRequestJSONObject& request, const KeyvoraFlow& session);
 
 }  // namespace kv

@@ -2,7 +2,6 @@
 
 #include "base/Log.h"
 #include "core/BaseResponseJSONObject.h"
-#include "core/KeyvoraFlow.h"
 #include "platform/net/WebSocketConnection.h"
 
 #include <stdexcept>
@@ -58,6 +57,10 @@ void RequestDispatcher::receive(const std::shared_ptr<WebSocketConnection>& conn
     if (!busy_) handleNext();
 }
 
+void RequestDispatcher::connectionClosed() {
+    session_.token.set("");
+}
+
 void RequestDispatcher::close() {
     closed_ = true;
     *alive_ = false;
@@ -74,12 +77,13 @@ void RequestDispatcher::handleNext() {
 
 void RequestDispatcher::start(Received received) {
     const auto request = readRequest(received.connection, received.message);
+    if (request) session_.webVersion.set(request->version.value_or(""));
     auto flow = request ? table_.getBaseFlow(request->methodName) : nullptr;
     if (!flow) {
         if (received.answered) received.answered();
         return;
     }
-    KeyvoraFlow::shared().currentConnection.set(received.connection);
+    session_.currentConnection.set(received.connection);
     busy_ = true;
     auto pending = std::make_shared<Pending>(Pending{std::move(received), *request});
     const BaseFlow::Answer answer = [this, alive = alive_, pending](nlohmann::json result) {
@@ -101,7 +105,7 @@ void RequestDispatcher::start(Received received) {
 void RequestDispatcher::respond(const Received& received, const BaseRequestJSONObject& request, nlohmann::json result) {
     std::optional<nlohmann::json> data;
     if (!result.is_null()) data = std::move(result);
-    const std::string text = composeResponseMessage(std::move(data), 0, "SUCCESS", request).toJSONString();
+    const std::string text = composeResponseMessage(std::move(data), 0, "SUCCESS", request, session_).toJSONString();
     if (text.empty()) {
         logText(kLogError, "Can not parse data to JSON String");
         return;

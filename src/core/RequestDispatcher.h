@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/FlowTable.h"
+#include "core/KeyvoraFlow.h"
 #include "platform/net/WebSocketMessage.h"
 
 #include <deque>
@@ -19,12 +20,15 @@ class WebSocketConnection;
 // meanwhile.
 class RequestDispatcher {
 public:
-    explicit RequestDispatcher(const FlowTable& table) : table_(table) {}
+    // The session learns which connection asked last, and the web application's version.
+    RequestDispatcher(const FlowTable& table, KeyvoraFlow& session) : table_(table), session_(session) {}
 
     // Answers on the connection, now or once the requests before have answered: a response
     // envelope, an error text, or nothing. `answered` runs once it has.
     void receive(const std::shared_ptr<WebSocketConnection>& connection, WebSocketMessage message,
                  std::function<void()> answered = {});
+    // A connection closed: the session's token goes with it.
+    void connectionClosed();
     // Answers nothing more: what waits is dropped (the service is ending).
     void close();
 
@@ -41,6 +45,7 @@ private:
     void respond(const Received& received, const BaseRequestJSONObject& request, nlohmann::json result);
 
     const FlowTable& table_;
+    KeyvoraFlow& session_;
     std::deque<Received> waiting_;
     bool busy_ = false;  // a flow has not answered yet
     bool closed_ = false;

@@ -3,7 +3,6 @@
 #include "base/Console.h"
 #include "base/Log.h"
 #include "core/CertManager.h"
-#include "core/KeyvoraFlow.h"
 #include "core/RequestDispatcher.h"
 #include "platform/crypto/Pkcs12Identity.h"
 #include "platform/crypto/TlsServerContext.h"
@@ -208,7 +207,7 @@ void SocketService::connectionDidFail(const std::shared_ptr<WebSocketConnection>
 
 void SocketService::connectionDidClose(const std::shared_ptr<WebSocketConnection>&, int code,
                                        const std::string& reason, bool wasClean) {
-    boost::asio::post(mainQueue_, [] { KeyvoraFlow::shared().token.set(""); });
+    boost::asio::post(mainQueue_, [&dispatcher = dispatcher_] { dispatcher.connectionClosed(); });
     consoleLine("Server websocket did close with code: " + std::to_string(code) +
                 ", reason: " + reason + ", wasClean: " + (wasClean ? "1" : "0"));
 }

@@ -15,11 +15,9 @@ public:
         "C", "Csharp", "D", "Dsharp", "E", "F", "Fsharp", "G", "Gsharp", "A", "Asharp", "B"};
     static constexpr std::int32_t kOctaveWidth = 12;
 
-    static const WhiteNoteConverter& shared();
-
-    WhiteNote getWhiteNote(std::int32_t noteNumber) const;
+    static WhiteNote getWhiteNote(std::int32_t noteNumber);
     // A pitch that is none of the twelve names counts as "C".
-    std::int32_t convertWhiteNoteToNumber(std::string_view pitch, std::int32_t octave) const;
+    static std::int32_t convertWhiteNoteToNumber(std::string_view pitch, std::int32_t octave);
 };
 
 }  // namespace kv

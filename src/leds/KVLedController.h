@@ -1,6 +1,5 @@
 #pragma once
 
-#include "base/SharedObject.h"
 #include "leds/LedPortMatch.h"
 #include "platform/midi/MidiOutput.h"
 
@@ -20,8 +19,6 @@ public:
     static constexpr int kLowestKey = 21;
     static constexpr int kHighestKey = 108;
     static constexpr std::uint8_t kUnset = 0xFF;
-
-    static KVLedController& shared() { return Shared<KVLedController>::get(); }
 
     KVLedController();
     ~KVLedController();

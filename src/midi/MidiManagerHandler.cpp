@@ -13,7 +13,6 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/midi/MidiError.h"
 #include "platform/net/WebSocketConnection.h"
-#include "store/DeviceHelper.h"
 
 #include <boost/asio/post.hpp>
 
@@ -34,7 +33,7 @@ std::int32_t millisSinceBaseTime(const KeyvoraFlow& session, std::uint64_t arriv
 }
 
 MidiEvent playedKey(int key, std::int32_t pressTime, int velocity, bool isNoteOn) {
-    const WhiteNote note = WhiteNoteConverter::shared().getWhiteNote(key);
+    const WhiteNote note = WhiteNoteConverter::getWhiteNote(key);
     return {note.pitch, note.octave, isNoteOn ? 1 : 0, pressTime, velocity, key};
 }
 
@@ -47,8 +46,8 @@ std::vector<std::string> names(const std::vector<MidiPortInfo>& ports) {
 }  // namespace
 
 MidiManagerHandler::MidiManagerHandler(KeyvoraFlow& session, MidiReceiver* echo, KeyboardLights& lights,
-                                       boost::asio::any_io_executor mainQueue)
-    : session_(session), echo_(echo), lights_(lights), mainQueue_(std::move(mainQueue)) {}
+                                       Database& database, boost::asio::any_io_executor mainQueue)
+    : session_(session), echo_(echo), lights_(lights), devices_(database), mainQueue_(std::move(mainQueue)) {}
 
 MidiManagerHandler::~MidiManagerHandler() {
     stop();
@@ -199,7 +198,7 @@ AlikeKeyboard MidiManagerHandler::alikeKeyboard(const MidiDevice& device) const 
 }
 
 void MidiManagerHandler::insertDeviceToDatabse(const MidiDevice& device) {
-    for (const auto& record : DeviceHelper::getAllDevices()) {
+    for (const auto& record : devices_.getAllDevices()) {
         if (record.deviceName == device.name) return;
     }
     Device record;
@@ -207,7 +206,7 @@ void MidiManagerHandler::insertDeviceToDatabse(const MidiDevice& device) {
     record.deviceName = device.name;
     record.isLatest = false;
     record.createdDate = toString();
-    if (DeviceHelper::insertDevice(record)) consoleLine("DeviceHelper insert device " + device.deviceId + " success");
+    if (devices_.insertDevice(record)) consoleLine("DeviceHelper insert device " + device.deviceId + " success");
 }
 
 std::int32_t MidiManagerHandler::calculateDuplicateDevice(const std::string& portName, const Devices& listed) {
@@ -231,17 +230,17 @@ void MidiManagerHandler::getCurrentDevice() {
     const auto listed = session.listDevices.get();
     const std::shared_ptr<MidiDevice> last = listed.empty() ? nullptr : listed.back();
     auto record = last ? findDeviceInDatabase(last->name) : std::nullopt;
-    DeviceHelper::resetIsLatest();
+    devices_.resetIsLatest();
     if (!last || !record) return;
     record->isLatest = true;
-    DeviceHelper::updateDevice(*record);
+    devices_.updateDevice(*record);
     last->lowestNote = record->lowestNote;
     last->highestNote = record->highestNote;
     session.currentMidiDevice.set(last);
 }
 
 std::shared_ptr<MidiDevice> MidiManagerHandler::detectSelectedDeviceInDatabase() {
-    const auto records = DeviceHelper::getAllDevices();
+    const auto records = devices_.getAllDevices();
     const auto marked = std::find_if(records.begin(), records.end(), [](const Device& d) { return d.isLatest; });
     if (marked == records.end()) return nullptr;
     for (const auto& device : session_.listDevices.get()) {
@@ -254,7 +253,7 @@ std::shared_ptr<MidiDevice> MidiManagerHandler::detectSelectedDeviceInDatabase()
 }
 
 std::optional<Device> MidiManagerHandler::findDeviceInDatabase(const std::string& name) {
-    return DeviceHelper::getDeviceByName(name);
+    return devices_.getDeviceByName(name);
 }
 
 void MidiManagerHandler::moveCurrentDeviceOnTop() {
@@ -325,7 +324,7 @@ void MidiManagerHandler::sendDeviceListToClient() {
     const auto connection = session_.currentConnection.get().lock();
     if (!connection) return;
     const BaseRequestJSONObject request = parseRequest(R"({"methodName":3})");
-    std::string text = composeResponseMessage(convertListDevicesToDictionary(), 0, "SUCCESS", request).toJSONString();
+    std::string text = composeResponseMessage(convertListDevicesToDictionary(), 0, "SUCCESS", request, session_).toJSONString();
     if (text.empty()) {
         consoleLine("Can not parse data to JSON String");
         return;

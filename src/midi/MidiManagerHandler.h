@@ -7,6 +7,7 @@
 #include "platform/midi/MidiInput.h"
 #include "platform/midi/MidiPortInfo.h"
 #include "store/Device.h"
+#include "store/DeviceHelper.h"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <nlohmann/json.hpp>
@@ -37,8 +38,8 @@ public:
     static MidiManagerHandler& shared() { return Shared<MidiManagerHandler>::get(); }
 
     // Without an echo receiver the keys are not heard. The played keys are handed over to the
-    // main queue.
-    MidiManagerHandler(KeyvoraFlow& session, MidiReceiver* echo, KeyboardLights& lights,
+    // main queue; the keyboards seen are recorded in the database.
+    MidiManagerHandler(KeyvoraFlow& session, MidiReceiver* echo, KeyboardLights& lights, Database& database,
                        boost::asio::any_io_executor mainQueue);
     ~MidiManagerHandler();
     MidiManagerHandler(const MidiManagerHandler&) = delete;
@@ -86,6 +87,7 @@ private:
     KeyvoraFlow& session_;
     MidiReceiver* echo_;
     KeyboardLights& lights_;
+    DeviceHelper devices_;
     boost::asio::any_io_executor mainQueue_;
     std::vector<MidiPortInfo> ports_;  // as at the last check: the device count is its size
     bool inputFailureLogged_ = false;

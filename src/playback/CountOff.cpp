@@ -105,10 +105,10 @@ std::vector<std::shared_ptr<KeyvoraAudio>> generateCountOffSound(const CountOffS
     return sounds;
 }
 
-void loadCountOffFiles() {
+void loadCountOffFiles(SongObject& song, AudioEngine& engine) {
     CountOffSounds sounds;
     auto load = [&](const std::string& key, const std::string& file) {
-        if (auto sound = KeyvoraAudio::initWith(file, "wav")) sounds[key] = std::move(sound);
+        if (auto sound = KeyvoraAudio::initWith(file, "wav", engine)) sounds[key] = std::move(sound);
     };
     for (std::int32_t number = 1; number <= 16; ++number) {
         load(getCountOffSoundKey(number), kNumberNames[static_cast<std::size_t>(number - 1)]);
@@ -117,7 +117,7 @@ void loadCountOffFiles() {
     load("setSound", "set");
     load("goSound", "go");
     const auto count = sounds.size();
-    SongObject::shared().countOffSoundCollection.set(std::move(sounds));
+    song.countOffSoundCollection.set(std::move(sounds));
     logText(kLogInfo, "Total count off sound: " + std::to_string(count));
 }
 

@@ -12,6 +12,8 @@
 // the song starts on and the tempo.
 namespace kv {
 
+class SongObject;
+
 using CountOffSounds = std::map<std::string, std::shared_ptr<KeyvoraAudio>>;
 
 bool isCompoundWithBeat(std::int32_t beat, std::int32_t beatType);
@@ -30,6 +32,6 @@ std::vector<std::shared_ptr<KeyvoraAudio>> generateCountOffSoundWithTicks(
 std::vector<std::shared_ptr<KeyvoraAudio>> generateCountOffSound(const CountOffSounds& countOffSounds,
                                                                  const std::vector<std::string>& keys);
 // Loads the 19 count-off sounds into the song record, once at launch.
-void loadCountOffFiles();
+void loadCountOffFiles(SongObject& song, AudioEngine& engine);
 
 }  // namespace kv

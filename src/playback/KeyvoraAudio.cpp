@@ -2,16 +2,11 @@
 
 #include "audio/SoundFile.h"
 #include "platform/desktop/Resources.h"
-#include "playback/SoundSystem.h"
 
 #include <algorithm>
 #include <limits>
 
 namespace kv {
-
-std::shared_ptr<KeyvoraAudio> KeyvoraAudio::initWith(const std::string& name, const std::string& fileType) {
-    return initWith(name, fileType, SoundSystem::shared().engine());
-}
 
 std::shared_ptr<KeyvoraAudio> KeyvoraAudio::initWith(const std::string& name, const std::string& fileType,
                                                      AudioEngine& engine) {

@@ -15,7 +15,6 @@ namespace kv {
 class KeyvoraAudio {
 public:
     // The resource "sounds/<name>.<fileType>", ready to play; nothing when it cannot be read.
-    static std::shared_ptr<KeyvoraAudio> initWith(const std::string& name, const std::string& fileType);
     static std::shared_ptr<KeyvoraAudio> initWith(const std::string& name, const std::string& fileType,
                                                   AudioEngine& engine);
     KeyvoraAudio(std::shared_ptr<const AudioBuffer> sound, AudioEngine& engine);

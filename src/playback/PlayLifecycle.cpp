@@ -72,6 +72,7 @@ PlayLifecycle::PlayLifecycle(boost::asio::any_io_executor mainQueue, Parts parts
     : main_(std::move(mainQueue)),
       session_(parts.session),
       song_(parts.song),
+      synthesizer_(parts.synthesizer),
       metronome_(parts.metronome),
       playback_(parts.playback),
       lights_(parts.lights),
@@ -131,7 +132,7 @@ void PlayLifecycle::prepare(BaseRequestJSONObject request, BaseFlow::Answer answ
     endPlay();
     enter(State::preparing);
     const std::uint64_t generation = generation_;
-    std::make_shared<PrepareSongData>(std::move(request), main_, PrepareSongData::Parts{song_, lights_, tracks_})->execute(
+    std::make_shared<PrepareSongData>(std::move(request), main_, PrepareSongData::Parts{song_, synthesizer_, lights_, tracks_})->execute(
         [this, alive = alive_, generation, answer = std::move(answer)](nlohmann::json result) {
             if (!*alive || closed_ || generation != generation_) return;
             enter(State::ready);
@@ -186,7 +187,7 @@ void PlayLifecycle::play(BaseRequestJSONObject request, BaseFlow::Answer answer)
                            static_cast<unsigned long long>(generation_), static_cast<long long>(startMillis.count()),
                            static_cast<unsigned long>(plan.countOff.ticks.size()), plan.countOff.lengthMs));
     enter(State::waiting);
-    performance_ = std::make_shared<PlaySongLogic>(plan);
+    performance_ = std::make_shared<PlaySongLogic>(plan, song_.countOffVolume);
     performance_->start(playback_);
     startClicksLightsAndStems(plan);
     playAnswer_ = std::move(answer);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/MidiReceiver.h"
 #include "base/SharedObject.h"
 #include "core/BackingTracks.h"
 #include "core/BaseFlow.h"
@@ -45,6 +46,7 @@ public:
     struct Parts {
         KeyvoraFlow& session;
         SongObject& song;
+        MidiReceiver* synthesizer;
         Metronome& metronome;
         SerialQueue& playback;
         SongLights& lights;
@@ -91,6 +93,7 @@ private:
     boost::asio::any_io_executor main_;
     KeyvoraFlow& session_;
     SongObject& song_;
+    MidiReceiver* synthesizer_;
     Metronome& metronome_;
     SerialQueue& playback_;
     SongLights& lights_;

@@ -1,19 +1,20 @@
 #include "playback/PlayMidiMessage.h"
 
 #include "base/Log.h"
-#include "playback/SongObject.h"
-#include "playback/SoundSystem.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace kv {
 
-std::shared_ptr<PlayMidiMessage> PlayMidiMessage::initWithInstrument(std::int32_t) {
-    return std::make_shared<PlayMidiMessage>(SoundSystem::shared().synthesizer());
+std::shared_ptr<PlayMidiMessage> PlayMidiMessage::initWithInstrument(MidiReceiver* synthesizer,
+                                                                     const std::atomic<std::int32_t>& songVolume,
+                                                                     std::int32_t) {
+    return std::make_shared<PlayMidiMessage>(synthesizer, songVolume);
 }
 
-PlayMidiMessage::PlayMidiMessage(MidiReceiver* synthesizer) : synthesizer_(synthesizer) {}
+PlayMidiMessage::PlayMidiMessage(MidiReceiver* synthesizer, const std::atomic<std::int32_t>& songVolume)
+    : synthesizer_(synthesizer), songVolume_(songVolume) {}
 
 // A released handle must not leave its notes hanging in the shared synthesizer.
 PlayMidiMessage::~PlayMidiMessage() {
@@ -36,7 +37,7 @@ void PlayMidiMessage::sendMessageMidiSongWithMessage(const std::vector<std::int3
             return;
         case 0x90: {
             if (bytes.size() < 2) break;
-            const double velocity = (bytes.size() > 2 ? bytes[2] : 0) * (SongObject::shared().volume / 100.0) *
+            const double velocity = (bytes.size() > 2 ? bytes[2] : 0) * (songVolume_ / 100.0) *
                                     (channelVolume_ / 100.0);
             send(0x90, channel, bytes[1], std::clamp(static_cast<int>(std::trunc(velocity)), 0, 127), hostTime);
             return;

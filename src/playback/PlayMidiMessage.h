@@ -15,9 +15,12 @@ namespace kv {
 class PlayMidiMessage {
 public:
     // The instrument is not applied: the channel takes the song's program changes as they come.
-    static std::shared_ptr<PlayMidiMessage> initWithInstrument(std::int32_t instrument);
-    // Without a synthesizer every message is dropped.
-    explicit PlayMidiMessage(MidiReceiver* synthesizer);
+    static std::shared_ptr<PlayMidiMessage> initWithInstrument(MidiReceiver* synthesizer,
+                                                               const std::atomic<std::int32_t>& songVolume,
+                                                               std::int32_t instrument);
+    // Without a synthesizer every message is dropped. The song's volume (0 … 100) is read as each
+    // note goes, and must outlive the handle.
+    PlayMidiMessage(MidiReceiver* synthesizer, const std::atomic<std::int32_t>& songVolume);
     ~PlayMidiMessage();
     PlayMidiMessage(const PlayMidiMessage&) = delete;
     PlayMidiMessage& operator=(const PlayMidiMessage&) = delete;
@@ -40,6 +43,7 @@ private:
     void send(std::uint8_t command, int channel, int data1, int data2, std::uint64_t hostTime);
 
     MidiReceiver* synthesizer_;
+    const std::atomic<std::int32_t>& songVolume_;
     std::atomic<std::int32_t> channelVolume_{100};
 };
 

@@ -33,7 +33,8 @@ PlaySongLogic::MetronomeMeter PlaySongLogic::metronomeMeter(std::int32_t beat, s
     return {beatsPerMeasure, (beatsPerMeasure + start % beatsPerMeasure) % beatsPerMeasure};
 }
 
-PlaySongLogic::PlaySongLogic(PlayPlan plan) : plan_(std::move(plan)) {
+PlaySongLogic::PlaySongLogic(PlayPlan plan, const std::atomic<std::int32_t>& countOffVolume)
+    : plan_(std::move(plan)), countOffVolume_(countOffVolume) {
     if (plan_.countOff.ticks.empty()) afterCountOff();
 }
 
@@ -55,6 +56,11 @@ void PlaySongLogic::stop() {
     }
 }
 
+bool PlaySongLogic::stopped() {
+    const std::lock_guard lock(mutex_);
+    return stopped_;
+}
+
 template <class Hand>
 bool PlaySongLogic::handOver(Hand hand) {
     const std::lock_guard lock(mutex_);
@@ -63,8 +69,11 @@ bool PlaySongLogic::handOver(Hand hand) {
     return true;
 }
 
+// A wait that completed before stop() cancelled it still lands here: it must not wait again, or
+// the stopped performance would hold its plan's synthesizers until then.
 void PlaySongLogic::advance() {
     while (const auto due = nextDue()) {
+        if (stopped()) return;
         const std::uint64_t now = host_clock::now();
         if (now < *due) {
             timer_->expires_after(std::chrono::nanoseconds(*due - now));
@@ -116,7 +125,7 @@ bool PlaySongLogic::handNext() {
             // A start already past plays only the sounds still to come; each is cut where the next
             // one begins.
             const bool handed = !tick.sound || at + kAheadNs < host_clock::now() || handOver([&] {
-                tick.sound->setVolume(static_cast<float>(SongObject::shared().countOffVolume / 100.0 * 0.4));
+                tick.sound->setVolume(static_cast<float>(countOffVolume_ / 100.0 * 0.4));
                 tick.sound->playAt(at, tick.spacingMs / 1000);
             });
             if (!handed) return false;

@@ -5,6 +5,7 @@
 
 #include <boost/asio/steady_timer.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -33,7 +34,8 @@ public:
     };
     static MetronomeMeter metronomeMeter(std::int32_t beat, std::int32_t beatType, std::int32_t startBeat);
 
-    explicit PlaySongLogic(PlayPlan plan);
+    // The count-off's volume (0 … 100) is read as each sound goes, and must outlive the performance.
+    PlaySongLogic(PlayPlan plan, const std::atomic<std::int32_t>& countOffVolume);
 
     void start(SerialQueue& playback);
     // Ends the performance at once: once this returns nothing more is handed to the engine or the
@@ -54,6 +56,7 @@ private:
     void afterCountOff();
     bool playGroup();
     void chase() const;
+    bool stopped();
     // Hands over under the lock stop() takes: false when stopped, and then nothing is handed over.
     template <class Hand>
     bool handOver(Hand hand);
@@ -61,6 +64,7 @@ private:
     std::uint64_t tickHost(std::size_t index) const;
 
     const PlayPlan plan_;
+    const std::atomic<std::int32_t>& countOffVolume_;
     std::mutex mutex_;
     bool stopped_ = false;  // under mutex_
     // The queue's own from start() on.

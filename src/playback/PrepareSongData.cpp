@@ -169,7 +169,7 @@ void PrepareSongData::execute(Completion completion) {
     const auto stems = song.listAudio.get();
     if (song.isAudio && !stems.is_null()) return prepareStems();
     song.isAudio = false;
-    if (!loadMidiFile(song)) {
+    if (!loadMidiFile(song, synthesizer_)) {
         logText(kLogInfo, kNotCached);
         return complete({{"duration", 0}, {"code", -1}, {"message", kNotCached}});
     }
@@ -198,7 +198,7 @@ void PrepareSongData::prepareStems() {
             if (error) {
                 consoleLine("[StemsDownloader] Download failed: " + *error);
                 song.isAudio = false;
-                if (!loadMidiFile(song)) return self->complete({{"duration", 0}, {"code", -1}, {"message", kNotCached}});
+                if (!loadMidiFile(song, self->synthesizer_)) return self->complete({{"duration", 0}, {"code", -1}, {"message", kNotCached}});
                 return self->complete(self->prepared());
             }
             self->tracks_.prepare(song.playSongID.get(), static_cast<double>(song.playTempo),
@@ -224,7 +224,7 @@ void PrepareSongData::resetSongObject(SongObject& song) {
 }
 
 // The plain copy is what the reader opens; it goes on every way out.
-bool PrepareSongData::loadMidiFile(SongObject& song) {
+bool PrepareSongData::loadMidiFile(SongObject& song, MidiReceiver* synthesizer) {
     const auto plain = cachedSong(song.playSongID.get());
     if (!plain) return false;
     const auto copy = File::getRootPath() / kCopyName;
@@ -242,7 +242,7 @@ bool PrepareSongData::loadMidiFile(SongObject& song) {
     }
     SongObject::Synthesizers synthesizers;
     for (const auto& [channel, instrument] : events->synthesizers) {
-        synthesizers[channel] = PlayMidiMessage::initWithInstrument(instrument);
+        synthesizers[channel] = PlayMidiMessage::initWithInstrument(synthesizer, song.volume, instrument);
     }
     preloadPrograms(events->groups, synthesizers);
     song.audioGraphCollection.set(std::move(synthesizers));

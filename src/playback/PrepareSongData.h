@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/MidiReceiver.h"
 #include "core/BackingTracks.h"
 #include "core/BaseRequestJSONObject.h"
 #include "core/SongLights.h"
@@ -25,24 +26,26 @@ public:
     // main queue.
     using Completion = std::function<void(nlohmann::json result)>;
 
-    // The record filled in, and what a song shows and sounds besides its notes.
+    // The record filled in, what sounds its notes (none: they are dropped), and what a song shows
+    // and sounds besides them.
     struct Parts {
         SongObject& song;
+        MidiReceiver* synthesizer;
         SongLights& lights;
         BackingTracks& tracks;
     };
 
     PrepareSongData(BaseRequestJSONObject request, boost::asio::any_io_executor mainQueue, Parts parts)
-        : jsonRequest_(std::move(request)), main_(std::move(mainQueue)), song_(parts.song), lights_(parts.lights),
-          tracks_(parts.tracks) {}
+        : jsonRequest_(std::move(request)), main_(std::move(mainQueue)), song_(parts.song),
+          synthesizer_(parts.synthesizer), lights_(parts.lights), tracks_(parts.tracks) {}
 
     // On the main queue; completes at once for a MIDI song.
     void execute(Completion completion);
 
     static void resetSongObject(SongObject& song);
-    // The cached MIDI file of the song into the record's groups and range. False, logged, when
-    // it is not cached or cannot be read.
-    static bool loadMidiFile(SongObject& song);
+    // The cached MIDI file of the song into the record's groups and range, its channels to be
+    // sounded by the synthesizer. False, logged, when it is not cached or cannot be read.
+    static bool loadMidiFile(SongObject& song, MidiReceiver* synthesizer);
     // The count-off: the web application's list of sound keys, or, without one, the service's own
     // plan from the meter, the start beat, the start position and the tempo; with the spacings the
     // web application gave for each tick.
@@ -57,6 +60,7 @@ private:
     BaseRequestJSONObject jsonRequest_;
     boost::asio::any_io_executor main_;
     SongObject& song_;
+    MidiReceiver* synthesizer_;
     SongLights& lights_;
     BackingTracks& tracks_;
     Completion completion_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Database.h"
 #include "store/Device.h"
 
 #include <optional>
@@ -10,12 +11,17 @@ namespace kv {
 
 class DeviceHelper {
 public:
-    static std::optional<Device> getDeviceByName(const std::string& name);
-    static std::vector<Device> getAllDevices();
-    static bool insertDevice(Device& device);
-    static bool updateDevice(Device& device);
+    explicit DeviceHelper(Database& database) : database_(database) {}
+
+    std::optional<Device> getDeviceByName(const std::string& name) const;
+    std::vector<Device> getAllDevices() const;
+    bool insertDevice(Device& device) const;
+    bool updateDevice(Device& device) const;
     // Clears the last-used mark on every record; always true.
-    static bool resetIsLatest();
+    bool resetIsLatest() const;
+
+private:
+    Database& database_;
 };
 
 }  // namespace kv

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Database.h"
 #include "store/Exercise.h"
 
 #include <optional>
@@ -9,9 +10,14 @@ namespace kv {
 
 class ExerciseHelper {
 public:
-    static std::optional<Exercise> getExcerciseByID(std::string_view id);
-    static bool insertExercise(Exercise& exercise);
-    static bool updateExercise(Exercise& exercise);
+    explicit ExerciseHelper(Database& database) : database_(database) {}
+
+    std::optional<Exercise> getExcerciseByID(std::string_view id) const;
+    bool insertExercise(Exercise& exercise) const;
+    bool updateExercise(Exercise& exercise) const;
+
+private:
+    Database& database_;
 };
 
 }  // namespace kv

@@ -5,12 +5,12 @@
 
 namespace kv {
 
-std::optional<Installation> InstallationHelper::getInstallationID() {
-    return RecordTable<Installation>::first(Database::shared());
+std::optional<Installation> InstallationHelper::getInstallationID() const {
+    return RecordTable<Installation>::first(database_);
 }
 
-bool InstallationHelper::insertNewInstallationID(Installation& installation) {
-    const bool saved = RecordTable<Installation>::commit(Database::shared(), installation);
+bool InstallationHelper::insertNewInstallationID(Installation& installation) const {
+    const bool saved = RecordTable<Installation>::commit(database_, installation);
     logText(saved ? kLogDebug : kLogError, saved ? "insert installion success" : "insert installion fail");
     return saved;
 }

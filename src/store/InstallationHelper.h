@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Database.h"
 #include "store/Installation.h"
 
 #include <optional>
@@ -8,9 +9,14 @@ namespace kv {
 
 class InstallationHelper {
 public:
+    explicit InstallationHelper(Database& database) : database_(database) {}
+
     // The first installation record: the identifier for the life of the database.
-    static std::optional<Installation> getInstallationID();
-    static bool insertNewInstallationID(Installation& installation);
+    std::optional<Installation> getInstallationID() const;
+    bool insertNewInstallationID(Installation& installation) const;
+
+private:
+    Database& database_;
 };
 
 }  // namespace kv

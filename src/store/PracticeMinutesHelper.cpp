@@ -13,8 +13,8 @@ Condition userSong(std::string_view clientID, std::string_view songID) {
     return condition;
 }
 
-bool remove(const Condition& condition) {
-    const bool removed = RecordTable<PracticeMinutes>::removeWhere(Database::shared(), condition);
+bool remove(Database& database, const Condition& condition) {
+    const bool removed = RecordTable<PracticeMinutes>::removeWhere(database, condition);
     if (!removed) logText(kLogError, "update resetPracticeMinutesByClientID fail");
     return removed;
 }
@@ -22,32 +22,32 @@ bool remove(const Condition& condition) {
 }  // namespace
 
 std::vector<PracticeMinutes> PracticeMinutesHelper::getPracticeMinutesByClientID(
-    std::string_view clientID, std::string_view songID) {
-    return RecordTable<PracticeMinutes>::fetch(Database::shared(), userSong(clientID, songID))
+    std::string_view clientID, std::string_view songID) const {
+    return RecordTable<PracticeMinutes>::fetch(database_, userSong(clientID, songID))
         .value_or(std::vector<PracticeMinutes>{});
 }
 
-bool PracticeMinutesHelper::insertPracticeMinutes(PracticeMinutes& record) {
-    const bool saved = RecordTable<PracticeMinutes>::commit(Database::shared(), record);
+bool PracticeMinutesHelper::insertPracticeMinutes(PracticeMinutes& record) const {
+    const bool saved = RecordTable<PracticeMinutes>::commit(database_, record);
     if (!saved) logText(kLogError, "insert practice fail");
     return saved;
 }
 
 bool PracticeMinutesHelper::resetPracticeMinutesByClientID(std::string_view clientID,
-                                                           std::string_view songID) {
-    const bool removed = remove(userSong(clientID, songID));
+                                                           std::string_view songID) const {
+    const bool removed = remove(database_, userSong(clientID, songID));
     if (removed) logText(kLogInfo, "Flow 51 resetPracticeMinutesByClientID don't use tempo success");
     return removed;
 }
 
 bool PracticeMinutesHelper::resetPracticeMinutesByClientID(std::string_view clientID,
                                                            std::string_view songID,
-                                                           std::string_view tempo) {
-    return remove(userSong(clientID, songID).number("tempo", "=", tempo));
+                                                           std::string_view tempo) const {
+    return remove(database_, userSong(clientID, songID).number("tempo", "=", tempo));
 }
 
-bool PracticeMinutesHelper::deletePracticeMinutesLowerThanTimeStamp(std::int64_t timestamp) {
-    return remove(Condition().number("timestamp", "<", timestamp));
+bool PracticeMinutesHelper::deletePracticeMinutesLowerThanTimeStamp(std::int64_t timestamp) const {
+    return remove(database_, Condition().number("timestamp", "<", timestamp));
 }
 
 }  // namespace kv

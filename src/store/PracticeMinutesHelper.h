@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Database.h"
 #include "store/PracticeMinutes.h"
 
 #include <cstdint>
@@ -12,16 +13,20 @@ namespace kv {
 // finds and deletes nothing.
 class PracticeMinutesHelper {
 public:
-    static std::vector<PracticeMinutes> getPracticeMinutesByClientID(std::string_view clientID,
-                                                                     std::string_view songID);
-    static bool insertPracticeMinutes(PracticeMinutes& record);
+    explicit PracticeMinutesHelper(Database& database) : database_(database) {}
+
+    std::vector<PracticeMinutes> getPracticeMinutesByClientID(std::string_view clientID, std::string_view songID) const;
+    bool insertPracticeMinutes(PracticeMinutes& record) const;
     // The user's segments of the song at every tempo.
-    static bool resetPracticeMinutesByClientID(std::string_view clientID, std::string_view songID);
+    bool resetPracticeMinutesByClientID(std::string_view clientID, std::string_view songID) const;
     // The user's segments of the song at one tempo.
-    static bool resetPracticeMinutesByClientID(std::string_view clientID, std::string_view songID,
-                                               std::string_view tempo);
+    bool resetPracticeMinutesByClientID(std::string_view clientID, std::string_view songID,
+                                        std::string_view tempo) const;
     // Every user's segments saved before `timestamp`, whoever asks.
-    static bool deletePracticeMinutesLowerThanTimeStamp(std::int64_t timestamp);
+    bool deletePracticeMinutesLowerThanTimeStamp(std::int64_t timestamp) const;
+
+private:
+    Database& database_;
 };
 
 }  // namespace kv

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Database.h"
 #include "store/Song.h"
 
 #include <optional>
@@ -9,9 +10,14 @@ namespace kv {
 
 class SongHelper {
 public:
-    static std::optional<Song> getSongByID(std::string_view id);
-    static bool insertSong(Song& song);
-    static bool updateSong(Song& song);
+    explicit SongHelper(Database& database) : database_(database) {}
+
+    std::optional<Song> getSongByID(std::string_view id) const;
+    bool insertSong(Song& song) const;
+    bool updateSong(Song& song) const;
+
+private:
+    Database& database_;
 };
 
 }  // namespace kv

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Database.h"
 #include "store/User.h"
 
 #include <optional>
@@ -9,10 +10,15 @@ namespace kv {
 
 class UserHelper {
 public:
+    explicit UserHelper(Database& database) : database_(database) {}
+
     // The user whose Id is the number `id`; nothing for an id that is not a 32-bit integer.
-    static std::optional<User> getUserByID(std::string_view id);
-    static bool insertUser(User& user);
-    static bool updateUser(User& user);
+    std::optional<User> getUserByID(std::string_view id) const;
+    bool insertUser(User& user) const;
+    bool updateUser(User& user) const;
+
+private:
+    Database& database_;
 };
 
 }  // namespace kv

@@ -26,7 +26,7 @@ std::optional<Note> readNote(const nlohmann::json& data, const char* key) {
 }
 
 std::int32_t noteNumber(const Note& note) {
-    return WhiteNoteConverter::shared().convertWhiteNoteToNumber(note.pitch, note.octave);
+    return WhiteNoteConverter::convertWhiteNoteToNumber(note.pitch, note.octave);
 }
 
 }  // namespace
@@ -38,14 +38,15 @@ nlohmann::json SaveMidiDeviceKeySettingFlow::processData(const nlohmann::json& r
     if (!lowest || !highest) return failure("Can not parse lowestNote or highestNote");
     auto& session = KeyvoraFlow::shared();
     const auto current = session.currentMidiDevice.get();
-    auto record = DeviceHelper::getDeviceByName(current->name);
+    const DeviceHelper devices(Database::shared());
+    auto record = devices.getDeviceByName(current->name);
     if (!record) return failure("Device did not available in database");
     record->lowestNote = noteNumber(*lowest);
     record->highestNote = noteNumber(*highest);
     record->modifiedDate = toString();
     current->lowestNote = record->lowestNote;
     current->highestNote = record->highestNote;
-    if (!DeviceHelper::updateDevice(*record)) return {{"code", -1}, {"message", "Update device to database fail"}};
+    if (!devices.updateDevice(*record)) return {{"code", -1}, {"message", "Update device to database fail"}};
     return {{"code", 0}, {"message", "SUCCESS"}};
 }
 

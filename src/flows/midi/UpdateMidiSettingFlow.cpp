@@ -26,10 +26,10 @@ nlohmann::json UpdateMidiSettingFlow::processData(const nlohmann::json& requestD
         session.isPlayMidiMessage = speakerPc;
         const std::int32_t volume = json_reading::readInt32(requestData, "virtualPianoSoundVolume").value_or(0);
         const std::string clientID = request.clientID.value_or("");
-        if (auto user = UserHelper::getUserByID(clientID)) {
+        if (auto user = UserHelper(Database::shared()).getUserByID(clientID)) {
             user->speakerPc = speakerPc;
             user->speakerPcVelocity = volume;
-            if (!UserHelper::updateUser(*user)) return failure("update user fail");
+            if (!UserHelper(Database::shared()).updateUser(*user)) return failure("update user fail");
             session.currentUser.set(user);
             return {{"code", 0}, {"message", "SUCCESS"}};
         }
@@ -37,7 +37,7 @@ nlohmann::json UpdateMidiSettingFlow::processData(const nlohmann::json& requestD
         if (!user) return failure("insert User is fail");
         user->speakerPc = speakerPc;
         user->speakerPcVelocity = volume;
-        if (!UserHelper::insertUser(*user)) return failure("insert User is fail");
+        if (!UserHelper(Database::shared()).insertUser(*user)) return failure("insert User is fail");
         session.currentUser.set(user);
         return {{"code", 0}, {"message", "SUCCESS"}};
     } catch (const std::exception& error) {

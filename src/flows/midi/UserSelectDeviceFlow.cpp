@@ -25,13 +25,13 @@ bool selectDevice(const std::string& deviceName) {
     if (found == listed.end()) return false;
     const std::shared_ptr<MidiDevice> current = *found;
     session.currentMidiDevice.set(current);
-    for (auto& record : DeviceHelper::getAllDevices()) {
+    for (auto& record : DeviceHelper(Database::shared()).getAllDevices()) {
         if (record.deviceName != deviceName) continue;
         current->highestNote = record.highestNote;
         current->lowestNote = record.lowestNote;
-        if (!DeviceHelper::resetIsLatest()) return false;  // else two records could be marked
+        if (!DeviceHelper(Database::shared()).resetIsLatest()) return false;  // else two records could be marked
         record.isLatest = true;
-        return DeviceHelper::updateDevice(record);
+        return DeviceHelper(Database::shared()).updateDevice(record);
     }
     return true;
 }

@@ -10,7 +10,7 @@ namespace kv {
 
 nlohmann::json GetPluginInformationFlow::processData(const nlohmann::json&, const std::string&,
                                                      const BaseRequestJSONObject&) {
-    if (const auto installation = InstallationHelper::getInstallationID()) {
+    if (const auto installation = InstallationHelper(Database::shared()).getInstallationID()) {
         return {{"installationId", installation->installationId},
                 {"message", "SUCCESS"},
                 {"code", 0},
@@ -20,7 +20,7 @@ nlohmann::json GetPluginInformationFlow::processData(const nlohmann::json&, cons
     installation.installationId = makeRandomUuid();
     installation.createdDate = currentDate();
     installation.modifiedDate = installation.createdDate;
-    if (!InstallationHelper::insertNewInstallationID(installation)) {
+    if (!InstallationHelper(Database::shared()).insertNewInstallationID(installation)) {
         consoleLine("Can not create or get installation ID");
         return {{"installationId", installation.installationId},
                 {"message", "Can not create or get installation ID"},

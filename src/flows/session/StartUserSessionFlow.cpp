@@ -11,15 +11,15 @@ namespace kv {
 namespace {
 
 nlohmann::json keyObject(std::int32_t noteNumber) {
-    const WhiteNote note = WhiteNoteConverter::shared().getWhiteNote(noteNumber);
+    const WhiteNote note = WhiteNoteConverter::getWhiteNote(noteNumber);
     return {{"pitch", note.pitch}, {"octave", note.octave}};
 }
 
 std::optional<User> findOrCreateUser(const BaseRequestJSONObject& request) {
     const std::string clientID = request.clientID.value_or("");
-    if (auto user = UserHelper::getUserByID(clientID)) return user;
+    if (auto user = UserHelper(Database::shared()).getUserByID(clientID)) return user;
     auto user = newUser(request);
-    if (!user || !UserHelper::insertUser(*user)) return std::nullopt;
+    if (!user || !UserHelper(Database::shared()).insertUser(*user)) return std::nullopt;
     return user;
 }
 

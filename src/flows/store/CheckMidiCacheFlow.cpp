@@ -38,7 +38,7 @@ nlohmann::json CheckMidiCacheFlow::processData(const nlohmann::json& requestData
         nlohmann::json summary = extractTempoMapAndInstruments(*plain);
         nlohmann::json answer = {{"tempoMapMidi", std::move(summary["tempoMap"])},
                                  {"instruments", std::move(summary["instruments"])}};
-        if (const auto song = SongHelper::getSongByID(*id)) {
+        if (const auto song = SongHelper(Database::shared()).getSongByID(*id)) {
             answer["lastMidiModified"] = song->lastModifiedDate;
             answer["code"] = 0;
             answer["message"] = "SUCCESS";

@@ -25,7 +25,7 @@ nlohmann::json CheckXMLCacheFlow::processData(const nlohmann::json& requestData,
             logText(kLogDebug, kNotCached);
             return {{"code", 0}, {"message", kNotCached}};
         }
-        const auto exercise = ExerciseHelper::getExcerciseByID(score->exerciseId);
+        const auto exercise = ExerciseHelper(Database::shared()).getExcerciseByID(score->exerciseId);
         if (!exercise) {
             logText(kLogDebug, kNotInDatabase);
             return {{"code", 0}, {"message", kNotInDatabase}};

@@ -15,8 +15,8 @@ nlohmann::json ClearPracticeMinutesFlowBySongID::processData(const nlohmann::jso
     const std::string tempo = json_reading::readString(requestData, "tempo").value_or("");
     const bool cleared =
         isOlderWebApplication()
-            ? PracticeMinutesHelper::resetPracticeMinutesByClientID(clientID, songID)
-            : PracticeMinutesHelper::resetPracticeMinutesByClientID(clientID, songID, tempo);
+            ? PracticeMinutesHelper(Database::shared()).resetPracticeMinutesByClientID(clientID, songID)
+            : PracticeMinutesHelper(Database::shared()).resetPracticeMinutesByClientID(clientID, songID, tempo);
     if (!cleared) {
         logText(kLogError, "reset practice minutes fail");
         return {{"code", -1}, {"message", "Reset practice minutes fail"}};

@@ -36,11 +36,12 @@ nlohmann::json GetPracticeMinutesFlow::processData(const nlohmann::json& request
     nlohmann::json segments = nlohmann::json::array();
     try {
         const auto now = static_cast<std::int64_t>(currentTimeSeconds(std::chrono::system_clock::now()));
-        if (!PracticeMinutesHelper::deletePracticeMinutesLowerThanTimeStamp(now - kRetentionSeconds)) {
+        const PracticeMinutesHelper practice(Database::shared());
+        if (!practice.deletePracticeMinutesLowerThanTimeStamp(now - kRetentionSeconds)) {
             logText(kLogError, "delete practice lower than timeStamp fail");
             return segments;
         }
-        const auto records = PracticeMinutesHelper::getPracticeMinutesByClientID(
+        const auto records = practice.getPracticeMinutesByClientID(
             request.clientID.value_or(""), json_reading::readString(requestData, "songID").value_or(""));
         for (const auto& record : records) segments.push_back(segmentObject(record));
     } catch (const std::exception& error) {

@@ -24,14 +24,14 @@ nlohmann::json failure(const std::string& message) {
 // The song's record takes the stamp: updated when it exists, else made.
 nlohmann::json recordStamp(const std::string& id, const nlohmann::json& requestData) {
     const std::string stamp = json_reading::readString(requestData, "lastMidiModified").value_or("");
-    if (auto song = SongHelper::getSongByID(id)) {
+    if (auto song = SongHelper(Database::shared()).getSongByID(id)) {
         song->lastModifiedDate = stamp;
-        if (!SongHelper::updateSong(*song)) return failure("update song to db fail");
+        if (!SongHelper(Database::shared()).updateSong(*song)) return failure("update song to db fail");
     } else {
         Song made;
         made.Id = std::stoll(id);
         made.lastModifiedDate = stamp;
-        if (!SongHelper::insertSong(made)) return failure("insert song to db fail");
+        if (!SongHelper(Database::shared()).insertSong(made)) return failure("insert song to db fail");
     }
     return {{"code", 0}, {"message", "SUCCESS"}};
 }

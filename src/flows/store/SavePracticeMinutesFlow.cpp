@@ -33,7 +33,7 @@ nlohmann::json SavePracticeMinutesFlow::processData(const nlohmann::json& reques
         record.endTick = text("endTick").value_or("");
         record.timestamp =
             static_cast<std::int32_t>(currentTimeSeconds(std::chrono::system_clock::now()));
-        if (!PracticeMinutesHelper::insertPracticeMinutes(record)) {
+        if (!PracticeMinutesHelper(Database::shared()).insertPracticeMinutes(record)) {
             logText(kLogError, "Insert practice minutes fail");
             return {{"code", -1}, {"message", "Insert practice minutes fail"}};
         }

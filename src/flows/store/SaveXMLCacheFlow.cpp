@@ -20,14 +20,14 @@ nlohmann::json failure(const std::string& message) {
 // The exercise's record takes the stamp: updated when it exists, else made.
 nlohmann::json recordStamp(const std::string& id, const nlohmann::json& requestData) {
     const std::string stamp = json_reading::readString(requestData, "lastXmlModified").value_or("");
-    if (auto exercise = ExerciseHelper::getExcerciseByID(id)) {
+    if (auto exercise = ExerciseHelper(Database::shared()).getExcerciseByID(id)) {
         exercise->lastModifiedDate = stamp;
-        if (!ExerciseHelper::updateExercise(*exercise)) return failure("update exercise to db fail");
+        if (!ExerciseHelper(Database::shared()).updateExercise(*exercise)) return failure("update exercise to db fail");
     } else {
         Exercise made;
         made.Id = std::stoll(id);
         made.lastModifiedDate = stamp;
-        if (!ExerciseHelper::insertExercise(made)) return failure("insert exercise to db fail");
+        if (!ExerciseHelper(Database::shared()).insertExercise(made)) return failure("insert exercise to db fail");
     }
     return {{"code", 0}, {"message", "SUCCESS"}};
 }
