@@ -6,6 +6,7 @@
 #include "platform/desktop/Resources.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "playback/Metronome.h"
+#include "playback/PlaySongLogic.h"
 
 #include "BenchResults.h"
 #include "support/JackServer.h"
@@ -13,6 +14,7 @@
 #include "TimingErrors.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -26,15 +28,24 @@ int main(int argc, char** argv) {
     if (!server.running()) return 1;
     kv::AudioEngine engine(std::make_unique<kv::JackAudioDevice>());
     if (!engine.start()) return 1;
-    kv::SerialQueue schedule("Metronome");
-    kv::Metronome metronome(engine, kv::resourcePath("sounds/tick.wav"), schedule.executor());
+    kv::Metronome metronome(engine, kv::resourcePath("sounds/tick.wav"));
     kv::test::JackRecorder recorder(server.name(), "KVPlugin", ticks * interval + 3);
     if (!recorder.connected()) return 1;
     std::this_thread::sleep_for(1s);
 
     const std::uint64_t start = kv::host_clock::now() + 300'000'000;
-    metronome.startWithInterval(interval, start);
+    // A play of clicks alone, handed over by a performance as in a lesson.
+    kv::SerialQueue playback("Playback");
+    kv::PlayPlan plan;
+    plan.startHost = plan.songStartHost = start;
+    plan.clicks = kv::ClickPlan::of(interval, std::nullopt, 1, 0);
+    plan.clickSound = &metronome;
+    const std::atomic<std::int32_t> countOffVolume{100};
+    const auto performance = std::make_shared<kv::PlaySongLogic>(plan, countOffVolume);
+    metronome.begin();
+    performance->start(playback);
     std::this_thread::sleep_for(std::chrono::duration<double>(ticks * interval + 0.5));
+    performance->stop();
     metronome.stop();
 
     const auto scheduledZero = static_cast<double>(start);

@@ -6,7 +6,6 @@
 #include "audio/Synthesizer.h"
 #include "platform/audio/OfflineAudioDevice.h"
 #include "platform/desktop/Resources.h"
-#include "platform/dispatch/SerialQueue.h"
 #include "playback/Metronome.h"
 
 #include <sys/resource.h>
@@ -45,11 +44,10 @@ int main(int argc, char** argv) {
     auto synthesizer = std::make_shared<kv::Synthesizer>(engine.sampleRate(), soundFont);
     engine.connect(synthesizer, engine.mainMixerNode());
     engine.start();
-    kv::SerialQueue schedule("Metronome");
-    kv::Metronome metronome(engine, kv::resourcePath("sounds/tick.wav"), schedule.executor());
+    kv::Metronome metronome(engine, kv::resourcePath("sounds/tick.wav"));
 
     const double ours0 = cpuSeconds(RUSAGE_SELF);
-    metronome.startWithInterval(0.5, engine.now());
+    metronome.begin();
     std::size_t next = 0;
     for (int second = 0; second < kSeconds; ++second) {
         for (; next < events.size() && events[next].ms < (second + 1) * 1000.0; ++next) {
@@ -57,10 +55,12 @@ int main(int argc, char** argv) {
             const auto frame = static_cast<std::uint64_t>(event.ms * 48.0);
             synthesizer->send(event.status & 0xF0, event.status & 0x0F, event.data1, event.data2, offline->hostTimeOfFrame(frame));
         }
-        for (int step = 0; step < 10; ++step) {
-            offline->renderFrames(4800);
-            metronome.schedulePendingTicksNow();
+        // Two clicks a second, handed over a second ahead as the song's notes are.
+        const auto first = static_cast<std::uint64_t>(second) * 48'000;
+        for (const std::uint64_t frame : {first, first + 24'000}) {
+            metronome.click(frame % 96'000 == 0, offline->hostTimeOfFrame(frame));
         }
+        for (int step = 0; step < 10; ++step) offline->renderFrames(4800);
     }
     metronome.stop();
     const double ours = cpuSeconds(RUSAGE_SELF) - ours0;

@@ -1,15 +1,11 @@
 #include "audio/AudioEngine.h"
 #include "platform/audio/OfflineAudioDevice.h"
-#include "platform/dispatch/SerialQueue.h"
 #include "playback/Metronome.h"
 
 #include "support/OfflineEngine.h"
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <thread>
 
 namespace kv {
 namespace {
@@ -21,20 +17,10 @@ struct Onset {
 
 class MetronomeTest : public ::testing::Test {
 protected:
-    MetronomeTest()
-        : metronome_(std::make_unique<Metronome>(*offline_.engine, test::writeTestClick(folder_.path()), schedule_.executor())) {}
+    MetronomeTest() : metronome_(*offline_.engine, test::writeTestClick(folder_.path())) {}
 
     std::uint64_t renderedFrames() const { return device_->recorded().size() / 2; }
-    void startASecondAgo(double interval) { metronome_->startWithInterval(interval, offline_.engine->now() - 1'000'000'000); }
-
-    // Renders seconds of audio 50 ms at a time, scheduling after each step as the timer would.
-    void play(double seconds) {
-        metronome_->schedulePendingTicksNow();
-        for (double done = 0; done < seconds; done += 0.05) {
-            device_->renderFrames(2400);
-            metronome_->schedulePendingTicksNow();
-        }
-    }
+    void clickAt(std::uint64_t frame, bool accented = true) { metronome_.click(accented, device_->hostTimeOfFrame(frame)); }
 
     std::vector<Onset> onsets(std::uint64_t from = 0) const {
         std::vector<Onset> found;
@@ -50,87 +36,49 @@ protected:
     test::TempDirectory folder_;
     test::OfflineEngine offline_;
     OfflineAudioDevice* device_ = offline_.device;
-    SerialQueue schedule_{"Metronome"};
-    std::unique_ptr<Metronome> metronome_;
+    Metronome metronome_;
 };
 
-TEST_F(MetronomeTest, TicksAtAConstantIntervalFromAStartInThePast) {
-    device_->renderFrames(1000);
-    startASecondAgo(0.05);  // stored as 0.1
-    play(1.0);
+TEST_F(MetronomeTest, EachClickSoundsOnItsFrameADownbeatFullAnyOtherSofter) {
+    clickAt(500);  // before the play begins: nothing
+    metronome_.begin();
+    clickAt(1480);
+    clickAt(6280, false);
+    clickAt(11'080);
+    device_->renderFrames(15'000);
     const auto found = onsets();
-    ASSERT_GE(found.size(), 9u);
-    EXPECT_EQ(found[0].frame, 1000 + 480);  // 10 ms after now
-    for (std::size_t i = 1; i < found.size(); ++i) EXPECT_EQ(found[i].frame - found[i - 1].frame, 4800) << i;
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(found[0].frame, 1480);
+    EXPECT_EQ(found[1].frame, 6280);
+    EXPECT_EQ(found[2].frame, 11'080);
+    EXPECT_FLOAT_EQ(found[1].level, found[0].level * 0.8F);
+    EXPECT_FLOAT_EQ(found[2].level, found[0].level);
 }
 
-TEST_F(MetronomeTest, ABeatListIsFollowedThenContinuedAtItsLastSpacing) {
-    metronome_->setTempoMapBeatOffsets({0, 0.5, 1.0});
-    metronome_->setTempoMapBeatVolumes({1, 0, 0});
-    startASecondAgo(0.25);
-    play(2.3);
-    const auto found = onsets();
-    ASSERT_GE(found.size(), 5u);
-    const float full = found[0].level;
-    const std::vector<float> levels = {full, full * 0.8F, full * 0.8F, full, full};  // past the volume list: full
-    for (std::size_t i = 1; i < 5; ++i) {
-        EXPECT_EQ(found[i].frame - found[0].frame, static_cast<std::int64_t>(i) * 24000) << i;
-        EXPECT_FLOAT_EQ(found[i].level, levels[i]) << i;
-    }
-}
-
-TEST_F(MetronomeTest, AccentsFollowTheMeterWithoutAVolumeList) {
-    metronome_->setMetronomeMeterBeatsPerMeasure(4, 2);
-    startASecondAgo(0.1);
-    play(1.2);
-    const auto found = onsets();
-    ASSERT_GE(found.size(), 11u);
-    const float full = std::max(found[0].level, found[2].level);
-    for (std::size_t tick = 0; tick < 11; ++tick) {
-        EXPECT_FLOAT_EQ(found[tick].level, (2 + tick) % 4 == 0 ? full : full * 0.8F) << tick;
-    }
-}
-
+// A click handed over at volume 0 stays silent; the volume set later is heard on the next.
 TEST_F(MetronomeTest, VolumeZeroIsSilentAndAVolumeLaterIsHeard) {
-    metronome_->setVolume(0);
-    startASecondAgo(0.1);
-    play(0.6);
-    EXPECT_TRUE(onsets().empty());
-    metronome_->setVolume(1);
-    const auto loudFrom = renderedFrames();
-    play(1.5);  // past the clicks already scheduled silent
-    EXPECT_FALSE(onsets(loudFrom).empty());
-}
-
-TEST_F(MetronomeTest, NoClickSoundsAfterStopEvenFromAPassAlreadyScheduling) {
-    std::atomic<bool> passing{true};
-    std::thread timer([&] {
-        while (passing) metronome_->schedulePendingTicksNow();
-    });
-    for (int round = 0; round < 40; ++round) {
-        startASecondAgo(0.1);
-        device_->renderFrames(960);
-        metronome_->stop();
-        const auto stoppedAt = renderedFrames();
-        device_->renderFrames(48'000);  // ten intervals: more than a pass schedules ahead
-        EXPECT_TRUE(onsets(stoppedAt).empty()) << "round " << round;
-    }
-    passing = false;
-    timer.join();
-}
-
-// Two seconds pass without a refill: the ticks gone by are never played late, and the clicks
-// after stay on the grid of the first.
-TEST_F(MetronomeTest, TicksAlreadyPastAreSkippedAndNeverPlayed) {
-    startASecondAgo(0.1);
-    metronome_->schedulePendingTicksNow();
-    device_->renderFrames(48000 * 2);
-    const auto afterSkip = renderedFrames();
-    play(0.5);
+    metronome_.setVolume(0);
+    metronome_.begin();
+    clickAt(1000);
+    device_->renderFrames(4800);
+    metronome_.setVolume(1);
+    clickAt(6000);
+    device_->renderFrames(4800);
     const auto found = onsets();
-    ASSERT_GE(found.size(), 2u);
-    ASSERT_GT(found.back().frame, static_cast<std::int64_t>(afterSkip));
-    for (const auto& onset : found) EXPECT_EQ((onset.frame - found[0].frame) % 4800, 0) << onset.frame;
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].frame, 6000);
+}
+
+TEST_F(MetronomeTest, AStopDropsTheClicksHandedOverAndNoneSoundsAfter) {
+    metronome_.begin();
+    for (std::uint64_t frame = 1000; frame < 48'000; frame += 4800) clickAt(frame);
+    device_->renderFrames(4800);
+    metronome_.stop();
+    clickAt(renderedFrames() + 100);
+    device_->renderFrames(48'000);
+    const auto found = onsets();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].frame, 1000);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "playback/ClickPlan.h"
 #include "playback/MetronomePlan.h"
 #include "midifile/MidiFileCheck.h"
 #include "playback/MidiSongReader.h"
@@ -14,6 +15,7 @@
 
 #include <condition_variable>
 #include <fstream>
+#include <limits>
 #include <mutex>
 
 namespace kv {
@@ -79,6 +81,33 @@ TEST(MetronomePlan, ATempoMapPlacesEveryClickWithItsAccent) {
     song.tempo = 0;
     EXPECT_FALSE(buildMetronomeBeatOffsetsRealSeconds(song));
     EXPECT_NEAR(effectiveMsAtQuarter(6, song.tempoMap, 1), 5000, 1e-9);
+}
+
+// Tick times from the song's start and their accents, for the first six ticks.
+TEST(ClickPlan, ABeatListIsFollowedThenContinuedAtItsLastSpacingElseTheIntervalAndTheMeter) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* name;
+        ClickPlan plan;
+        std::vector<double> seconds;
+        std::vector<bool> accents;
+    };
+    const std::vector<Case> table = {
+        {"an interval", ClickPlan::of(0.5, std::nullopt, 1, 0), {0, 0.5, 1, 1.5, 2, 2.5}, {1, 1, 1, 1, 1, 1}},
+        {"too short an interval", ClickPlan::of(0.05, std::nullopt, 1, 0), {0, 0.1, 0.2, 0.3, 0.4, 0.5}, {1, 1, 1, 1, 1, 1}},
+        {"no number", ClickPlan::of(nan, std::nullopt, 1, 0), {0, 0.1, 0.2, 0.3, 0.4, 0.5}, {1, 1, 1, 1, 1, 1}},
+        {"an hour", ClickPlan::of(3600, std::nullopt, 1, 0), {0, 60, 120, 180, 240, 300}, {1, 1, 1, 1, 1, 1}},
+        {"four beats from the third", ClickPlan::of(1, std::nullopt, 4, 2), {0, 1, 2, 3, 4, 5}, {0, 0, 1, 0, 0, 0}},
+        {"a beat list", ClickPlan::of(9, MetronomeBeats{{0, 0.5, 1.25}, {1, 0, 0}}, 4, 0), {0, 0.5, 1.25, 2, 2.75, 3.5},
+         {1, 0, 0, 1, 1, 1}},
+        {"one beat is no list", ClickPlan::of(1, MetronomeBeats{{7}, {0}}, 2, 0), {0, 1, 2, 3, 4, 5}, {1, 0, 1, 0, 1, 0}},
+    };
+    for (const auto& [name, plan, seconds, accents] : table) {
+        for (std::uint64_t tick = 0; tick < 6; ++tick) {
+            EXPECT_DOUBLE_EQ(plan.secondsOf(tick), seconds[tick]) << name << " tick " << tick;
+            EXPECT_EQ(plan.accented(tick), accents[tick]) << name << " tick " << tick;
+        }
+    }
 }
 
 TEST(PlaySongLogic, TheMeterSetsTheAccents) {
@@ -155,6 +184,55 @@ TEST(PlaySongLogic, TheRangeIsHandedOverOnItsTimesAndEndsWhereTheNextGroupWouldB
     const std::vector<std::pair<int, std::uint64_t>> expected{{61, song}, {62, song + nanosFromMillis(100)}};
     EXPECT_EQ(notes, expected) << "the range's groups, each at its time from the range's first";
     EXPECT_GE(stoppedAt, song + nanosFromMillis(200)) << "the notes sound until the group after the range";
+}
+
+class RecordingClicks : public ClickSound {
+public:
+    void click(bool accented, std::uint64_t hostTime) override {
+        const std::lock_guard lock(mutex_);
+        clicks_.emplace_back(accented, hostTime);
+        changed_.notify_all();
+    }
+    std::vector<std::pair<bool, std::uint64_t>> waitFor(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(20), [&] { return clicks_.size() >= count; });
+        return clicks_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::pair<bool, std::uint64_t>> clicks_;
+};
+
+// The clicks share the song's timeline: from its start, after a count-off, past its last group,
+// those already past at the start skipped, none once stopped.
+TEST(PlaySongLogic, TheClicksRunOnTheSongsTimelineFromItsStartUntilTheStop) {
+    TimedReceiver receiver;
+    RecordingClicks clicks;
+    SerialQueue queue("PlayTest");
+    PlayPlan plan = planOf(receiver, 1, 100, 0, 0, 0);
+    plan.songStartHost = host_clock::now() - nanosFromMillis(300);  // ticks 0, 1 and 2 are past
+    plan.startHost = plan.songStartHost - nanosFromMillis(1000);
+    plan.clicks = ClickPlan::of(0.125, std::nullopt, 2, 0);
+    plan.clickSound = &clicks;
+    const auto play = std::make_shared<PlaySongLogic>(plan, kFullVolume);
+    play->start(queue);
+    auto heard = clicks.waitFor(5);
+    play->stop();
+    queue.sync([] {});
+    heard = clicks.waitFor(0);
+    ASSERT_GE(heard.size(), 5u);
+    const std::uint64_t firstTick = (heard[0].second - plan.songStartHost) / nanosFromMillis(125);
+    EXPECT_GE(firstTick, 3u) << "the ticks before the play started are skipped";
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+        const std::uint64_t tick = firstTick + i;
+        EXPECT_EQ(heard[i].second, plan.songStartHost + tick * nanosFromMillis(125)) << i;
+        EXPECT_EQ(heard[i].first, tick % 2 == 0) << i;
+    }
+    const std::size_t atStop = heard.size();
+    queue.sync([] {});
+    EXPECT_EQ(clicks.waitFor(0).size(), atStop) << "nothing is handed over after the stop";
 }
 
 TEST(PlaySongLogic, AStoppedPerformanceLetsGoOfItsSynthesizersAtOnce) {

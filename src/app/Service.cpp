@@ -30,7 +30,7 @@ Service::Service(ServiceSettings settings)
     : settings_(std::move(settings)),
       storeOpened_(openStore()),
       ledScheduler_(ledController_),
-      metronome_(sound_->engine(), resourcePath("sounds/tick.wav"), playback_.executor()),
+      metronome_(sound_->engine(), resourcePath("sounds/tick.wav")),
       stemsPlayer_(sound_->engine(), mainQueue_.executor(), transfers_),
       lifecycle_(mainQueue_.executor(),
                  PlayLifecycle::Parts{*session_, *song_, sound_->synthesizer(), *metronome_, playback_,
@@ -107,7 +107,7 @@ void Service::quit() {
 }
 
 // No request is taken any more and none waits, then the newest threads end first: the MIDI input
-// and the device check, the playback, the lights and the clicks, the network, the certificate
+// and the device check, the playback and its clicks, the lights, the network, the certificate
 // manager's queue, the main queue, the audio engine. Nothing on the main queue waits for a play or
 // a request, so this never waits on one.
 void Service::stop() {
@@ -121,8 +121,8 @@ void Service::stop() {
         deviceCheck_.reset();
         midiManager_->stop();
     });
-    metronome_->stop();
     playback_.stop();
+    metronome_->stop();
     ledScheduler_->stop();
     network_.stop();
     certManager_->stop();

@@ -87,9 +87,9 @@ private:
     SharedObject<SongObject> song_;
     KVLedController ledController_;
     SharedObject<KVLedScheduler> ledScheduler_;
-    // Where each play counts off, hands its song over and refills the clicks, one play after another.
-    SerialQueue playback_{"Playback"};
     SharedObject<Metronome> metronome_;
+    // Where each play hands over its count-off, song and clicks, one play after another.
+    SerialQueue playback_{"Playback"};
     HttpTransfers transfers_;
     SharedObject<StemsPlayer> stemsPlayer_;
     SharedObject<PlayLifecycle> lifecycle_;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <utility>
 
 namespace kv {
@@ -79,9 +80,13 @@ void KVLedScheduler::setPlan(const std::vector<KVLedNote>& plan, double playStar
     }
     std::sort(shifted->begin(), shifted->end(),
               [](const KVLedNote& a, const KVLedNote& b) { return a.flashFrom < b.flashFrom; });
-    std::lock_guard lock(lock_);
-    plan_ = std::move(shifted);
-    scanFrom_ = 0;
+    {
+        std::lock_guard lock(lock_);
+        plan_ = std::move(shifted);
+        scanFrom_ = 0;
+        replanned_ = true;
+    }
+    wake_.notify_all();  // a running plan's worker sleeps until the old plan's next change
 }
 
 void KVLedScheduler::startAtHostTime(std::uint64_t start) {
@@ -178,7 +183,8 @@ void KVLedScheduler::workerLoop(std::stop_token stop) {
         lock.unlock();
         const auto sleep = tick();
         lock.lock();
-        wake_.wait_for(lock, stop, sleep, [this] { return !playing_ || allOffOwed_; });
+        wake_.wait_for(lock, stop, sleep,
+                       [this] { return !playing_ || allOffOwed_ || std::exchange(replanned_, false); });
     }
 }
 
@@ -201,8 +207,9 @@ std::chrono::nanoseconds KVLedScheduler::tick() {
         playing_ = false;  // run_ stays set until stop()
         return {};
     }
-    const double untilDue = std::max(0.0, scan.nextChangeMs - nowMs);
-    return std::min<std::chrono::nanoseconds>(kTick, std::chrono::nanoseconds(static_cast<std::int64_t>(untilDue * 1e6)));
+    // A plan's times come from a request: a change a year away is slept towards a minute at a time.
+    const double untilDue = std::clamp(scan.nextChangeMs - nowMs, 0.0, 60'000.0);
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(untilDue * 1e6));
 }
 
 KVLedScheduler::Scan KVLedScheduler::scanAndLight(double nowMs) {
@@ -210,14 +217,14 @@ KVLedScheduler::Scan KVLedScheduler::scanAndLight(double nowMs) {
     std::size_t scanFrom = 0;
     {
         std::lock_guard lock(lock_);
-        if (!plan_) return {false, nowMs + Milliseconds(kTick).count()};
+        if (!plan_) return {false, nowMs + Milliseconds(kPortPoll).count()};
         plan = plan_;
         scanFrom = scanFrom_;
     }
     Wanted want{};
     bool pending = false;
     bool doneSoFar = true;
-    double next = nowMs + Milliseconds(kTick).count();
+    double next = std::numeric_limits<double>::infinity();
     for (std::size_t i = scanFrom; i < plan->size(); ++i) {
         const KVLedNote& entry = (*plan)[i];
         if (entry.flashFrom > nowMs) {

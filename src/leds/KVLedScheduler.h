@@ -24,12 +24,11 @@ class KVLedController;
 
 // Lights the keys the student is to play, in time with the song, and is the keyboards' way to
 // the lights. One worker thread, "KVLedScheduler", lives as long as the scheduler: while a plan
-// runs it rescans it every 5 ms, and at once when the next light is due sooner; it puts out a
-// newly connected keyboard's lights; otherwise it sleeps. The plan runs on the host clock from
-// its start. The service owns it.
+// runs it wakes when the next light is due to change, and sleeps in between; it puts out a newly
+// connected keyboard's lights; otherwise it sleeps. The plan runs on the host clock from its
+// start. The service owns it.
 class KVLedScheduler final : public KeyboardLights, public SongLights {
 public:
-    static constexpr auto kTick = std::chrono::milliseconds(5);
     static constexpr auto kPortPoll = std::chrono::milliseconds(50);
 
     static KVLedScheduler& shared() { return Shared<KVLedScheduler>::get(); }
@@ -66,16 +65,17 @@ private:
     };
 
     void workerLoop(std::stop_token stop);
-    // One tick of a running plan: the lights set, then how long to sleep.
+    // One tick of a running plan: the lights set, then how long to sleep until the next change.
     std::chrono::nanoseconds tick();
     Scan scanAndLight(double nowMs);
 
     KVLedController& controller_;
-    std::mutex lock_;  // guards plan_, startHost_, scanFrom_, playing_, allOffOwed_
+    std::mutex lock_;  // guards plan_, startHost_, scanFrom_, playing_, replanned_, allOffOwed_
     std::shared_ptr<const Plan> plan_;
     std::optional<std::uint64_t> startHost_;
     std::size_t scanFrom_ = 0;
     bool playing_ = false;  // the worker runs the plan
+    bool replanned_ = false;  // a plan was set while the worker slept towards the last one's change
     // Every light of a keyboard just connected is to be put out, whatever it is known to show:
     // 176 messages, too many to send from the main queue.
     bool allOffOwed_ = false;

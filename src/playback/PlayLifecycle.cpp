@@ -52,6 +52,17 @@ std::variant<std::int64_t, nlohmann::json> startOf(const nlohmann::json& data) {
     return *start;
 }
 
+// The metronome's clicks from the song's meter, or its tempo map where one is enabled.
+ClickPlan clicksOf(const SongObject& song) {
+    const MetronomeSong meter{song.tempoMap.get(), song.isTempoMapEnable, song.timeSignatureMap.get(), song.playBeat,
+                              song.playBeatType, song.playTempo, song.playStartTime, song.playEndTime};
+    auto beats = buildMetronomeBeatOffsetsRealSeconds(meter);
+    consoleLine(formatText("[ACCENT] mv.count=%lu mo.count=%lu", static_cast<unsigned long>(beats ? beats->volumes.size() : 0),
+                           static_cast<unsigned long>(beats ? beats->offsets.size() : 0)));
+    const auto measure = PlaySongLogic::metronomeMeter(song.playBeat, song.playBeatType, song.playStartBeat);
+    return ClickPlan::of(song.playTickSpacing / 1000, std::move(beats), measure.beatsPerMeasure, measure.startBeatOffset);
+}
+
 bool songIsCached(const nlohmann::json& data) {
     const std::string songID = std::to_string(json_reading::readInt32(data, "songId").value_or(0));
     const auto cached = getMidiCacheFolderPathWithSongID(songID);
@@ -179,6 +190,8 @@ void PlayLifecycle::play(BaseRequestJSONObject request, BaseFlow::Answer answer)
         plan.last = song.playEndIndex;
         plan.synthesizers = song.audioGraphCollection.get();
     }
+    plan.clicks = clicksOf(song);
+    plan.clickSound = &metronome_;
     const auto countOff = std::chrono::microseconds(static_cast<std::int64_t>(plan.countOff.lengthMs * 1000));
     session.baseTime.set(Instant{startInstant.wall + countOff, plan.songStartHost});
     session.timeGetNoteEarly = PlaySongLogic::timeGetNoteEarlyFor(song.playTempo);
@@ -187,9 +200,11 @@ void PlayLifecycle::play(BaseRequestJSONObject request, BaseFlow::Answer answer)
                            static_cast<unsigned long long>(generation_), static_cast<long long>(startMillis.count()),
                            static_cast<unsigned long>(plan.countOff.ticks.size()), plan.countOff.lengthMs));
     enter(State::waiting);
+    metronome_.setVolume(static_cast<float>(song.metronomeVolume / 100.0));
+    metronome_.begin();
+    startLightsAndStems(plan);
     performance_ = std::make_shared<PlaySongLogic>(plan, song_.countOffVolume);
     performance_->start(playback_);
-    startClicksLightsAndStems(plan);
     playAnswer_ = std::move(answer);
     at(plan.startHost, [this] {
         enter(State::countingOff);
@@ -200,26 +215,14 @@ void PlayLifecycle::play(BaseRequestJSONObject request, BaseFlow::Answer answer)
     at(std::max(plan.startHost, plan.songStartHost - std::min(plan.songStartHost, early)), [this] { enter(State::playing); });
 }
 
-// The clicks, the lights and the stems start with the song, after the count-off.
-void PlayLifecycle::startClicksLightsAndStems(const PlayPlan& plan) {
+// The lights and the stems start with the song, after the count-off, each given its time once.
+void PlayLifecycle::startLightsAndStems(const PlayPlan& plan) {
     auto& song = song_;
     lights_.startAtHostTime(plan.songStartHost);
     if (song.isAudio) {
         tracks_.start(plan.songStartHost, song.playStartTime / 1000, song.playEndTime / 1000,
                       static_cast<float>(song.volume / 100.0));
     }
-    auto& metronome = metronome_;
-    metronome.setVolume(static_cast<float>(song.metronomeVolume / 100.0));
-    const MetronomeSong meter{song.tempoMap.get(), song.isTempoMapEnable, song.timeSignatureMap.get(), song.playBeat,
-                              song.playBeatType, song.playTempo, song.playStartTime, song.playEndTime};
-    auto beats = buildMetronomeBeatOffsetsRealSeconds(meter);
-    const auto measure = PlaySongLogic::metronomeMeter(song.playBeat, song.playBeatType, song.playStartBeat);
-    metronome.setMetronomeMeterBeatsPerMeasure(measure.beatsPerMeasure, measure.startBeatOffset);
-    consoleLine(formatText("[ACCENT] mv.count=%lu mo.count=%lu", static_cast<unsigned long>(beats ? beats->volumes.size() : 0),
-                           static_cast<unsigned long>(beats ? beats->offsets.size() : 0)));
-    metronome.setTempoMapBeatVolumes(beats ? std::move(beats->volumes) : std::vector<double>{});
-    metronome.setTempoMapBeatOffsets(beats ? std::move(beats->offsets) : std::vector<double>{});
-    metronome.startWithInterval(song.playTickSpacing / 1000, plan.songStartHost);
 }
 
 void PlayLifecycle::stop(BaseFlow::Answer answer) {

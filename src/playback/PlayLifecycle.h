@@ -85,7 +85,7 @@ private:
     // Ends what the current play sounds and cancels its timers; a new generation begins.
     void endPlay();
     bool playOn() const { return state_ == State::waiting || state_ == State::countingOff || state_ == State::playing; }
-    void startClicksLightsAndStems(const PlayPlan& plan);
+    void startLightsAndStems(const PlayPlan& plan);
     // Runs `work` on the main queue at the host time, unless the play ended first.
     void at(std::uint64_t hostTime, std::function<void()> work);
     void wakeWaiters();

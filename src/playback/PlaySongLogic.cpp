@@ -72,22 +72,30 @@ bool PlaySongLogic::handOver(Hand hand) {
 // A wait that completed before stop() cancelled it still lands here: it must not wait again, or
 // the stopped performance would hold its plan's synthesizers until then.
 void PlaySongLogic::advance() {
-    while (const auto due = nextDue()) {
-        if (stopped()) return;
+    while (!stopped()) {
+        const auto song = nextDue();
+        const auto click = nextClickDue();
+        if (!song && !click) return;
+        const bool clickNext = click && (!song || *click < *song);
+        const std::uint64_t due = clickNext ? *click : *song;
         const std::uint64_t now = host_clock::now();
-        if (now < *due) {
-            timer_->expires_after(std::chrono::nanoseconds(*due - now));
+        if (now < due) {
+            timer_->expires_after(std::chrono::nanoseconds(due - now));
             timer_->async_wait([self = shared_from_this()](const boost::system::error_code& error) {
                 if (!error) self->advance();
             });
             return;
         }
-        if (!handNext()) return;
+        if (!(clickNext ? handClick() : handNext())) return;
     }
 }
 
 std::uint64_t PlaySongLogic::tickHost(std::size_t index) const {
     return plan_.startHost + nanosFromMillis(plan_.countOff.ticks[index].atMs);
+}
+
+std::uint64_t PlaySongLogic::clickHost(std::uint64_t tick) const {
+    return plan_.songStartHost + nanosFromMillis(plan_.clicks.secondsOf(tick) * 1000);
 }
 
 std::uint64_t PlaySongLogic::hostTimeOfGroup(std::size_t index) const {
@@ -114,6 +122,19 @@ std::optional<std::uint64_t> PlaySongLogic::nextDue() const {
             return std::nullopt;
     }
     return std::nullopt;
+}
+
+std::optional<std::uint64_t> PlaySongLogic::nextClickDue() const {
+    if (!plan_.clickSound) return std::nullopt;
+    const std::uint64_t at = clickHost(nextClick_);
+    return at - std::min(at, kAheadNs);
+}
+
+// A click already past is skipped, never sounded late: the ones after stay on the song's grid.
+bool PlaySongLogic::handClick() {
+    const std::uint64_t tick = nextClick_++;
+    const std::uint64_t at = clickHost(tick);
+    return at < host_clock::now() || handOver([&] { plan_.clickSound->click(plan_.clicks.accented(tick), at); });
 }
 
 bool PlaySongLogic::handNext() {

@@ -14,10 +14,10 @@
 namespace kv {
 
 // The performance of one play on the Playback queue: the count-off's sounds, then the song's
-// groups, each handed to the engine or the synthesizer some tens of milliseconds ahead of its host
-// time on the plan's one timeline, and all notes off where the range ends. Between hand-overs it
-// waits on a timer of the queue, which the metronome's refills share. It reads only its plan and
-// changes nothing of the service's state: that is the play's lifecycle's.
+// groups and, from the song's start until the play stops, the metronome's clicks, each handed to
+// what sounds it some tens of milliseconds ahead of its host time on the plan's one timeline, and
+// all notes off where the range ends. Between hand-overs it waits on a timer of the queue. It
+// reads only its plan and changes nothing of the service's state: that is the play's lifecycle's.
 class PlaySongLogic : public std::enable_shared_from_this<PlaySongLogic> {
 public:
     // How far ahead of its time sound is handed to the engine.
@@ -38,8 +38,8 @@ public:
     PlaySongLogic(PlayPlan plan, const std::atomic<std::int32_t>& countOffVolume);
 
     void start(SerialQueue& playback);
-    // Ends the performance at once: once this returns nothing more is handed to the engine or the
-    // synthesizer, and the count-off's sounds are silent. The song's notes are the caller's.
+    // Ends the performance at once: once this returns nothing more is handed over, and the
+    // count-off's sounds are silent. The song's notes and the clicks handed over are the caller's.
     void stop();
 
 private:
@@ -48,8 +48,12 @@ private:
 
     // Hands over everything due by now, then waits for the next.
     void advance();
-    // The host time at which the next hand-over is due; none once the performance is over.
+    // The host time at which the next hand-over of the count-off or song is due; none once they
+    // are over.
     std::optional<std::uint64_t> nextDue() const;
+    // The same for the next click; none without clicks.
+    std::optional<std::uint64_t> nextClickDue() const;
+    bool handClick();
     // Hands over the next thing and moves past it; false when stopped.
     bool handNext();
     // The song after the count-off, when the plan has one to play.
@@ -62,6 +66,7 @@ private:
     bool handOver(Hand hand);
     std::uint64_t hostTimeOfGroup(std::size_t index) const;
     std::uint64_t tickHost(std::size_t index) const;
+    std::uint64_t clickHost(std::uint64_t tick) const;
 
     const PlayPlan plan_;
     const std::atomic<std::int32_t>& countOffVolume_;
@@ -73,6 +78,7 @@ private:
     std::size_t index_ = 0;            // of the tick or group next
     std::uint64_t previousTick_ = 0;   // host time of the tick handed over last
     std::uint64_t end_ = 0;            // host time of the range's end
+    std::uint64_t nextClick_ = 0;      // the metronome's tick next
 };
 
 }  // namespace kv
