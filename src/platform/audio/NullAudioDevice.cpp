@@ -28,14 +28,22 @@ bool NullAudioDevice::start() {
     thread_ = std::thread([this, render = render_] {
         nameCurrentThread("AudioDevice");
         std::vector<float> output(kBufferFrames * 2);
-        const auto period = static_cast<std::uint64_t>(kBufferFrames * 1e9 / sampleRate_);
-        std::uint64_t next = host_clock::now();
+        // Without a card the host clock is the device's clock: each buffer is given the time its
+        // first frame is due, not the time a thread without real-time priority happened to wake.
+        std::uint64_t origin = host_clock::now();
+        std::uint64_t rendered = 0;  // frames since origin
+        const auto due = [&] {
+            return origin + static_cast<std::uint64_t>(static_cast<double>(rendered) * 1e9 / sampleRate_);
+        };
         while (running_) {
-            render(output.data(), kBufferFrames, host_clock::now());
-            next += period;
+            sleepUntil(due());
+            render(output.data(), kBufferFrames, due());
+            rendered += kBufferFrames;
             const std::uint64_t now = host_clock::now();
-            if (now > next + 100'000'000) next = now;  // stalled: resume from now, do not catch up
-            sleepUntil(next);
+            if (now > due() + 100'000'000) {  // stalled: resume from now, do not catch up
+                origin = now;
+                rendered = 0;
+            }
         }
     });
     return true;
