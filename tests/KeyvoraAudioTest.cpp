@@ -1,14 +1,20 @@
 #include "audio/AudioEngine.h"
+#include "audio/SoundFile.h"
 #include "platform/audio/NullAudioDevice.h"
 #include "platform/audio/OfflineAudioDevice.h"
 #include "playback/KeyvoraAudio.h"
 
 #include "support/Eventually.h"
 #include "support/OfflineEngine.h"
+#include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
 
+#include <sndfile.h>
+
+#include <cmath>
 #include <future>
+#include <numbers>
 
 namespace kv {
 namespace {
@@ -68,6 +74,50 @@ TEST(KeyvoraAudio, PlaysOnceStopsRewindsAndScalesItsVolume) {
         return loudest(afterRefusals) > 0.0F;
     });
     EXPECT_GT(loudest(afterRefusals), 0.0F) << "a refused sound is not waited for";
+}
+
+// A mono tone at 0.5 of a tenth of a second at the file's rate.
+std::filesystem::path writeTone(const std::filesystem::path& folder, int fileRate, double hertz = 1000) {
+    const auto path = folder / ("tone-" + std::to_string(fileRate) + "-" + std::to_string(hertz) + ".wav");
+    SF_INFO info{};
+    info.samplerate = fileRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    std::vector<float> samples(static_cast<std::size_t>(fileRate / 10));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = 0.5F * static_cast<float>(std::sin(2 * std::numbers::pi * hertz * static_cast<double>(i) / fileRate));
+    }
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
+    return path;
+}
+
+// Whatever the file's rate, the tone keeps its length, pitch and level at the engine's; what the
+// engine's rate cannot carry is filtered out, not folded down into a tone of its own.
+TEST(SoundFile, AnotherRateIsResampledKeepingLengthPitchAndLevel) {
+    test::TempDirectory folder;
+    for (const int fileRate : {44'100, 48'000, 22'050, 96'000}) {
+        const auto sound = readSoundFile(writeTone(folder.path(), fileRate), 48'000);
+        ASSERT_TRUE(sound) << fileRate;
+        EXPECT_NEAR(sound->frames(), 4800, 2) << fileRate;
+        int rises = 0;
+        float peak = 0;
+        for (std::uint32_t frame = 1000; frame < 3400; ++frame) {  // 50 ms away from the edges
+            const float left = sound->samples[frame * 2];
+            rises += sound->samples[(frame - 1) * 2] < 0 && left >= 0;
+            peak = std::max(peak, std::abs(left));
+            ASSERT_EQ(left, sound->samples[frame * 2 + 1]) << "mono on both channels";
+        }
+        EXPECT_NEAR(rises, 50, 1) << fileRate << ": 1 kHz over 50 ms";
+        EXPECT_NEAR(peak, 0.5F, 0.01F) << fileRate;
+    }
+    const auto high = readSoundFile(writeTone(folder.path(), 96'000, 30'000), 48'000);
+    ASSERT_TRUE(high);
+    float folded = 0;
+    for (std::uint32_t frame = 1000; frame < 3400; ++frame) folded = std::max(folded, std::abs(high->samples[frame * 2]));
+    EXPECT_LT(folded, 0.005F) << "30 kHz is above what 48 kHz carries";
+    EXPECT_FALSE(readSoundFile(writeTone(folder.path(), 100), 48'000)) << "a rate 480 times below";
 }
 
 TEST(NullAudioDevice, KeepsTimeWithoutASoundCard) {

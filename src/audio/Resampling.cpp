@@ -1,25 +1,27 @@
 #include "audio/Resampling.h"
 
-#include <algorithm>
+#include <samplerate.h>
+
 #include <cmath>
 
 namespace kv {
 
-AudioBuffer resampled(const AudioBuffer& input, double step) {
-    if (step == 1 || step <= 0 || input.frames() == 0) return input;
-    const auto frames = static_cast<std::uint32_t>(std::floor((input.frames() - 1) / step)) + 1;
+// Sounds are resampled once, when they are loaded: quality is worth more than time here.
+std::optional<AudioBuffer> resampled(const AudioBuffer& input, double step) {
+    if (step == 1 || input.frames() == 0) return input;
+    const double ratio = 1 / step;
+    if (!std::isfinite(ratio) || src_is_valid_ratio(ratio) == 0) return std::nullopt;
     AudioBuffer output;
     output.sampleRate = input.sampleRate;
-    output.samples.resize(static_cast<std::size_t>(frames) * 2);
-    for (std::uint32_t j = 0; j < frames; ++j) {
-        const double position = j * step;
-        const auto k = static_cast<std::uint32_t>(position);
-        const auto next = std::min(k + 1, input.frames() - 1);
-        const auto fraction = static_cast<float>(position - k);
-        for (std::uint32_t c = 0; c < 2; ++c) {
-            output.samples[j * 2 + c] = input.samples[k * 2 + c] * (1 - fraction) + input.samples[next * 2 + c] * fraction;
-        }
-    }
+    output.samples.resize((static_cast<std::size_t>(std::ceil(input.frames() * ratio)) + 1) * 2);
+    SRC_DATA data{};
+    data.data_in = input.samples.data();
+    data.input_frames = static_cast<long>(input.frames());
+    data.data_out = output.samples.data();
+    data.output_frames = static_cast<long>(output.samples.size() / 2);
+    data.src_ratio = ratio;
+    if (src_simple(&data, SRC_SINC_MEDIUM_QUALITY, 2) != 0) return std::nullopt;
+    output.samples.resize(static_cast<std::size_t>(data.output_frames_gen) * 2);
     return output;
 }
 

@@ -32,7 +32,7 @@ std::optional<AudioBuffer> readSoundFile(const std::filesystem::path& path, doub
         stereo.samples[static_cast<std::size_t>(frame) * 2 + 1] = info.channels > 1 ? in[1] : in[0];
     }
     auto output = resampled(stereo, info.samplerate / sampleRate);
-    output.sampleRate = sampleRate;
+    if (output) output->sampleRate = sampleRate;
     return output;
 }
 

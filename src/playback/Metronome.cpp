@@ -51,7 +51,9 @@ void Metronome::loadAudioFile(const std::filesystem::path& path) {
     maxTickGain_ = gainForPeak(peak);
     log(formatText("tick peak=%.3f → maxTickGain=%.2f", peak, static_cast<double>(maxTickGain_.load())));
     Clicks clicks;
-    clicks.soft = std::make_shared<const AudioBuffer>(scaledBuffer(resampled(*click, std::pow(2.0, 7 / 12.0)), 0.8F));
+    // A fifth higher; the same click where it cannot be made.
+    const auto higher = resampled(*click, std::pow(2.0, 7 / 12.0));
+    clicks.soft = std::make_shared<const AudioBuffer>(scaledBuffer(higher.value_or(*click), 0.8F));
     clicks.silent = std::make_shared<const AudioBuffer>(scaledBuffer(*click, 0));
     const double seconds = click->frames() / engine_->sampleRate();
     clicks.full = std::make_shared<const AudioBuffer>(std::move(*click));
