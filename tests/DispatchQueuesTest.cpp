@@ -31,15 +31,6 @@ TEST(MainQueue, WorkPostedFromOtherThreadsRunsThereInDelayOrder) {
     EXPECT_EQ(queue.sync([&] { return order; }), (std::vector<int>{1, 2, 3}));
 }
 
-TEST(SerialQueue, RunsWorkInOrderOnItsOwnThread) {
-    SerialQueue queue("test-queue");
-    std::vector<int> seen;
-    for (int i = 0; i < 100; ++i) queue.async([&, i] { seen.push_back(queue.isCurrent() ? i : -1); });
-    std::vector<int> expected(100);
-    for (int i = 0; i < 100; ++i) expected[static_cast<std::size_t>(i)] = i;
-    EXPECT_EQ(queue.sync([&] { return seen; }), expected);
-}
-
 // Work runs in order on the queue's thread, which ends when the work does; a stop waits for the
 // work in progress, and work after it is dropped.
 TEST(OnDemandQueue, RunsWorkInOrderOnlyWhileThereIsWorkAndNothingAfterItsStop) {

@@ -13,10 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <fstream>
 #include <limits>
 #include <mutex>
+#include <utility>
 
 namespace kv {
 namespace {
@@ -118,35 +120,57 @@ TEST(PlaySongLogic, TheMeterSetsTheAccents) {
     EXPECT_EQ(PlaySongLogic::metronomeMeter(1, 4, 5).beatsPerMeasure, 1);
 }
 
-// What the synthesizer was handed, with the host time each message was for and when it came.
-class TimedReceiver : public MidiReceiver {
+// What a fake was handed, as the performance's thread handed it; the test waits for what it
+// expects with a generous bound only a hang reaches.
+template <class Entry>
+class Recorded {
 public:
-    struct Sent {
-        std::uint8_t command;
-        std::uint8_t data1;
-        std::uint64_t hostTime;
-        std::uint64_t arrived;
-    };
-    bool send(std::uint8_t command, int, std::uint8_t data1, std::uint8_t, std::uint64_t hostTime) override {
+    void add(Entry entry) {
         const std::lock_guard lock(mutex_);
-        sent_.push_back({command, data1, hostTime, host_clock::now()});
+        entries_.push_back(entry);
         changed_.notify_all();
-        return true;
     }
-    static bool isAllSoundOff(const Sent& sent) { return sent.command == 0xB0 && sent.data1 == 120; }
-    // Everything sent once all notes were stopped (a generous bound only a hang reaches).
-    std::vector<Sent> untilStopped() {
+    template <class Done>
+    std::vector<Entry> waitUntil(Done done) {
         std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(20), [this] {
-            return std::any_of(sent_.begin(), sent_.end(), [](const Sent& s) { return isAllSoundOff(s); });
-        });
-        return sent_;
+        changed_.wait_for(lock, std::chrono::seconds(20), [&] { return done(entries_); });
+        return entries_;
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Sent> sent_;
+    std::vector<Entry> entries_;
+};
+
+// The synthesizer's messages, with the host time each was for and when it came.
+struct Sent {
+    std::uint8_t command;
+    std::uint8_t data1;
+    std::uint64_t hostTime;
+    std::uint64_t arrived;
+    bool allSoundOff() const { return command == 0xB0 && data1 == 120; }
+};
+
+class TimedReceiver : public MidiReceiver {
+public:
+    bool send(std::uint8_t command, int, std::uint8_t data1, std::uint8_t, std::uint64_t hostTime) override {
+        sent.add({command, data1, hostTime, host_clock::now()});
+        return true;
+    }
+    // Everything sent until all notes were stopped.
+    std::vector<Sent> untilStopped() {
+        return sent.waitUntil([](const auto& all) {
+            return std::any_of(all.begin(), all.end(), [](const Sent& s) { return s.allSoundOff(); });
+        });
+    }
+    Recorded<Sent> sent;
+};
+
+class RecordingClicks : public ClickSound {
+public:
+    void click(bool accented, std::uint64_t hostTime) override { clicks.add({accented, hostTime}); }
+    Recorded<std::pair<bool, std::uint64_t>> clicks;
 };
 
 // One note a group, on channel 0, the groups `spacingMs` apart, the song starting `leadMs` from now.
@@ -179,76 +203,48 @@ TEST(PlaySongLogic, TheRangeIsHandedOverOnItsTimesAndEndsWhereTheNextGroupWouldB
     std::uint64_t stoppedAt = 0;
     for (const auto& sent : receiver.untilStopped()) {
         if (sent.command == 0x90) notes.emplace_back(sent.data1, sent.hostTime);
-        if (TimedReceiver::isAllSoundOff(sent) && !stoppedAt) stoppedAt = sent.arrived;
+        if (sent.allSoundOff() && !stoppedAt) stoppedAt = sent.arrived;
     }
     const std::vector<std::pair<int, std::uint64_t>> expected{{61, song}, {62, song + nanosFromMillis(100)}};
     EXPECT_EQ(notes, expected) << "the range's groups, each at its time from the range's first";
     EXPECT_GE(stoppedAt, song + nanosFromMillis(200)) << "the notes sound until the group after the range";
 }
 
-class RecordingClicks : public ClickSound {
-public:
-    void click(bool accented, std::uint64_t hostTime) override {
-        const std::lock_guard lock(mutex_);
-        clicks_.emplace_back(accented, hostTime);
-        changed_.notify_all();
-    }
-    std::vector<std::pair<bool, std::uint64_t>> waitFor(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(20), [&] { return clicks_.size() >= count; });
-        return clicks_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::pair<bool, std::uint64_t>> clicks_;
-};
-
-// The clicks share the song's timeline: from its start, after a count-off, past its last group,
-// those already past at the start skipped, none once stopped.
+// The clicks share the song's timeline: from its start, after a count-off, those already past at
+// the start skipped, none once stopped. A stopped performance lets go of what it holds at once,
+// though its next group is a minute away.
 TEST(PlaySongLogic, TheClicksRunOnTheSongsTimelineFromItsStartUntilTheStop) {
     TimedReceiver receiver;
     RecordingClicks clicks;
     SerialQueue queue("PlayTest");
-    PlayPlan plan = planOf(receiver, 1, 100, 0, 0, 0);
-    plan.songStartHost = host_clock::now() - nanosFromMillis(300);  // ticks 0, 1 and 2 are past
-    plan.startHost = plan.songStartHost - nanosFromMillis(1000);
+    PlayPlan plan = planOf(receiver, 2, 60'000, 0, 1, 0);
+    const std::uint64_t song = host_clock::now() - nanosFromMillis(300);  // ticks 0, 1 and 2 are past
+    plan.songStartHost = song;
+    plan.startHost = song - nanosFromMillis(1000);
     plan.clicks = ClickPlan::of(0.125, std::nullopt, 2, 0);
     plan.clickSound = &clicks;
-    const auto play = std::make_shared<PlaySongLogic>(plan, kFullVolume);
+    auto play = std::make_shared<PlaySongLogic>(std::exchange(plan, {}), kFullVolume);
+    const std::weak_ptr<PlaySongLogic> performance = play;
     play->start(queue);
-    auto heard = clicks.waitFor(5);
+    clicks.clicks.waitUntil([](const auto& all) { return all.size() >= 5; });
     play->stop();
+    play.reset();
+    const auto sent = receiver.untilStopped();  // the synthesizer handle stops every note as it goes
+    EXPECT_TRUE(performance.expired());
+    EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const Sent& s) { return s.command == 0x90; }), 0)
+        << "a note past at the start is not played late, and the one a minute away never";
+
+    const auto all = [](const auto&) { return true; };
+    const auto heard = clicks.clicks.waitUntil(all);
     queue.sync([] {});
-    heard = clicks.waitFor(0);
-    ASSERT_GE(heard.size(), 5u);
-    const std::uint64_t firstTick = (heard[0].second - plan.songStartHost) / nanosFromMillis(125);
+    EXPECT_EQ(clicks.clicks.waitUntil(all).size(), heard.size()) << "nothing is handed over after the stop";
+    const std::uint64_t firstTick = (heard[0].second - song) / nanosFromMillis(125);
     EXPECT_GE(firstTick, 3u) << "the ticks before the play started are skipped";
     for (std::size_t i = 0; i < heard.size(); ++i) {
         const std::uint64_t tick = firstTick + i;
-        EXPECT_EQ(heard[i].second, plan.songStartHost + tick * nanosFromMillis(125)) << i;
+        EXPECT_EQ(heard[i].second, song + tick * nanosFromMillis(125)) << i;
         EXPECT_EQ(heard[i].first, tick % 2 == 0) << i;
     }
-    const std::size_t atStop = heard.size();
-    queue.sync([] {});
-    EXPECT_EQ(clicks.waitFor(0).size(), atStop) << "nothing is handed over after the stop";
-}
-
-TEST(PlaySongLogic, AStoppedPerformanceLetsGoOfItsSynthesizersAtOnce) {
-    TimedReceiver receiver;
-    SerialQueue queue("PlayTest");
-    auto play = std::make_shared<PlaySongLogic>(planOf(receiver, 2, 60'000, 0, 1, 10), kFullVolume);
-    const std::weak_ptr<PlaySongLogic> performance = play;
-    play->start(queue);
-    queue.sync([] {});
-    play->stop();
-    play.reset();
-    // Its synthesizer handle stops every note as it goes: that comes once nothing holds the performance.
-    for (const auto& sent : receiver.untilStopped()) {
-        EXPECT_FALSE(sent.command == 0x90 && sent.data1 == 61) << "the later group is never handed over";
-    }
-    EXPECT_TRUE(performance.expired()) << "nothing waits for a group a minute away";
 }
 
 TEST(MidiSongReader, ThePositionGoesToTheNearestGroupATieToTheLater) {
