@@ -324,7 +324,8 @@ void MidiManagerHandler::sendDeviceListToClient() {
     const auto connection = session_.currentConnection.get().lock();
     if (!connection) return;
     const BaseRequestJSONObject request = parseRequest(R"({"methodName":3})");
-    std::string text = composeResponseMessage(convertListDevicesToDictionary(), 0, "SUCCESS", request, session_).toJSONString();
+    std::string text =
+        composeResponseMessage(convertListDevicesToDictionary(), 0, "SUCCESS", request, session_).toJSONString();
     if (text.empty()) {
         consoleLine("Can not parse data to JSON String");
         return;

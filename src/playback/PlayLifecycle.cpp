@@ -60,7 +60,8 @@ ClickPlan clicksOf(const SongObject& song) {
     consoleLine(formatText("[ACCENT] mv.count=%lu mo.count=%lu", static_cast<unsigned long>(beats ? beats->volumes.size() : 0),
                            static_cast<unsigned long>(beats ? beats->offsets.size() : 0)));
     const auto measure = PlaySongLogic::metronomeMeter(song.playBeat, song.playBeatType, song.playStartBeat);
-    return ClickPlan::of(song.playTickSpacing / 1000, std::move(beats), measure.beatsPerMeasure, measure.startBeatOffset);
+    return ClickPlan::of(song.playTickSpacing / 1000, std::move(beats), measure.beatsPerMeasure,
+                         measure.startBeatOffset);
 }
 
 bool songIsCached(const nlohmann::json& data) {
@@ -143,7 +144,8 @@ void PlayLifecycle::prepare(BaseRequestJSONObject request, BaseFlow::Answer answ
     endPlay();
     enter(State::preparing);
     const std::uint64_t generation = generation_;
-    std::make_shared<PrepareSongData>(std::move(request), main_, PrepareSongData::Parts{song_, synthesizer_, lights_, tracks_})->execute(
+    const PrepareSongData::Parts parts{song_, synthesizer_, lights_, tracks_};
+    std::make_shared<PrepareSongData>(std::move(request), main_, parts)->execute(
         [this, alive = alive_, generation, answer = std::move(answer)](nlohmann::json result) {
             if (!*alive || closed_ || generation != generation_) return;
             enter(State::ready);
@@ -203,16 +205,19 @@ void PlayLifecycle::play(BaseRequestJSONObject request, BaseFlow::Answer answer)
     metronome_.setVolume(static_cast<float>(song.metronomeVolume / 100.0));
     metronome_.begin();
     startLightsAndStems(plan);
-    performance_ = std::make_shared<PlaySongLogic>(plan, song_.countOffVolume);
+    const std::uint64_t startHost = plan.startHost;
+    const std::uint64_t songStartHost = plan.songStartHost;
+    // Moved, not copied: a tempo map's clicks may be half a million.
+    performance_ = std::make_shared<PlaySongLogic>(std::move(plan), song_.countOffVolume);
     performance_->start(playback_);
     playAnswer_ = std::move(answer);
-    at(plan.startHost, [this] {
+    at(startHost, [this] {
         enter(State::countingOff);
         if (auto answer = std::exchange(playAnswer_, {})) answer({{"message", "SUCCESS"}, {"code", 0}});
     });
     // Keys count from timeGetNoteEarly before the song's start.
     const std::uint64_t early = nanosFromMillis(session.timeGetNoteEarly);
-    at(std::max(plan.startHost, plan.songStartHost - std::min(plan.songStartHost, early)), [this] { enter(State::playing); });
+    at(std::max(startHost, songStartHost - std::min(songStartHost, early)), [this] { enter(State::playing); });
 }
 
 // The lights and the stems start with the song, after the count-off, each given its time once.

@@ -198,7 +198,9 @@ void PrepareSongData::prepareStems() {
             if (error) {
                 consoleLine("[StemsDownloader] Download failed: " + *error);
                 song.isAudio = false;
-                if (!loadMidiFile(song, self->synthesizer_)) return self->complete({{"duration", 0}, {"code", -1}, {"message", kNotCached}});
+                if (!loadMidiFile(song, self->synthesizer_)) {
+                    return self->complete({{"duration", 0}, {"code", -1}, {"message", kNotCached}});
+                }
                 return self->complete(self->prepared());
             }
             self->tracks_.prepare(song.playSongID.get(), static_cast<double>(song.playTempo),
