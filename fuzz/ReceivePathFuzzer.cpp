@@ -75,7 +75,7 @@ private:
     fs::path home_;
     std::unique_ptr<kv::Service> service_;
     kv::FlowTable flows_ = kv::makeAllFlows();
-    kv::RequestDispatcher dispatcher_{flows_};
+    kv::RequestDispatcher dispatcher_{flows_, kv::KeyvoraFlow::shared()};  // the service's session
     std::shared_ptr<Answers> answers_ = std::make_shared<Answers>();
 };
 
