@@ -7,6 +7,7 @@
 
 #include "support/InProcessService.h"
 #include "support/RawWsPeer.h"
+#include "support/RecordingReceiver.h"
 
 #include <boost/asio/io_context.hpp>
 
@@ -263,20 +264,6 @@ TEST_F(MidiFlowTest, LatencyWaitsTenToElevenSecondsForASongThatDoesNotStart) {
     EXPECT_EQ(callWith(15)["code"], 0);
 }
 
-struct Heard {
-    int command, channel, key, velocity;
-    bool operator==(const Heard&) const = default;
-};
-
-class EchoReceiver : public MidiReceiver {
-public:
-    bool send(std::uint8_t command, int channel, std::uint8_t data1, std::uint8_t data2, std::uint64_t) override {
-        heard.push_back({command, channel, data1, data2});
-        return true;
-    }
-    std::vector<Heard> heard;
-};
-
 class NoLights : public KeyboardLights {
 public:
     bool connectKeyboard(const std::string&, const AlikeKeyboard&) override { return false; }
@@ -289,11 +276,11 @@ public:
 TEST(KeyboardEchoTest, KeysSoundOnTheirOwnChannelsAtTheUsersVolumeAndNoneHangsAfter) {
     boost::asio::io_context mainQueue;
     KeyvoraFlow session;
-    EchoReceiver echo;
+    test::RecordingReceiver echo;
     NoLights lights;
     Database unopened;
     MidiManagerHandler keyboards(session, &echo, lights, unopened, mainQueue.get_executor());
-    const std::vector<std::tuple<std::int32_t, std::vector<unsigned char>, std::vector<Heard>>> table = {
+    const std::vector<std::tuple<std::int32_t, std::vector<unsigned char>, std::vector<test::Sent>>> table = {
         {100, {0x93, 60, 37}, {{0x90, 19, 60, 37}}},
         {50, {0x90, 60, 127}, {{0x90, 16, 60, 63}}},
         {500, {0x90, 60, 127}, {{0x90, 16, 60, 127}}},
@@ -306,15 +293,15 @@ TEST(KeyboardEchoTest, KeysSoundOnTheirOwnChannelsAtTheUsersVolumeAndNoneHangsAf
         User user;
         user.speakerPcVelocity = volume;
         session.currentUser.set(user);
-        echo.heard.clear();
+        echo.sent.clear();
         keyboards.RecordingCallback(bytes.data(), bytes.size(), host_clock::now());
-        EXPECT_EQ(echo.heard, heard) << volume << " " << int(bytes[0]);
+        EXPECT_EQ(echo.sent.all(), heard) << volume << " " << int(bytes[0]);
     }
-    echo.heard.clear();
+    echo.sent.clear();
     keyboards.stop();
     std::set<int> released;
-    for (const Heard& message : echo.heard) {
-        if (message.command == 0xB0 && message.key == 123) released.insert(message.channel);
+    for (const test::Sent& message : echo.sent.all()) {
+        if (message.command == 0xB0 && message.data1 == 123) released.insert(message.channel);
     }
     EXPECT_EQ(released.size(), 16u);
     EXPECT_EQ(*released.begin(), MidiManagerHandler::kEchoChannels);

@@ -9,15 +9,14 @@
 #include "base/HostClock.h"
 #include "base/Numbers.h"
 #include "platform/dispatch/SerialQueue.h"
+#include "support/RecordingReceiver.h"
 #include "support/TempDirectory.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <fstream>
 #include <limits>
-#include <mutex>
 #include <utility>
 
 namespace kv {
@@ -120,52 +119,15 @@ TEST(PlaySongLogic, TheMeterSetsTheAccents) {
     EXPECT_EQ(PlaySongLogic::metronomeMeter(1, 4, 5).beatsPerMeasure, 1);
 }
 
-// What a fake was handed, as the performance's thread handed it; the test waits for what it
-// expects with a generous bound only a hang reaches.
-template <class Entry>
-class Recorded {
-public:
-    void add(Entry entry) {
-        const std::lock_guard lock(mutex_);
-        entries_.push_back(entry);
-        changed_.notify_all();
-    }
-    template <class Done>
-    std::vector<Entry> waitUntil(Done done) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(20), [&] { return done(entries_); });
-        return entries_;
-    }
+using test::Recorded;
+using test::Sent;
 
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Entry> entries_;
-};
-
-// The synthesizer's messages, with the host time each was for and when it came.
-struct Sent {
-    std::uint8_t command;
-    std::uint8_t data1;
-    std::uint64_t hostTime;
-    std::uint64_t arrived;
-    bool allSoundOff() const { return command == 0xB0 && data1 == 120; }
-};
-
-class TimedReceiver : public MidiReceiver {
-public:
-    bool send(std::uint8_t command, int, std::uint8_t data1, std::uint8_t, std::uint64_t hostTime) override {
-        sent.add({command, data1, hostTime, host_clock::now()});
-        return true;
-    }
-    // Everything sent until all notes were stopped.
-    std::vector<Sent> untilStopped() {
-        return sent.waitUntil([](const auto& all) {
-            return std::any_of(all.begin(), all.end(), [](const Sent& s) { return s.allSoundOff(); });
-        });
-    }
-    Recorded<Sent> sent;
-};
+// Everything the synthesizer was sent until all notes were stopped.
+std::vector<Sent> untilStopped(test::RecordingReceiver& receiver) {
+    return receiver.sent.waitUntil([](const auto& all) {
+        return std::any_of(all.begin(), all.end(), [](const Sent& s) { return s.allSoundOff(); });
+    });
+}
 
 class RecordingClicks : public ClickSound {
 public:
@@ -192,7 +154,7 @@ PlayPlan planOf(MidiReceiver& receiver, int groups, double spacingMs, std::int32
 }
 
 TEST(PlaySongLogic, TheRangeIsHandedOverOnItsTimesAndEndsWhereTheNextGroupWouldBegin) {
-    TimedReceiver receiver;
+    test::RecordingReceiver receiver;
     SerialQueue queue("PlayTest");
     const PlayPlan plan = planOf(receiver, 4, 100, 1, 2, 500);
     const std::uint64_t song = plan.songStartHost;
@@ -201,7 +163,7 @@ TEST(PlaySongLogic, TheRangeIsHandedOverOnItsTimesAndEndsWhereTheNextGroupWouldB
 
     std::vector<std::pair<int, std::uint64_t>> notes;
     std::uint64_t stoppedAt = 0;
-    for (const auto& sent : receiver.untilStopped()) {
+    for (const auto& sent : untilStopped(receiver)) {
         if (sent.command == 0x90) notes.emplace_back(sent.data1, sent.hostTime);
         if (sent.allSoundOff() && !stoppedAt) stoppedAt = sent.arrived;
     }
@@ -214,7 +176,7 @@ TEST(PlaySongLogic, TheRangeIsHandedOverOnItsTimesAndEndsWhereTheNextGroupWouldB
 // the start skipped, none once stopped. A stopped performance lets go of what it holds at once,
 // though its next group is a minute away.
 TEST(PlaySongLogic, TheClicksRunOnTheSongsTimelineFromItsStartUntilTheStop) {
-    TimedReceiver receiver;
+    test::RecordingReceiver receiver;
     RecordingClicks clicks;
     SerialQueue queue("PlayTest");
     PlayPlan plan = planOf(receiver, 2, 60'000, 0, 1, 0);
@@ -229,15 +191,14 @@ TEST(PlaySongLogic, TheClicksRunOnTheSongsTimelineFromItsStartUntilTheStop) {
     clicks.clicks.waitUntil([](const auto& all) { return all.size() >= 5; });
     play->stop();
     play.reset();
-    const auto sent = receiver.untilStopped();  // the synthesizer handle stops every note as it goes
+    const auto sent = untilStopped(receiver);  // the synthesizer handle stops every note as it goes
     EXPECT_TRUE(performance.expired());
     EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const Sent& s) { return s.command == 0x90; }), 0)
         << "a note past at the start is not played late, and the one a minute away never";
 
-    const auto all = [](const auto&) { return true; };
-    const auto heard = clicks.clicks.waitUntil(all);
+    const auto heard = clicks.clicks.all();
     queue.sync([] {});
-    EXPECT_EQ(clicks.clicks.waitUntil(all).size(), heard.size()) << "nothing is handed over after the stop";
+    EXPECT_EQ(clicks.clicks.all().size(), heard.size()) << "nothing is handed over after the stop";
     const std::uint64_t firstTick = (heard[0].second - song) / nanosFromMillis(125);
     EXPECT_GE(firstTick, 3u) << "the ticks before the play started are skipped";
     for (std::size_t i = 0; i < heard.size(); ++i) {

@@ -6,6 +6,8 @@
 
 #include "support/OfflineEngine.h"
 
+#include "support/RecordingReceiver.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -19,19 +21,8 @@ namespace {
 // The tests name their font: another one (FluidR3_GM as the system default) sounds otherwise.
 constexpr const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
-struct Sent {
-    int command, channel, data1, data2;
-    bool operator==(const Sent&) const = default;
-};
-
-class RecordingReceiver : public MidiReceiver {
-public:
-    bool send(std::uint8_t command, int channel, std::uint8_t data1, std::uint8_t data2, std::uint64_t) override {
-        sent.push_back({command, channel, data1, data2});
-        return true;
-    }
-    std::vector<Sent> sent;
-};
+using test::RecordingReceiver;
+using test::Sent;
 
 class PlayMidiMessageTest : public ::testing::Test {
 protected:
@@ -51,7 +42,7 @@ TEST_F(PlayMidiMessageTest, SongEventsFollowTheMessageTable) {
              {0xA0, 60, 1}, {0xE0, 0, 64}, {0xF0}, {0x40, 1}, {0x80}, {}}) {
         song.sendMessageMidiSongWithMessage(ignored);
     }
-    EXPECT_EQ(receiver_.sent, (std::vector<Sent>{{0x90, 3, 60, 50}, {0x90, 3, 60, 0}, {0xB0, 5, 7, 90},
+    EXPECT_EQ(receiver_.sent.all(), (std::vector<Sent>{{0x90, 3, 60, 50}, {0x90, 3, 60, 0}, {0xB0, 5, 7, 90},
                                                  {0xC0, 5, 40, 0}, {0x90, 5, 62, 0}}));
 }
 
@@ -66,8 +57,9 @@ TEST_F(PlayMidiMessageTest, VelocitiesScaleByBothVolumesAndClamp) {
         song_.volume = songVolume;
         song.setInstrumentVolume(channelVolume);
         song.sendMessageMidiSongWithMessage({0x90, 60, velocity});
-        ASSERT_EQ(receiver_.sent.size(), 1u);
-        EXPECT_EQ(receiver_.sent[0], (Sent{0x90, 0, 60, expected})) << velocity << " " << songVolume << " " << channelVolume;
+        const auto sent = receiver_.sent.all();
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0], (Sent{0x90, 0, 60, expected})) << velocity << " " << songVolume << " " << channelVolume;
     }
     song.setInstrumentVolume(-5);
     EXPECT_EQ(song.channelVolume(), 0);
