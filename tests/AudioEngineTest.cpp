@@ -1,7 +1,9 @@
 #include "audio/AudioEngine.h"
 #include "audio/AudioOutputKeeper.h"
+#include "base/HostClock.h"
 #include "platform/audio/NullAudioDevice.h"
 #include "platform/audio/OfflineAudioDevice.h"
+#include "playback/SoundSystem.h"
 
 #include "support/Eventually.h"
 #include "support/OfflineEngine.h"
@@ -175,7 +177,8 @@ public:
         return true;
     }
     bool start() override { return true; }
-    void stop() override {}
+    void stop() override { render_ = nullptr; }
+    bool isOpen() const { return static_cast<bool>(render_); }
     bool healthy() const override { return *healthy_; }
     double sampleRate() const override { return 48000; }
     double outputLatencySeconds() const override { return 0; }
@@ -231,6 +234,34 @@ TEST(AudioOutputKeeper, ALostOutputMovesTheEngineToTheNullDeviceUntilOneOpensAga
     std::this_thread::sleep_for(std::chrono::milliseconds(1600));
     EXPECT_EQ(keeper.check().detail, "fake: it stopped calling back");
     EXPECT_EQ(engine.deviceState().name, "null");
+}
+
+// An output nothing needs closes once nothing has sounded for the quiet time, and opens again
+// as soon as it is needed.
+TEST(SoundSystem, AnOutputNothingNeedsClosesOnceQuietAndOpensWhenNeeded) {
+    using namespace std::chrono_literals;
+    auto owned = std::make_unique<FakeOutput>(std::make_shared<std::atomic<bool>>(true));
+    FakeOutput* output = owned.get();
+    auto engine = std::make_unique<AudioEngine>(std::move(owned));
+    ASSERT_TRUE(engine->start());
+    SoundSystem sound(std::move(engine), {}, SoundSystem::standardSoundFont(), 300ms);
+    ASSERT_TRUE(sound.synthesizer());
+    sound.synthesizer()->send(0x90, 0, 60, 100);
+    const std::uint64_t heard = host_clock::now();
+    output->renderFrames(256);
+    ASSERT_GE(sound.engine().lastAudible(), heard);
+
+    ASSERT_TRUE(test::eventually([&] {
+        sound.restUnlessNeeded(false);
+        return sound.resting();
+    }));
+    EXPECT_GE(host_clock::now() - sound.engine().lastAudible(), 300'000'000u) << "closed before the quiet time";
+    EXPECT_FALSE(output->isOpen());
+    sound.restUnlessNeeded(true);
+    EXPECT_TRUE(output->isOpen());
+    EXPECT_TRUE(sound.engine().isRunning());
+    sound.restUnlessNeeded(false);
+    EXPECT_FALSE(sound.resting()) << "a woken output gets its quiet time too";
 }
 
 }  // namespace

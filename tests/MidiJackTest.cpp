@@ -83,12 +83,17 @@ protected:
     test::ScopedEnvironment audioApi_{"KVPLUGIN_AUDIO_API", "null"};
 };
 
+// The sound output rests while no keyboard is there to echo, and opens with the first one.
 TEST_F(MidiJackTest, KeyboardsComeAndGoAndTheCurrentOneIsKept) {
+    quietBeforeRest_ = std::chrono::nanoseconds(0);
+    const auto resting = [this] { return onMainLoop([] { return SoundSystem::shared().resting(); }); };
     startWithBrowser();
     nothingPushed("no list is pushed while no port exists");
+    ASSERT_TRUE(test::eventually(resting));
     test::KeyboardSim first("Keys");
     ASSERT_TRUE(first.ready());
     EXPECT_EQ(pushedDeviceNames(), std::vector<std::string>{"Keys:Keys"});
+    EXPECT_TRUE(test::eventually([&] { return !resting(); })) << "a keyboard came";
     EXPECT_EQ(data(7), json({{"id", "Keys:Keys"}, {"deviceName", "Keys:Keys"}, {"deviceCount", 1}}));
     {
         test::KeyboardSim second("Keys");

@@ -8,6 +8,7 @@
 #include "stems/StemsPlayer.h"
 #include "store/File.h"
 
+#include "support/Eventually.h"
 #include "support/HttpsTestServer.h"
 #include "support/InProcessService.h"
 #include "support/MidiFileBuilder.h"
@@ -39,8 +40,12 @@ std::vector<std::uint8_t> twoTrackSong() {
 class PlaybackFlowTest : public test::InProcessService {
 protected:
     void SetUp() override {
+        quietBeforeRest_ = std::chrono::nanoseconds(0);  // once its devices are checked
         startService();
         onMainLoop([] { loadCountOffFiles(SongObject::shared(), SoundSystem::shared().engine()); });
+    }
+    bool resting() {
+        return onMainLoop([] { return SoundSystem::shared().resting(); });
     }
     static void cache(int songId, const std::vector<std::uint8_t>& bytes) {
         ASSERT_TRUE(File::writeToFileWithURL(*createMidiCacheFolderPathWithSongID(std::to_string(songId)), encryptData(bytes).value()));
@@ -188,6 +193,22 @@ TEST_F(PlaybackFlowTest, AStemSongFallsBackToMidiOrFailsOnBadAudioOrPlaysItsStem
     EXPECT_TRUE(StemsPlayer::shared().isPlaying());
     EXPECT_EQ(call(10)["code"], 0);
     EXPECT_FALSE(StemsPlayer::shared().isPlaying());
+}
+
+// Nothing can sound: the output closes at the next check. A preparation or a play opens it
+// before it is answered, and a prepared play keeps it open.
+TEST_F(PlaybackFlowTest, TheOutputRestsWhileNothingCanSoundAndOpensBeforeAPlayIsAnswered) {
+    startDevices();
+    cache(32, twoTrackSong());
+    ASSERT_TRUE(test::eventually([this] { return resting(); }));
+    EXPECT_FALSE(SoundSystem::shared().engine().isRunning());
+    ASSERT_EQ(call(9, {{"songId", 32}, {"tempo", 120}})["code"], 0);
+    EXPECT_TRUE(SoundSystem::shared().engine().isRunning());
+    EXPECT_FALSE(test::eventually([this] { return resting(); }, 2500ms)) << "closed while a play is prepared";
+    EXPECT_EQ(call(10)["code"], 0);
+    ASSERT_TRUE(test::eventually([this] { return resting(); }));
+    ASSERT_EQ(call(12, {{"songId", 32}, {"startTime", utcTextIn(100ms)}})["code"], 0);
+    EXPECT_TRUE(SoundSystem::shared().engine().isRunning());
 }
 
 // Keys of any type are in the hostile tests; here what the volumes read back.

@@ -60,6 +60,9 @@ protected:
     static void cache(int song, const std::vector<std::uint8_t>& file) {
         ASSERT_TRUE(File::writeToFileWithURL(*createMidiCacheFolderPathWithSongID(std::to_string(song)), encryptData(file).value()));
     }
+    bool resting() {
+        return onMainLoop([] { return SoundSystem::shared().resting(); });
+    }
     // The song's start on the host clock, from the play just answered.
     static double songStart() { return static_cast<double>(KeyvoraFlow::shared().baseTime.get()->host); }
 
@@ -143,10 +146,13 @@ TEST_F(PlaybackJackTest, TheCountOffTheSongAndTheClicksLandOnOneTimelineAndKeysA
 
 // A play starts counting off; a second one, asked for during the first's count-off, supersedes
 // it: of the first only its first sound is heard, of the second its four sounds and then its song.
-// A song that could not be prepared then plays nothing, and stops at once.
+// A song that could not be prepared then plays nothing, and stops at once. The output rested until
+// the preparation.
 TEST_F(PlaybackJackTest, ASecondPlayDuringTheCountOffIsHeardWholeAndTheFirstNoMore) {
+    quietBeforeRest_ = std::chrono::nanoseconds(0);
     start();
     cache(6, offBeatWoodblock(2));
+    ASSERT_TRUE(test::eventually([this] { return resting(); }));
     const json countOff = {{"songId", 6}, {"tempo", 120}, {"tickSpacing", 250}, {"countOffVolume", 100},
                            {"listCountOffSound", json::array({"metronomeSound", "metronomeSound", "metronomeSound", "metronomeSound"})}};
     ASSERT_EQ(call(9, countOff)["code"], 0);

@@ -34,7 +34,7 @@ Service::Service(ServiceSettings settings)
       stemsPlayer_(sound_->engine(), mainQueue_.executor(), transfers_),
       lifecycle_(mainQueue_.executor(),
                  PlayLifecycle::Parts{*session_, *song_, sound_->synthesizer(), *metronome_, playback_,
-                                                      *ledScheduler_, *stemsPlayer_}),
+                                                      *ledScheduler_, *stemsPlayer_, *sound_}),
       certManager_(certificateSettings(settings_, mainQueue_), transfers_),
       flows_(makeAllFlows()),
       dispatcher_(flows_, *session_),
@@ -71,6 +71,9 @@ void Service::startDevices() {
         deviceCheck_ = std::make_unique<RepeatingTimer>(mainQueue_.executor(), kDeviceCheckEvery, [this] {
             sound_->checkOutput();
             midiManager_->checkDevices();
+            // A keyboard is echoed as soon as it is chosen; a play wakes the output itself.
+            sound_->restUnlessNeeded(midiManager_->keyboardOpen() ||
+                                     lifecycle_->state() != PlayLifecycle::State::idle);
         });
         deviceCheck_->start();
         loadCountOffFiles(*song_, sound_->engine());

@@ -20,6 +20,7 @@
 #include "stems/StemsPlayer.h"
 #include "store/Database.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <cstdint>
@@ -40,6 +41,8 @@ struct ServiceSettings {
     std::optional<CertManager::Settings> certificates;
     // "keyvora.sqlite" in the store root when empty.
     std::filesystem::path database;
+    // How long an output nothing needs stays open after its last sound.
+    std::chrono::nanoseconds quietBeforeRest = SoundSystem::kQuietBeforeRest;
 };
 
 // The whole service. It builds the subsystems in the order of the launch and owns them; each
@@ -83,7 +86,7 @@ private:
     const bool storeOpened_;  // then the start banner: before anything else has a say in the log
     SharedObject<KeyvoraFlow> session_;
     // Before what holds its nodes and synthesizer channels: the song, the lights, the manager.
-    SharedObject<SoundSystem> sound_;
+    SharedObject<SoundSystem> sound_{settings_.quietBeforeRest};
     SharedObject<SongObject> song_;
     KVLedController ledController_;
     SharedObject<KVLedScheduler> ledScheduler_;

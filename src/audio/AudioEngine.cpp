@@ -5,6 +5,16 @@
 
 namespace kv {
 
+namespace {
+
+bool audible(const float* stereo, std::uint32_t frames) {
+    constexpr float kThreshold = 1e-5F;  // -100 dBFS: a reverb's last trickle is silence
+    return std::any_of(stereo, stereo + static_cast<std::size_t>(frames) * 2,
+                       [](float sample) { return sample > kThreshold || sample < -kThreshold; });
+}
+
+}  // namespace
+
 AudioEngine::AudioEngine(std::unique_ptr<AudioDevice> device)
     : device_(std::move(device)),
       sampleRate_(openDevice()),
@@ -31,6 +41,7 @@ bool AudioEngine::start() {
     std::lock_guard lock(deviceMutex_);
     if (running_) return true;
     if (!opened_) opened_ = device_->open(renderer());
+    newDevice_ = true;
     running_ = opened_ && device_->start();
     lastRender_ = host_clock::now();
     return running_;
@@ -115,6 +126,7 @@ void AudioEngine::process(float* output, std::uint32_t frames, std::uint64_t wak
         done += count;
     }
     limiter_.process(output, frames);
+    if (audible(output, frames)) lastAudible_.store(wake, std::memory_order_relaxed);
     cycle_.fetch_add(1, std::memory_order_acq_rel);
     if (garbage_.load(std::memory_order_acquire)) butler_.summon();
 }

@@ -32,6 +32,7 @@ public:
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
 
+    // stop() closes the device's stream; start() opens it again, on a new frame clock.
     bool start();
     void stop();
     bool isRunning() const { return running_; }
@@ -55,6 +56,8 @@ public:
         std::uint64_t underflows = 0;
     };
     DeviceState deviceState() const;
+    // The host time of the last render that was not silence (below -100 dBFS); 0 before any.
+    std::uint64_t lastAudible() const { return lastAudible_.load(std::memory_order_relaxed); }
 
     const std::shared_ptr<MixerNode>& mainMixerNode() const { return mainMixer_; }
     std::shared_ptr<PlayerNode> makePlayerNode() { return std::make_shared<PlayerNode>(butler_); }
@@ -90,6 +93,7 @@ private:
     std::atomic<double> outputLatency_;
     std::atomic<std::uint64_t> lastRender_{0};
     std::atomic<std::uint64_t> framesRendered_{0};
+    std::atomic<std::uint64_t> lastAudible_{0};
     std::shared_ptr<MixerNode> mainMixer_ = std::make_shared<MixerNode>();
     PeakLimiter limiter_;
     FrameClock frameClock_;  // audio thread only

@@ -51,6 +51,8 @@ public:
     // may go. The echo's notes are released.
     void stop();
     void checkDevices();
+    // A keyboard's input is open: what it plays is echoed.
+    bool keyboardOpen() const { return midiInput_ && midiInput_->isPortOpen(); }
     void devicesDidChange();
     void disconnectDevice();
     // Throws MidiError when the current device's port cannot be opened.

@@ -14,6 +14,7 @@
 #include "playback/PlaySongLogic.h"
 #include "playback/PrepareSongData.h"
 #include "playback/SongObject.h"
+#include "playback/SoundSystem.h"
 #include "store/CachePaths.h"
 #include "store/File.h"
 
@@ -88,7 +89,8 @@ PlayLifecycle::PlayLifecycle(boost::asio::any_io_executor mainQueue, Parts parts
       metronome_(parts.metronome),
       playback_(parts.playback),
       lights_(parts.lights),
-      tracks_(parts.tracks) {}
+      tracks_(parts.tracks),
+      sound_(parts.sound) {}
 
 PlayLifecycle::~PlayLifecycle() {
     *alive_ = false;
@@ -96,6 +98,7 @@ PlayLifecycle::~PlayLifecycle() {
 
 void PlayLifecycle::enter(State state) {
     state_ = state;
+    if (state != State::idle) sound_.wake();
     auto& session = session_;
     switch (state) {
         case State::idle:

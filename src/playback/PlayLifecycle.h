@@ -24,6 +24,7 @@ class Metronome;
 class PlaySongLogic;
 class SerialQueue;
 class SongObject;
+class SoundSystem;
 struct PlayPlan;
 
 // The life of a play, owned by the main queue: idle → preparing → ready → waiting for its start →
@@ -51,6 +52,8 @@ public:
         SerialQueue& playback;
         SongLights& lights;
         BackingTracks& tracks;
+        // Woken before anything of a play is prepared: its output may rest meanwhile.
+        SoundSystem& sound;
     };
 
     PlayLifecycle(boost::asio::any_io_executor mainQueue, Parts parts);
@@ -98,6 +101,7 @@ private:
     SerialQueue& playback_;
     SongLights& lights_;
     BackingTracks& tracks_;
+    SoundSystem& sound_;
     State state_ = State::idle;
     std::uint64_t generation_ = 0;
     bool closed_ = false;

@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "base/TextFormat.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -40,17 +41,23 @@ std::filesystem::path SoundSystem::standardSoundFont() {
     return chosen && *chosen ? chosen : kDefaultSoundFont;
 }
 
-SoundSystem::SoundSystem() : SoundSystem(openEngine(), AudioOutputKeeper::defaultOutputs(), standardSoundFont()) {}
+SoundSystem::SoundSystem(std::chrono::nanoseconds quietBeforeRest)
+    : SoundSystem(openEngine(), AudioOutputKeeper::defaultOutputs(), standardSoundFont(), quietBeforeRest) {}
 
 SoundSystem::SoundSystem(std::unique_ptr<AudioEngine> engine, AudioOutputKeeper::OpenOutput outputs,
-                         const std::filesystem::path& soundFont)
-    : engine_(std::move(engine)), keeper_(*engine_, std::move(outputs)), synthesizer_(loadSynthesizer(*engine_, soundFont)) {}
+                         const std::filesystem::path& soundFont, std::chrono::nanoseconds quietBeforeRest)
+    : engine_(std::move(engine)),
+      keeper_(*engine_, std::move(outputs)),
+      synthesizer_(loadSynthesizer(*engine_, soundFont)),
+      quietBeforeRest_(static_cast<std::uint64_t>(quietBeforeRest.count())),
+      awakeSince_(host_clock::now()) {}
 
 SoundSystem::~SoundSystem() {
     engine_->stop();
 }
 
 void SoundSystem::checkOutput() {
+    if (resting_) return;
     reportUnderflows();
     const auto change = keeper_.check();
     if (change.kind == AudioOutputKeeper::Change::kLost) {
@@ -58,6 +65,26 @@ void SoundSystem::checkOutput() {
     } else if (change.kind == AudioOutputKeeper::Change::kBack) {
         logText(kLogInfo, "Audio output back: " + change.detail);
     }
+}
+
+void SoundSystem::restUnlessNeeded(bool needed) {
+    if (needed) return wake();
+    if (resting_) return;
+    const std::uint64_t quietSince = std::max(engine_->lastAudible(), awakeSince_);
+    const std::uint64_t now = host_clock::now();
+    if (now < quietSince || now - quietSince < quietBeforeRest_) return;
+    engine_->stop();
+    resting_ = true;
+    logText(kLogInfo, "Audio output closed while nothing can sound");
+}
+
+void SoundSystem::wake() {
+    if (!resting_) return;
+    resting_ = false;
+    awakeSince_ = host_clock::now();
+    if (!engine_->start()) logText(kLogError, "Audio output did not open again (" + engine_->lastError() + ")");
+    // An output that came while it rested is taken now, not a second into the play.
+    checkOutput();
 }
 
 void SoundSystem::reportUnderflows() {

@@ -48,6 +48,7 @@ std::uint16_t InProcessService::startService(std::vector<std::uint16_t> ports, s
     settings.ports = std::move(ports);
     settings.portsSSL = std::move(portsSSL);
     settings.limits = limits_;
+    settings.quietBeforeRest = quietBeforeRest_;
     settings.database = store_.path() / "keyvora.sqlite";
     CertManager::Settings certificates;
     certificates.manifestUrl = "https://127.0.0.1:9/kv-cert/130717/manifest.json";  // no server answers

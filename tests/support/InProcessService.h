@@ -49,6 +49,7 @@ protected:
     nlohmann::json call(const nlohmann::json& request, std::chrono::milliseconds within = std::chrono::seconds(30));
 
     WebSocketLimits limits_;  // a test may set smaller ones before it starts the service
+    std::chrono::nanoseconds quietBeforeRest_ = SoundSystem::kQuietBeforeRest;  // and a shorter rest
     TempDirectory store_;
     TempDirectory certFolder_;
     std::unique_ptr<Service> service_;
