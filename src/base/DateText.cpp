@@ -37,6 +37,14 @@ std::string toString() {
     return formatLocalNow("%Y-%m-%d %H:%M:%S");
 }
 
+std::string utcText(Date date) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(date);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc));
+}
+
 std::optional<std::int64_t> toEpochMillis(std::string_view text) {
     const bool withMillis = text.size() == 23;
     if (text.size() != (withMillis ? 23u : 19u)) return std::nullopt;

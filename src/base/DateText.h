@@ -14,6 +14,8 @@ using Date = std::chrono::system_clock::time_point;
 std::string currentDate();
 // Now, local time, "yyyy-MM-dd HH:mm:ss".
 std::string toString();
+// The date in UTC, "yyyy-MM-dd'T'HH:mm:ss": what toDate reads back.
+std::string utcText(Date date);
 // A UTC timestamp, 23 characters read as "yyyy-MM-dd'T'HH:mm:ss.SSS", any other length as
 // "yyyy-MM-dd'T'HH:mm:ss", as milliseconds since 1970 (negative before): every year from 0000 to
 // 9999 has one. Nothing when the text does not match.

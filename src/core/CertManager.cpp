@@ -162,6 +162,11 @@ void CertManager::removeInterruptedWrites() {
     }
 }
 
+void CertManager::note(const std::string& text) {
+    log(text);
+    outcome_ = text;
+}
+
 void CertManager::loadState() {
     const auto data = File::readFromFileToDataWithURL(statePath());
     if (!data) return;
@@ -171,11 +176,13 @@ void CertManager::loadState() {
     currentETag_ = textMember(state, "etag");
 }
 
-void CertManager::saveStateVersion(const std::optional<std::string>& version,
-                                   const std::optional<std::string>& etag) {
+// With the last check's time and what came of it, for a diagnosis to read.
+void CertManager::saveState() {
     nlohmann::json state = nlohmann::json::object();
-    if (version) state["version"] = *version;
-    if (etag) state["etag"] = *etag;
+    if (currentVersion_) state["version"] = *currentVersion_;
+    if (currentETag_) state["etag"] = *currentETag_;
+    if (lastCheck_) state["lastCheck"] = utcText(*lastCheck_);
+    state["lastResult"] = outcome_;
     const std::string text = toJSONText(state);
     std::error_code ignored;
     fs::create_directories(settings_.certDir, ignored);
@@ -187,23 +194,26 @@ void CertManager::doCheckOnQueue() {
     checking_ = true;
     std::map<std::string, std::string> headers;
     if (currentETag_ && !currentETag_->empty()) headers["If-None-Match"] = *currentETag_;
+    outcome_ = "the certificate is current";
     handleManifest(http_.get(settings_.manifestUrl, settings_.manifestTimeout, headers, &stopping_));
+    lastCheck_ = settings_.now();
+    saveState();
     checking_ = false;
 }
 
 void CertManager::handleManifest(const HttpResponse& response) {
     if (response.transportError) {
-        log("manifest fetch error: " + *response.transportError);
+        note("manifest fetch error: " + *response.transportError);
         return;
     }
     if (response.status == 304) return;
     if (response.status != 200 || response.body.empty()) {
-        log("manifest HTTP " + std::to_string(response.status));
+        note("manifest HTTP " + std::to_string(response.status));
         return;
     }
     auto parsed = CertManifest::parse(response.body);
     if (const auto* problem = std::get_if<std::string>(&parsed)) {
-        log(*problem);
+        note(*problem);
         return;
     }
     CertManifest& manifest = std::get<CertManifest>(parsed);
@@ -212,33 +222,35 @@ void CertManager::handleManifest(const HttpResponse& response) {
         manifest.etag.empty() ? std::nullopt : std::optional(manifest.etag);
     if (currentVersion_ && manifest.version == *currentVersion_) {
         currentETag_ = etag;
-        saveStateVersion(currentVersion_, currentETag_);
         return;
     }
-    log("version mới " + manifest.version + " → tải PFX");
+    note("version mới " + manifest.version + " → tải PFX");
     downloadPfxFrom(manifest);
 }
 
 void CertManager::downloadPfxFrom(const CertManifest& manifest) {
-    if (!manifest.url.starts_with("https://") && !manifest.url.starts_with("http://")) return;
+    if (!manifest.url.starts_with("https://") && !manifest.url.starts_with("http://")) {
+        note("PFX URL is not http(s): ignored");
+        return;
+    }
     const HttpResponse response = http_.get(manifest.url, settings_.pfxTimeout, {}, &stopping_);
     if (response.transportError || response.status != 200 || response.body.empty()) {
-        log("tải PFX fail (HTTP " + std::to_string(response.status) +
+        note("tải PFX fail (HTTP " + std::to_string(response.status) +
             ", err=" + response.transportError.value_or("(null)") + ")");
         return;
     }
     const std::vector<std::uint8_t> body(response.body.begin(), response.body.end());
     if (!manifest.sha256.empty() && !matchesSha256(body, manifest.sha256)) {
-        log("PFX SHA-256 KHÔNG khớp → bỏ");
+        note("PFX SHA-256 KHÔNG khớp → bỏ");
         return;
     }
     const auto identity = importPfx(body);
     if (!identity) {
-        log("PFX import FAIL (định dạng/password) → bỏ");
+        note("PFX import FAIL (định dạng/password) → bỏ");
         return;
     }
     if (const auto notAfter = identity->notAfter(); notAfter && *notAfter < settings_.now()) {
-        log("CẢNH BÁO: PFX mới ĐÃ hết hạn");
+        note("CẢNH BÁO: PFX mới ĐÃ hết hạn");
     }
     const auto current = effectiveCurrentCertFingerprint();
     const bool same = current && equalIgnoringCase(identity->fingerprint(), *current);
@@ -246,12 +258,12 @@ void CertManager::downloadPfxFrom(const CertManifest& manifest) {
 
     currentVersion_ = manifest.version;
     currentETag_ = manifest.etag.empty() ? std::nullopt : std::optional(manifest.etag);
-    saveStateVersion(currentVersion_, currentETag_);
+    saveState();
     if (same) {
-        log("version " + manifest.version + ": cert TRÙNG cert đang phục vụ → chỉ lưu, KHÔNG swap");
+        note("version " + manifest.version + ": cert TRÙNG cert đang phục vụ → chỉ lưu, KHÔNG swap");
         return;
     }
-    log("version " + manifest.version + ": cert KHÁC → áp + báo SocketService rebuild");
+    note("version " + manifest.version + ": cert KHÁC → áp + báo SocketService rebuild");
     postDidUpdate();
 }
 
@@ -260,12 +272,12 @@ bool CertManager::installPfx(const std::vector<std::uint8_t>& body) {
     fs::create_directories(settings_.certDir, error);
     const fs::path temporary = settings_.certDir / ("dl-" + makeRandomUuid() + ".tmp");
     if (!File::writeToFileWithURL(temporary, body)) {
-        log("ghi tmp fail");
+        note("ghi tmp fail");
         return false;
     }
     fs::rename(temporary, pfxPath(), error);  // replaces current.pfx in one step
     if (error) {
-        log("đặt PFX fail: " + error.message());
+        note("đặt PFX fail: " + error.message());
         fs::remove(temporary, error);
         return false;
     }

@@ -76,7 +76,9 @@ private:
     std::filesystem::path statePath() const { return settings_.certDir / "cert-state.json"; }
     void removeInterruptedWrites();
     void loadState();
-    void saveStateVersion(const std::optional<std::string>& version, const std::optional<std::string>& etag);
+    void saveState();
+    // Logs what a check came to and keeps it as the check's result.
+    void note(const std::string& text);
     void doCheckOnQueue();
     void handleManifest(const HttpResponse& response);
     void downloadPfxFrom(const CertManifest& manifest);
@@ -94,6 +96,8 @@ private:
     bool checking_ = false;
     std::optional<std::string> currentVersion_;
     std::optional<std::string> currentETag_;
+    std::optional<Date> lastCheck_;
+    std::string outcome_;
     std::optional<Date> lastImmediateCheck_;
     // Last, so that it stops (and joins) before the state its work uses goes away.
     OnDemandQueue workQ_{"CertManager"};
