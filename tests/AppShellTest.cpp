@@ -134,6 +134,7 @@ TEST(CommandLine, ReadsItsOptionsAndRefusesWhatItDoesNotKnow) {
     const std::vector<std::pair<std::vector<std::string>, Mode>> table = {
         {{"kvplugin"}, Mode::serve}, {{"kvplugin", "--headless"}, Mode::serve}, {{"kvplugin", "--request", "{}"}, Mode::request},
         {{"kvplugin", "--request"}, Mode::invalid}, {{"kvplugin", "--verbose"}, Mode::invalid}, {{"kvplugin", "--version"}, Mode::version},
+        {{"kvplugin", "--doctor"}, Mode::doctor},
     };
     for (const auto& [arguments, mode] : table) EXPECT_EQ(CommandLine::parse(arguments).mode, mode) << arguments.back();
     EXPECT_TRUE(CommandLine::parse({"kvplugin", "--headless"}).headless);

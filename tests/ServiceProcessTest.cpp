@@ -2,12 +2,12 @@
 // kill or a full disk at any moment leaves behind.
 #include "core/CacheCipher.h"
 #include "core/CertManager.h"
+#include "platform/net/PortListeners.h"
 #include "stems/StemFiles.h"
 
 #include "support/CertificateServer.h"
 #include "support/Eventually.h"
 #include "support/HttpsTestServer.h"
-#include "support/Listener.h"
 #include "support/MidiFileBuilder.h"
 #include "support/RequestText.h"
 #include "support/TempDirectory.h"
@@ -99,7 +99,7 @@ public:
     pid_t pid() const { return pid_; }
     // This process, not another one, listens on the port.
     bool listensOn(std::uint16_t port) const {
-        return pid_ > 0 && test::eventually([&] { return test::processListensOn(pid_, port); });
+        return pid_ > 0 && test::eventually([&] { return kv::listensOn(pid_, port); });
     }
 
 private:
@@ -126,13 +126,13 @@ std::vector<std::uint8_t> fileBytes(const fs::path& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-// `kvplugin --request` as a supporter would type it: the exit status and what it printed.
-std::pair<int, std::string> commandLine(const fs::path& home, const std::string& request) {
+// `kvplugin` with the options as a supporter would type them: the exit status and what it printed.
+std::pair<int, std::string> commandLine(const fs::path& home, const std::string& options) {
     std::string command;
     for (const auto& variable : environmentFor(home)) {
         if (variable.starts_with("XDG_")) command += variable + " ";
     }
-    FILE* pipe = popen((command + KVPLUGIN_BINARY + " --request '" + request + "' 2>&1").c_str(), "r");
+    FILE* pipe = popen((command + KVPLUGIN_BINARY + " " + options + " 2>&1").c_str(), "r");
     std::string output;
     char chunk[4096];
     while (pipe && fgets(chunk, sizeof chunk, pipe)) output += chunk;
@@ -181,7 +181,7 @@ std::vector<std::string> inheritedOnExec(pid_t pid) {
 TEST(ServiceProcess, ServesWsAndWssOnLoopbackAsOneCopyThatTheCommandLineAsks) {
     ASSERT_FALSE(test::portAcceptsConnections(19420)) << "another service holds 19420";
     test::TempDirectory home;
-    const auto [statusAlone, alone] = commandLine(home.path(), R"({"methodName":1})");
+    const auto [statusAlone, alone] = commandLine(home.path(), R"(--request '{"methodName":1}')");
     EXPECT_EQ(statusAlone, 1) << alone;
 
     ServiceProcess service(home.path());
@@ -199,10 +199,11 @@ TEST(ServiceProcess, ServesWsAndWssOnLoopbackAsOneCopyThatTheCommandLineAsks) {
 
     ServiceProcess second(home.path());
     EXPECT_EQ(second.waitForExit(10s), 1) << "the second copy runs on";
-    const auto [status, answer] = commandLine(home.path(), R"({"methodName":1,"functionId":"cli"})");
+    const auto [status, answer] = commandLine(home.path(), R"(--request '{"methodName":1,"functionId":"cli"}')");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(json::parse(answer)["functionId"], "cli");
-    EXPECT_EQ(commandLine(home.path(), "[1, 2]").first, 2);
+    EXPECT_EQ(commandLine(home.path(), "--request '[1, 2]'").first, 2);
+    EXPECT_NE(commandLine(home.path(), "--doctor").second.find("19420 (ws): held by this service"), std::string::npos);
     EXPECT_EQ(service.kill(SIGTERM), 0);
 
     const std::string log = fileText(home.path() / "com.keyvora.kvplugin" / "Logger" / "logfile-0.log");

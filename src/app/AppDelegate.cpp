@@ -119,6 +119,7 @@ void AppDelegate::perform(StatusMenu::Action action) {
         case StatusMenu::Action::restart: return actionRestartApp();
         case StatusMenu::Action::quit: return actionQuitApp();
         case StatusMenu::Action::openAtLogin: return actionOpenAtLogin();
+        case StatusMenu::Action::diagnose: return actionDiagnose();
         case StatusMenu::Action::none: return;
     }
 }
@@ -129,6 +130,13 @@ void AppDelegate::openInBrowser(StatusMenu::Action action) {
         if (const auto path = launcher::findProgram(program)) return launch({path->string(), build::kDashboardUrl});
     }
     alert({"Error", browser.notInstalled, {"OK"}});
+}
+
+// A copy of the executable writes the diagnosis: it sees this service as any other program would,
+// and a hang of a sound library there cannot stop the service.
+void AppDelegate::actionDiagnose() {
+    const auto text = launcher::outputOf({ownExecutable().string(), "--doctor"});
+    alert({"KVPlugin diagnosis", text.value_or("The diagnosis could not be run."), {"Close"}, true});
 }
 
 void AppDelegate::launch(std::vector<std::string> arguments) {

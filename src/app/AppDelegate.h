@@ -54,6 +54,7 @@ private:
     void actionRestartApp();
     void actionQuitApp();
     void actionOpenAtLogin();
+    void actionDiagnose();
     void switchOpenAtLogin();
     void launch(std::vector<std::string> arguments);
     void showSecondInstanceAlert() const;

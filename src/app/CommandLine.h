@@ -8,7 +8,7 @@ namespace kv {
 
 // What the service was asked to do on its command line.
 struct CommandLine {
-    enum class Mode { serve, help, version, request, invalid };
+    enum class Mode { serve, help, version, request, doctor, invalid };
 
     Mode mode = Mode::serve;
     bool headless = false;

@@ -16,6 +16,7 @@ StatusMenu::StatusMenu(bool openAtLogin) {
         {"\tQuit", "", false, Action::quit},
         {"", "", true, Action::none},
         {"", "", false, Action::openAtLogin},
+        {"\tDiagnose Sound and Keyboards", "", false, Action::diagnose},
         {"", "", true, Action::none},
         {formatText("\tVersion: %s - Build: %s", build::kVersion, build::kBuildNumber), "", false, Action::none},
     };

@@ -10,7 +10,7 @@ namespace kv {
 // does. The tray shows it; tests drive it without a desktop.
 class StatusMenu {
 public:
-    enum class Action { openInBrowser, openInChrome, openInFirefox, clear, openLogs, restart, quit, openAtLogin, none };
+    enum class Action { openInBrowser, openInChrome, openInFirefox, clear, openLogs, restart, quit, openAtLogin, diagnose, none };
     struct Item {
         std::string title;
         std::string image;  // an icon's name; none when empty

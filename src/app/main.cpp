@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "app/Doctor.h"
 #include "app/RequestCommand.h"
 #include "kvplugin/BuildInfo.h"
 
@@ -14,6 +15,12 @@ int main(int argc, char** argv) {
             std::cout << "KVPlugin " << kv::build::kVersion << " (build " << kv::build::kBuildNumber << ")\n";
             return 0;
         case kv::CommandLine::Mode::request: return kv::RequestCommand().run(line.request, std::cout, std::cerr);
+        case kv::CommandLine::Mode::doctor: {
+            const kv::Doctor doctor(kv::Doctor::Settings::standard());
+            const auto sections = doctor.examine();
+            std::cout << doctor.text(sections);
+            return kv::Doctor::exitStatus(sections);
+        }
         case kv::CommandLine::Mode::invalid: std::cerr << "kvplugin: " << line.problem << "\n\n" << kv::CommandLine::usage(); return 2;
         case kv::CommandLine::Mode::serve: break;
     }

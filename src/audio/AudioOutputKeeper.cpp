@@ -3,12 +3,12 @@
 #include "platform/audio/JackAudioDevice.h"
 #include "platform/audio/NullAudioDevice.h"
 #include "platform/audio/RtAudioDevice.h"
+#include "platform/audio/SoundServers.h"
 
 #include "platform/jack/JackServerWatch.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <optional>
+#include <vector>
 
 namespace kv {
 
@@ -24,30 +24,9 @@ std::string chosenApi() {
     return chosen ? chosen : "";
 }
 
-bool pulseServerRunning() {
-    if (std::getenv("PULSE_SERVER")) return true;
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::error_code error;
-    return runtime && std::filesystem::exists(std::filesystem::path(runtime) / "pulse" / "native", error);
-}
-
-bool soundCardPresent() {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/snd", error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.starts_with("pcmC") && name.ends_with("p")) return true;  // a playback device
-    }
-    return false;
-}
-
-// The system that can play now, in RtAudio's order, looked for quietly: the library prints its
-// own failures while it probes, which would repeat on every attempt.
-std::optional<RtAudio::Api> availableApi(const std::string& chosen) {
-    const bool any = chosen.empty();
-    if ((any || chosen == "jack") && jackServerRunning()) return RtAudio::UNIX_JACK;
-    if ((any || chosen == "pulse") && pulseServerRunning()) return RtAudio::LINUX_PULSE;
-    if ((any || chosen == "alsa") && soundCardPresent()) return RtAudio::LINUX_ALSA;
-    return std::nullopt;
+RtAudio::Api apiOf(const std::string& system) {
+    if (system == "jack") return RtAudio::UNIX_JACK;
+    return system == "pulse" ? RtAudio::LINUX_PULSE : RtAudio::LINUX_ALSA;
 }
 
 }  // namespace
@@ -55,12 +34,24 @@ std::optional<RtAudio::Api> availableApi(const std::string& chosen) {
 AudioOutputKeeper::OpenOutput AudioOutputKeeper::defaultOutputs() {
     const std::string chosen = chosenApi();
     if (chosen == "null") return {};
-    return [chosen]() -> std::unique_ptr<AudioDevice> {
-        const auto api = availableApi(chosen);
-        if (!api) return nullptr;
-        if (*api == RtAudio::UNIX_JACK) return std::make_unique<JackAudioDevice>();
-        return std::make_unique<RtAudioDevice>(*api);
+    return []() -> std::unique_ptr<AudioDevice> {
+        for (const System& system : systems()) {
+            if (!system.allowed || !system.running) continue;
+            if (system.name == "jack") return std::make_unique<JackAudioDevice>();
+            return std::make_unique<RtAudioDevice>(apiOf(system.name));
+        }
+        return nullptr;
     };
+}
+
+// In RtAudio's order, looked for quietly: the library prints its own failures while it probes,
+// which would repeat on every attempt.
+std::vector<AudioOutputKeeper::System> AudioOutputKeeper::systems() {
+    const std::string chosen = chosenApi();
+    const auto allowed = [&chosen](const char* name) { return chosen.empty() || chosen == name; };
+    return {{"jack", allowed("jack"), allowed("jack") && jackServerRunning()},
+            {"pulse", allowed("pulse"), allowed("pulse") && pulseServerRunning()},
+            {"alsa", allowed("alsa"), allowed("alsa") && soundCardPresent()}};
 }
 
 std::unique_ptr<AudioEngine> AudioOutputKeeper::openEngine(std::string& failure) {

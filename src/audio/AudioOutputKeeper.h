@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kv {
 
@@ -27,6 +28,13 @@ public:
     // is ever looked for.
     static std::unique_ptr<AudioEngine> openEngine(std::string& failure);
     static OpenOutput defaultOutputs();
+    // The systems an output is looked for on, in the order tried: "jack", "pulse", "alsa".
+    struct System {
+        std::string name;
+        bool allowed;  // KVPLUGIN_AUDIO_API does not rule it out
+        bool running;  // allowed, and it can play now
+    };
+    static std::vector<System> systems();
 
     // `openOutput` empty: the engine's device is kept whatever happens to it.
     AudioOutputKeeper(AudioEngine& engine, OpenOutput openOutput);

@@ -120,6 +120,12 @@ try:
     click(name, ident["Automatically start KeyvoraPlugin"])
     check(wait_until(lambda: os.path.exists(home + "/config/autostart/kvplugin.desktop"), 5), "the autostart entry comes back")
 
+    click(name, ident["Diagnose Sound and Keyboards"])
+    if focus_dialog():
+        os.makedirs(artifacts, exist_ok=True)
+        run("import", "-window", "root", os.path.join(artifacts, "tray-diagnosis.png"))
+        run("xdotool", "key", "Escape")
+
     click(name, ident["Quit"])
     if focus_dialog():
         os.makedirs(artifacts, exist_ok=True)

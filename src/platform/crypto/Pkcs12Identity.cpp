@@ -2,6 +2,7 @@
 
 #include "platform/crypto/Sha256.h"
 
+#include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
@@ -67,6 +68,16 @@ std::optional<std::chrono::system_clock::time_point> Pkcs12Identity::notAfter() 
     std::tm utc{};
     if (!time || ASN1_TIME_to_tm(time, &utc) != 1) return std::nullopt;
     return std::chrono::system_clock::from_time_t(timegm(&utc));
+}
+
+std::string Pkcs12Identity::subject() const {
+    const X509_NAME* name = X509_get_subject_name(certificate_.get());
+    if (!name) return {};
+    std::unique_ptr<BIO, decltype(&BIO_free)> text(BIO_new(BIO_s_mem()), BIO_free);
+    if (!text || X509_NAME_print_ex(text.get(), name, 0, XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB) < 0) return {};
+    char* bytes = nullptr;
+    const long length = BIO_get_mem_data(text.get(), &bytes);
+    return std::string(bytes, static_cast<std::size_t>(length));
 }
 
 }  // namespace kv

@@ -41,6 +41,8 @@ public:
     // SHA-256 of the certificate's DER bytes, lower-case hexadecimal.
     std::string fingerprint() const;
     std::optional<std::chrono::system_clock::time_point> notAfter() const;
+    // The certificate's subject on one line ("CN = localhost, O = …").
+    std::string subject() const;
 
 private:
     Pkcs12Identity(Key key, Certificate certificate, Chain chain)

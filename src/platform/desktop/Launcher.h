@@ -14,5 +14,8 @@ namespace kv::launcher {
 std::optional<std::filesystem::path> findProgram(std::string_view name);
 // The first argument is the program's path. False when it could not be started.
 bool launchDetached(const std::vector<std::string>& arguments);
+// Runs the program (the first argument, a path) as a child and waits for it: what it printed on
+// standard output, at most a megabyte; nothing when it could not be started.
+std::optional<std::string> outputOf(const std::vector<std::string>& arguments);
 
 }  // namespace kv::launcher

@@ -51,7 +51,34 @@ void onActivate(GtkMenuItem*, gpointer target) {
     if (ui->chosen) ui->chosen(index);
 }
 
+// A long text in a window of its own, which its Copy button puts on the clipboard.
+int runReportDialog(const TrayIcon::Alert& alert) {
+    constexpr gint kCopy = 1000;
+    GtkWidget* dialog = gtk_dialog_new();
+    gtk_window_set_title(GTK_WINDOW(dialog), alert.title.c_str());
+    gtk_window_set_default_size(GTK_WINDOW(dialog), 760, 560);
+    GtkWidget* view = gtk_text_view_new();
+    gtk_text_view_set_editable(GTK_TEXT_VIEW(view), FALSE);
+    gtk_text_view_set_monospace(GTK_TEXT_VIEW(view), TRUE);
+    gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), alert.text.c_str(), -1);
+    GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_container_add(GTK_CONTAINER(scrolled), view);
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), scrolled, TRUE, TRUE, 0);
+    gtk_dialog_add_button(GTK_DIALOG(dialog), "Copy", kCopy);
+    for (std::size_t i = 0; i < alert.buttons.size(); ++i) {
+        gtk_dialog_add_button(GTK_DIALOG(dialog), alert.buttons[i].c_str(), static_cast<gint>(i));
+    }
+    gtk_widget_show_all(dialog);
+    gint response = kCopy;
+    while ((response = gtk_dialog_run(GTK_DIALOG(dialog))) == kCopy) {
+        gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), alert.text.c_str(), -1);
+    }
+    gtk_widget_destroy(dialog);
+    return response >= 0 ? response : -1;
+}
+
 int runDialog(const TrayIcon::Alert& alert) {
+    if (alert.report) return runReportDialog(alert);
     GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_NONE, "%s", alert.title.c_str());
     if (!alert.text.empty()) gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", alert.text.c_str());
     for (std::size_t i = 0; i < alert.buttons.size(); ++i) {

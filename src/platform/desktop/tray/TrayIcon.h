@@ -21,6 +21,7 @@ public:
         std::string title;
         std::string text;
         std::vector<std::string> buttons;  // the first is the default
+        bool report = false;  // a long text in a window of its own, with a button that copies it
     };
 
     // Nothing when there is no graphical session or GTK does not start: the caller runs headless.
