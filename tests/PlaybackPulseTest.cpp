@@ -1,4 +1,5 @@
-// The service on PulseAudio, whose server goes away in the middle of a song and comes back.
+// The service on PulseAudio, and on PipeWire's PulseAudio face, whose server goes away in the
+// middle of a song and comes back.
 #include "core/CacheCipher.h"
 #include "playback/SoundSystem.h"
 #include "store/CachePaths.h"
@@ -35,11 +36,11 @@ float peakOf(const std::vector<float>& samples) {
     return peak;
 }
 
-class PlaybackPulseTest : public test::InProcessService {
+class PlaybackPulseTest : public test::InProcessService, public testing::WithParamInterface<test::PulseServer::Kind> {
 protected:
     void SetUp() override {
-        if (!test::PulseServer::installed()) GTEST_SKIP() << "PulseAudio is not installed";
-        pulse_ = std::make_unique<test::PulseServer>();
+        if (!test::PulseServer::installed(GetParam())) GTEST_SKIP() << "the sound server's packages are not installed";
+        pulse_ = std::make_unique<test::PulseServer>(GetParam());
         ASSERT_TRUE(pulse_->running());
         runtime_ = std::make_unique<test::ScopedEnvironment>("XDG_RUNTIME_DIR", pulse_->runtimeFolder().string());
     }
@@ -59,7 +60,7 @@ protected:
 
 // Sound on PulseAudio is not kept waiting: its stream asks for a buffer of a few periods.
 // The song goes on without sound while the server is away, the service answers meanwhile, and once the server is back the next song is heard on it.
-TEST_F(PlaybackPulseTest, ASongOutlivesTheSoundServerAndTheNextOneIsHeardWhenItReturns) {
+TEST_P(PlaybackPulseTest, ASongOutlivesTheSoundServerAndTheNextOneIsHeardWhenItReturns) {
     startService();
     browser();
     startDevices();  // and with them the watch over the sound output
@@ -83,6 +84,10 @@ TEST_F(PlaybackPulseTest, ASongOutlivesTheSoundServerAndTheNextOneIsHeardWhenItR
     EXPECT_GT(peakOf(pulse_->record(3s)), 0.05F) << "the next song was not heard";
     EXPECT_EQ(call(10, nullptr)["code"], 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, PlaybackPulseTest,
+                         testing::Values(test::PulseServer::Kind::pulseaudio, test::PulseServer::Kind::pipewire),
+                         [](const auto& info) { return info.param == test::PulseServer::Kind::pulseaudio ? "PulseAudio" : "PipeWire"; });
 
 }  // namespace
 }  // namespace kv

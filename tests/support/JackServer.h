@@ -59,6 +59,7 @@ public:
     JackRecorder& operator=(const JackRecorder&) = delete;
 
     bool connected() const { return connected_; }
+    std::size_t periodFrames() const { return period_; }
     // Host time (CLOCK_MONOTONIC ns) of recorded frame `index`. JACK keeps time on a clock of
     // its own, whose rate may differ from the host clock's (one is slewed, the other not): each
     // cycle records how far apart the two were then.

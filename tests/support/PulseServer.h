@@ -10,20 +10,23 @@
 
 namespace kv::test {
 
-// A PulseAudio server of one test, with a null sink for a sound card, in a runtime folder of its
-// own: clients find it when their XDG_RUNTIME_DIR names that folder. stop() and start() play a sound server that goes
-// away and comes back.
+// A sound server with a PulseAudio face for one test, with a null sink "kvtest" for a sound card,
+// in a runtime folder of its own: clients find it when their XDG_RUNTIME_DIR names that folder.
+// PulseAudio itself, or PipeWire with WirePlumber and pipewire-pulse (and its JACK face for a
+// process whose libjack is pipewire-jack's) on a session bus of its own. stop() and start() play
+// a sound server that goes away and comes back.
 class PulseServer {
 public:
     static constexpr int kSampleRate = 48000;
+    enum class Kind { pulseaudio, pipewire };
 
-    PulseServer();
+    explicit PulseServer(Kind kind = Kind::pulseaudio);
     ~PulseServer();
     PulseServer(const PulseServer&) = delete;
     PulseServer& operator=(const PulseServer&) = delete;
 
-    static bool installed();
-    bool running() const { return pid_ > 0; }
+    static bool installed(Kind kind = Kind::pulseaudio);
+    bool running() const { return !pids_.empty(); }
     const std::filesystem::path& runtimeFolder() const { return folder_.path(); }
     void stop();
     void start();
@@ -34,8 +37,15 @@ public:
     std::vector<float> record(std::chrono::milliseconds length) const;
 
 private:
+    void startPulseAudio();
+    void startPipeWire();
+    void keep(pid_t pid);
+    // Runs pactl against this server; whether it succeeded.
+    bool pactl(const std::string& arguments) const;
+
+    Kind kind_;
     TempDirectory folder_;
-    pid_t pid_ = -1;
+    std::vector<pid_t> pids_;  // the server's programs, in the order they started
 };
 
 }  // namespace kv::test
