@@ -55,10 +55,10 @@ int main(int argc, char** argv) {
         sound.restUnlessNeeded(false);
         if (!sound.resting()) return 1;
         std::this_thread::sleep_for(200ms);
+        const std::uint64_t before = sound.engine().deviceState().framesRendered;
         const std::uint64_t asked = kv::host_clock::now();
         sound.wake();
         woken.push_back(millisSince(asked));
-        const std::uint64_t before = sound.engine().deviceState().framesRendered;
         while (sound.engine().deviceState().framesRendered == before) std::this_thread::sleep_for(100us);
         rendered.push_back(millisSince(asked));
         heard.push_back(rendered.back() + sound.engine().outputLatencySeconds() * 1e3);

@@ -288,7 +288,11 @@ void HttpTransfers::run() {
         while (CURLMsg* message = curl_multi_info_read(multiOf(multi_), &queued)) {
             if (message->msg == CURLMSG_DONE) finish(message->easy_handle, message->data.result);
         }
-        curl_multi_poll(multiOf(multi_), nullptr, 0, 1000, nullptr);
+        // A running transfer's stall is judged at least once a second; without one, only a
+        // command (which wakes the poll) has anything to do.
+        constexpr int kTransferringMs = 1000;
+        constexpr int kIdleMs = 24 * 3600 * 1000;
+        curl_multi_poll(multiOf(multi_), nullptr, 0, running_.empty() ? kIdleMs : kTransferringMs, nullptr);
     }
 }
 
