@@ -9,6 +9,8 @@ namespace kv {
 struct DoctorSection {
     enum class Verdict { ok, note, problem };
 
+    explicit DoctorSection(std::string sectionTitle) : title(std::move(sectionTitle)) {}
+
     std::string title;
     Verdict verdict = Verdict::ok;
     std::vector<std::string> lines;
