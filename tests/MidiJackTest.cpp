@@ -204,34 +204,41 @@ TEST_F(MidiJackTest, StaticLightsSendExactlyTheListedKeysAndOnlyTheirChanges) {
 }
 
 // How close to its time each light comes is measured in bench/ (kv_bench_keyboard); here a light
-// that comes at another moment of the plan, or in another order, fails.
+// that comes at another moment of the plan, or in another order, fails. A keyboard's input that
+// runs late on a loaded machine can drop a message unsaid: the plan is then played again.
 TEST_F(MidiJackTest, APlanLightsAndClearsEachKeyInOrderAtItsTime) {
     test::KeyboardSim keys("Plan");
     ASSERT_TRUE(keys.ready());
     startWithKeyboards(1);
-    const std::size_t before = allOffOnce(keys, "Plan:Plan").size();
+    allOffOnce(keys, "Plan:Plan");
     auto& scheduler = KVLedScheduler::shared();
-    scheduler.parseAndSetPlanFromJson(
-        json::array({{{"note", 60}, {"staff", 0}, {"flashFrom", 2100}, {"time", 2200}, {"offTime", 2350}},
-                     {{"note", 62}, {"staff", 1}, {"flashFrom", 2300}, {"time", 2400}, {"offTime", 2410}},
-                     {{"note", 64}, {"staff", 1}, {"flashFrom", 2000}, {"time", 2650}, {"offTime", 2900}}}),
-        2000);
-    const std::uint64_t start = host_clock::now() + 300'000'000;
-    scheduler.startAtHostTime(start);
-    const auto leds = keys.leds(before + 6);
-    EXPECT_TRUE(scheduler.isRunning());
-    EXPECT_EQ(data(10)["code"], 0);
-    EXPECT_FALSE(scheduler.isRunning()) << "a stop puts the lights out";
-    ASSERT_EQ(leds.size(), before + 6);
     const std::vector<std::tuple<int, bool, double>> planned = {
         {60, true, 200}, {60, false, 350}, {62, true, 400}, {62, false, 410}, {64, true, 650}, {64, false, 900}};
-    for (std::size_t i = 0; i < planned.size(); ++i) {
-        const auto& led = leds[before + i];
-        const auto [key, on, ms] = planned[i];
-        EXPECT_TRUE(led.key == key && led.on == on) << i;
-        const double errorMs = (static_cast<double>(led.monotonicNs) - static_cast<double>(start)) / 1e6 - ms;
-        EXPECT_LE(std::abs(errorMs), 50.0) << "key " << key << (on ? " on" : " off") << " at " << ms << " ms: " << errorMs;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::size_t before = keys.leds().size();
+        const std::size_t lostBefore = keys.lost();
+        scheduler.parseAndSetPlanFromJson(
+            json::array({{{"note", 60}, {"staff", 0}, {"flashFrom", 2100}, {"time", 2200}, {"offTime", 2350}},
+                         {{"note", 62}, {"staff", 1}, {"flashFrom", 2300}, {"time", 2400}, {"offTime", 2410}},
+                         {{"note", 64}, {"staff", 1}, {"flashFrom", 2000}, {"time", 2650}, {"offTime", 2900}}}),
+            2000);
+        const std::uint64_t start = host_clock::now() + 300'000'000;
+        scheduler.startAtHostTime(start);
+        const auto leds = keys.leds(before + lostBefore + 6);
+        EXPECT_TRUE(scheduler.isRunning());
+        EXPECT_EQ(data(10)["code"], 0);
+        EXPECT_FALSE(scheduler.isRunning()) << "a stop puts the lights out";
+        if (leds.size() < before + 6 || keys.lost() != lostBefore) continue;
+        for (std::size_t i = 0; i < planned.size(); ++i) {
+            const auto& led = leds[before + i];
+            const auto [key, on, ms] = planned[i];
+            EXPECT_TRUE(led.key == key && led.on == on) << i;
+            const double errorMs = (static_cast<double>(led.monotonicNs) - static_cast<double>(start)) / 1e6 - ms;
+            EXPECT_LE(std::abs(errorMs), 50.0) << "key " << key << (on ? " on" : " off") << " at " << ms << " ms: " << errorMs;
+        }
+        return;
     }
+    FAIL() << "no playing of the plan reached the keyboard whole";
 }
 
 TEST_F(MidiJackTest, UnpluggingDuringAPlanSuspendsItAndItResumesOnTheReturningKeyboard) {
