@@ -15,45 +15,39 @@
 
 namespace {
 
+// When the running test started, in seconds of the steady clock; 0 between tests. Static and
+// trivially destroyed: the watch reads it until the process ends.
+std::atomic<std::int64_t> testStarted = 0;
+
+std::int64_t steadySeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+class TestStarts : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override { testStarted = steadySeconds(); }
+    void OnTestEnd(const testing::TestInfo&) override { testStarted = 0; }
+};
+
 // A test that runs for minutes has hung: its threads' stacks are printed, from gdb where there is
 // one, and the process aborts, so that a hang seen once on a loaded machine names where it waits.
-class StallWatch : public testing::EmptyTestEventListener {
-public:
-    explicit StallWatch(std::chrono::seconds limit) : limit_(limit) {
-        prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY);
-        std::thread([this] { watch(); }).detach();
+void watchForStalls(std::int64_t limitSeconds) {
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const std::int64_t started = testStarted;
+        if (started && steadySeconds() - started > limitSeconds) break;
     }
-    void OnTestStart(const testing::TestInfo&) override { started_ = now(); }
-    void OnTestEnd(const testing::TestInfo&) override { started_ = 0; }
-
-private:
-    static std::int64_t now() {
-        return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    std::fprintf(stderr, "\nThe test has run for over %llds: the stacks of its threads follow\n", static_cast<long long>(limitSeconds));
+    std::fflush(stderr);
+    const std::string pid = std::to_string(getpid());
+    if (const pid_t gdb = fork(); gdb == 0) {
+        dup2(STDERR_FILENO, STDOUT_FILENO);
+        execlp("gdb", "gdb", "-batch", "-nx", "-p", pid.c_str(), "-ex", "thread apply all bt", nullptr);
+        _exit(127);
+    } else if (gdb > 0) {
+        waitpid(gdb, nullptr, 0);
     }
-    void watch() const {
-        for (;;) {
-            std::this_thread::sleep_for(std::chrono::seconds(1));
-            const std::int64_t started = started_;
-            if (started && now() - started > limit_.count()) break;
-        }
-        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-        std::fprintf(stderr, "\n%s.%s has run for over %llds: the stacks of its threads follow\n",
-                     test ? test->test_suite_name() : "?", test ? test->name() : "?", static_cast<long long>(limit_.count()));
-        std::fflush(stderr);
-        const std::string pid = std::to_string(getpid());
-        if (const pid_t gdb = fork(); gdb == 0) {
-            dup2(STDERR_FILENO, STDOUT_FILENO);
-            execlp("gdb", "gdb", "-batch", "-nx", "-p", pid.c_str(), "-ex", "thread apply all bt", nullptr);
-            _exit(127);
-        } else if (gdb > 0) {
-            waitpid(gdb, nullptr, 0);
-        }
-        std::abort();
-    }
-
-    std::chrono::seconds limit_;
-    std::atomic<std::int64_t> started_ = 0;
-};
+    std::abort();
+}
 
 }  // namespace
 
@@ -62,7 +56,9 @@ private:
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     const char* limit = std::getenv("KV_TEST_STALL_SECONDS");
-    testing::UnitTest::GetInstance()->listeners().Append(new StallWatch(std::chrono::seconds(limit ? std::atoi(limit) : 600)));
+    testing::UnitTest::GetInstance()->listeners().Append(new TestStarts);
+    prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY);
+    std::thread(watchForStalls, limit ? std::atoi(limit) : 600).detach();
     const kv::test::TempDirectory dataHome;
     setenv("XDG_DATA_HOME", dataHome.path().c_str(), 1);
     return RUN_ALL_TESTS();
