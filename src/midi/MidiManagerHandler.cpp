@@ -12,6 +12,7 @@
 #include "core/WhiteNoteConverter.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/midi/MidiError.h"
+#include "platform/midi/MidiPortList.h"
 #include "platform/net/WebSocketConnection.h"
 
 #include <boost/asio/post.hpp>
@@ -76,6 +77,8 @@ void MidiManagerHandler::createDeviceManager() {
 void MidiManagerHandler::makeMidiInput() {
     midiInput_.reset();
     try {
+        // Without a MIDI system this runs every second: found out before anything is made.
+        if (!midiSystemPresent()) throw MidiError("no ALSA sequencer and no JACK server");
         midiInput_ = std::make_unique<MidiInput>(kInputClient, kInputPort, kInputQueueLimit,
                                                  [this](const unsigned char* bytes, std::size_t size, std::uint64_t arrival) {
                                                      RecordingCallback(bytes, size, arrival);

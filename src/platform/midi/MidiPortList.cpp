@@ -4,6 +4,7 @@
 #include "platform/midi/MidiError.h"
 
 #include <alsa/asoundlib.h>
+#include <unistd.h>
 
 #include <array>
 #include <cctype>
@@ -35,7 +36,9 @@ bool isAddress(std::string_view text) {
     return true;
 }
 
+// Without its device the sequencer cannot open: that is known without reading ALSA's configuration.
 bool alsaSequencerOpens() {
+    if (access("/dev/snd/seq", F_OK) != 0) return false;
     quietenAudioSystemLibraries();
     snd_seq_t* sequencer = nullptr;
     const bool opens = snd_seq_open(&sequencer, "default", SND_SEQ_OPEN_DUPLEX, 0) == 0;
@@ -52,6 +55,13 @@ std::vector<RtMidi::Api> midiApisToTry() {
     if (api == "jack") return {RtMidi::UNIX_JACK};
     if (alsaSequencerOpens()) return {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK};
     return {RtMidi::UNIX_JACK};
+}
+
+bool midiSystemPresent() {
+    for (const RtMidi::Api api : midiApisToTry()) {
+        if (api == RtMidi::LINUX_ALSA || jackServerRunning()) return true;
+    }
+    return false;
 }
 
 std::string stablePortName(RtMidi::Api api, std::string_view libraryName) {

@@ -15,6 +15,8 @@ namespace kv {
 // The MIDI system interfaces, in the order the service tries them: KVPLUGIN_MIDI_API=alsa|jack
 // names one; otherwise the ALSA sequencer, then JACK.
 std::vector<RtMidi::Api> midiApisToTry();
+// Whether one of them may open, found without making anything for it: a check to repeat often.
+bool midiSystemPresent();
 
 // The name a port keeps while its keyboard is replugged or a second one like it appears. The
 // library's names carry what the system assigned at connection: ALSA appends the sequencer
