@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kv::test {
@@ -24,6 +25,18 @@ pid_t spawnChild(const std::vector<std::string>& arguments, int input, int outpu
     close_range(3, ~0U, 0);  // what the test process holds open is not the child's to keep
     execvp(argv[0], argv.data());
     _exit(127);
+}
+
+void reapChild(pid_t pid, std::chrono::milliseconds within) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    while (waitpid(pid, nullptr, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            return;
+        }
+        usleep(10'000);
+    }
 }
 
 }  // namespace kv::test

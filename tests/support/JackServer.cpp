@@ -88,15 +88,10 @@ JackServer::~JackServer() {
     stop();
 }
 
-// A server that does not end within ten seconds is killed, rather than the test waiting for ever.
 void JackServer::stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
-    for (int wait = 0; wait < 1000 && waitpid(pid_, nullptr, WNOHANG) == 0; ++wait) usleep(10'000);
-    if (waitpid(pid_, nullptr, WNOHANG) == 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
+    reapChild(pid_, std::chrono::seconds(10));
     pid_ = -1;
     running_ = false;
 }

@@ -3,8 +3,6 @@
 #include "support/ChildProcess.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -49,11 +47,7 @@ void KeyboardSim::quit() {
     input_ = -1;
     if (pid_ <= 0) return;
     // A keyboard left on a JACK server that went away may not get to end by itself.
-    for (int wait = 0; wait < 300 && waitpid(pid_, nullptr, WNOHANG) == 0; ++wait) usleep(10'000);
-    if (waitpid(pid_, nullptr, WNOHANG) == 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
+    reapChild(pid_, std::chrono::seconds(3));
     pid_ = -1;
 }
 

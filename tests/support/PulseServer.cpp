@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -92,7 +91,7 @@ bool PulseServer::pactl(const std::string& arguments) const {
 void PulseServer::stop() {
     for (auto pid = pids_.rbegin(); pid != pids_.rend(); ++pid) {
         ::kill(*pid, SIGTERM);
-        ::waitpid(*pid, nullptr, 0);
+        reapChild(*pid, std::chrono::seconds(10));
     }
     pids_.clear();
     std::error_code ignored;
@@ -119,7 +118,7 @@ std::vector<float> PulseServer::record(std::chrono::milliseconds length) const {
     ::close(output);
     std::this_thread::sleep_for(length);
     ::kill(recorder, SIGTERM);
-    ::waitpid(recorder, nullptr, 0);
+    reapChild(recorder, std::chrono::seconds(10));
     std::ifstream raw(file, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(raw), std::istreambuf_iterator<char>()};
     std::vector<float> samples(bytes.size() / sizeof(float));
