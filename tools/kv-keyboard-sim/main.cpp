@@ -261,6 +261,11 @@ int main(int argc, char** argv) {
         if (!options.script.empty()) playAll(keyboard, readScript(options.script));
         if (options.commandsFromStdin) {
             runCommands(keyboard);
+            // Unplugged as a USB keyboard is: the server drops the client. Closing it would take
+            // libjack's metadata lock, which a kill during the close would leave held for every
+            // JACK program after.
+            std::lock_guard lock(outputMutex);
+            _exit(0);
         } else {
             while (!stopping) std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }

@@ -33,4 +33,16 @@ void retireJackClient(std::shared_ptr<void> owner, jack_client_t* handle, bool s
     done.wait_for(bound);
 }
 
+// libjack's close also takes the lock of its metadata store, shared by every JACK program of the
+// user: one that died holding it blocks every close after, for ever.
+void retireJackOwner(std::shared_ptr<void> owner, std::chrono::seconds bound) {
+    std::promise<void> closed;
+    auto done = closed.get_future();
+    std::thread([owner = std::move(owner), closed = std::move(closed)]() mutable {
+        owner.reset();
+        closed.set_value();
+    }).detach();
+    done.wait_for(bound);
+}
+
 }  // namespace kv

@@ -15,4 +15,8 @@ namespace kv {
 void retireJackClient(std::shared_ptr<void> owner, jack_client_t* handle, bool serverGone,
                       std::chrono::seconds bound = std::chrono::seconds(2));
 
+// The same for an object that closes its libjack clients as it is destroyed (a MIDI library's):
+// destroyed on a thread of its own, waited for at most `bound`.
+void retireJackOwner(std::shared_ptr<void> owner, std::chrono::seconds bound = std::chrono::seconds(2));
+
 }  // namespace kv

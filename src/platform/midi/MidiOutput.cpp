@@ -1,8 +1,10 @@
 #include "platform/midi/MidiOutput.h"
 
+#include "platform/jack/JackClientRetirement.h"
 #include "platform/midi/OpenMidiApi.h"
 
 #include <thread>
+#include <utility>
 
 namespace kv {
 
@@ -13,11 +15,16 @@ MidiOutput::MidiOutput(const std::string& clientName) : clientName_(clientName) 
 
 // The library frees its JACK output buffer before it closes its client, while the process
 // thread may still be reading that buffer: with the port closed first, no new cycle touches it,
-// and the wait lets a cycle already running end.
+// and the wait lets a cycle already running end. The clients' close is bounded, as every JACK
+// client's is.
 MidiOutput::~MidiOutput() {
-    if (api_ != RtMidi::UNIX_JACK || systemLost()) return;
-    midi_->closePort();
-    std::this_thread::sleep_for(kJackCycleBound);
+    if (api_ != RtMidi::UNIX_JACK) return;
+    if (!systemLost()) {
+        midi_->closePort();
+        std::this_thread::sleep_for(kJackCycleBound);
+    }
+    using Clients = std::pair<std::unique_ptr<RtMidiOut>, std::unique_ptr<JackServerWatch>>;
+    retireJackOwner(std::make_shared<Clients>(std::move(midi_), std::move(watch_)));
 }
 
 std::vector<MidiPortInfo> MidiOutput::ports() {
