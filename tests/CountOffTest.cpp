@@ -35,8 +35,6 @@ TEST(CountOff, MetersAndCounts) {
     EXPECT_FLOAT_EQ(getTickSpacingWithTempo(120, 4, 4), 500.0F);
     EXPECT_FLOAT_EQ(getTickSpacingWithTempo(120, 6, 8), 250.0F);
     EXPECT_FLOAT_EQ(getTickSpacingWithTempo(120, 2, 2), 500.0F);
-    EXPECT_EQ(getCountOffSoundKey(25), "metronomeSound");
-    EXPECT_EQ(getCountOffSoundKey(17), "");
 }
 
 TEST(CountOff, TheServicesPlansByMeter) {

@@ -1,5 +1,6 @@
 #include "audio/AudioEngine.h"
 #include "platform/audio/JackAudioDevice.h"
+#include "platform/jack/JackClientRetirement.h"
 #include "platform/jack/JackServerWatch.h"
 
 #include "support/JackServer.h"
@@ -11,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <future>
 #include <thread>
 
 namespace kv {
@@ -81,6 +83,31 @@ TEST(Jack, TheProbeFindsARunningServerAndNotTheSocketOfOneThatDied) {
     EXPECT_FALSE(jackServerRunning());
     unlink(path.c_str());
     setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);
+}
+
+// A MIDI library's JACK output whose close never returns (another JACK program died holding
+// libjack's metadata lock) holds up its owner for the bound only, and is let go when it can be.
+TEST(Jack, AClientCloseThatBlocksHoldsItsCallerForTheBoundOnly) {
+    class Stuck {
+    public:
+        Stuck(std::shared_future<void> unblock, std::promise<void>& destroyed) : unblock_(std::move(unblock)), destroyed_(destroyed) {}
+        ~Stuck() {
+            unblock_.wait();
+            destroyed_.set_value();
+        }
+
+    private:
+        std::shared_future<void> unblock_;
+        std::promise<void>& destroyed_;
+    };
+    std::promise<void> unblock;
+    std::promise<void> destroyed;
+    auto retired = std::async(std::launch::async, [&] {
+        retireJackOwner(std::make_shared<Stuck>(unblock.get_future().share(), destroyed), 1s);
+    });
+    EXPECT_EQ(retired.wait_for(30s), std::future_status::ready) << "the caller waited for the close";
+    unblock.set_value();
+    EXPECT_EQ(destroyed.get_future().wait_for(30s), std::future_status::ready);
 }
 
 }  // namespace
